@@ -1,0 +1,22 @@
+#include "log.h"
+
+#include <cstdarg>
+
+namespace rvt {
+
+void Log::printf(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(out_, format, args);
+    va_end(args);
+    std::fflush(out_);
+}
+
+void Log::write(std::string_view text)
+{
+    std::fwrite(text.data(), 1, text.size(), out_);
+    std::fflush(out_);
+}
+
+}  // namespace rvt

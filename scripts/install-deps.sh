@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs every Debian package the project needs to build, run and test.
+# Usage: scripts/install-deps.sh            (build + run + tests)
+set -euo pipefail
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+    SUDO="sudo"
+fi
+
+PACKAGES=(
+    # toolchain
+    build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+    # libraries the programs link
+    libcups2-dev libjbig-dev libusb-1.0-0-dev libpng-dev nlohmann-json3-dev
+    qt6-base-dev qt6-tools-dev qt6-l10n-tools
+    # tests and benchmarks
+    libgtest-dev libgmock-dev libbenchmark-dev
+    cups cups-client cups-filters ghostscript jbigkit-bin
+    umockdev libumockdev-dev xvfb
+)
+
+export DEBIAN_FRONTEND=noninteractive
+missing=()
+for p in "${PACKAGES[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$p")
+    fi
+done
+
+if [ "${#missing[@]}" -eq 0 ]; then
+    echo "install-deps: all packages present"
+    exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}"
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
