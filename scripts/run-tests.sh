@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Builds the project twice (plain, and with AddressSanitizer + UBSan) and runs
+# every test in both builds. Build trees: build/ and build-asan/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+jobs=${JOBS:-2}
+
+echo "== plain build"
+cmake -S . -B build -G Ninja
+cmake --build build -j"$jobs"
+ctest --test-dir build --output-on-failure -j"$jobs" --timeout 600
+
+echo "== sanitizer build (ASan + UBSan)"
+cmake -S . -B build-asan -G Ninja -DRVT_SANITIZE=ON -DRVT_BUILD_BENCH=OFF \
+      -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build-asan -j"$jobs"
+# umockdev's preload library is loaded before the ASan runtime: tell ASan so.
+ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:verify_asan_link_order=0} \
+UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1} \
+    ctest --test-dir build-asan --output-on-failure -j"$jobs" --timeout 900
