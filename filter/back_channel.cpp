@@ -1,0 +1,159 @@
+#include "back_channel.h"
+
+#include "command_stream.h"
+#include "job_settings.h"
+#include "log.h"
+#include "printer_connection.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace rvt {
+
+int replyCodeFromText(const char* reply)
+{
+    char codeText[5] = {};
+    if (std::sscanf(reply, "%4s", codeText) != 1)
+        codeText[0] = '\0';
+    return std::atoi(codeText);
+}
+
+int decodeStatusCode(int code)
+{
+    const uint32_t c = static_cast<uint32_t>(code);
+    if (c == 2 || c == 3 || c == 4 || c == 6)
+        return code;
+    if (c == 2001 || c == 2002)
+        return 9;
+    if (c >= 2003 && c <= 2016)
+        return 5;
+    if (c == 3030 || c == 3063)
+        return 0;
+    if (c == 3038)
+        return 7;
+    if (c >= 3000 && c <= 5012)
+        return 5;
+    if (c == 6002)
+        return 5;
+    return 0;
+}
+
+bool BackChannel::streamGone() const { return stream_.broken(); }
+
+int BackChannel::cmdInteraction(std::string_view text, bool interruptible)
+{
+    const std::string command(text);
+    char codeText[5] = {};
+
+    int status = stream_.sendCmd(command);
+    log_.printf("DEBUG:[RVT4410LW]send command:%s ,and send status = %d\n", command.c_str(), status);
+
+    char reply[kReplyBufferSize + 1] = {};
+    ssize_t bytes = 0;
+    int mInc = 0;
+    if (!streamGone()) {
+        bytes = connection_.backChannelRead(reply, kReplyBufferSize, 1.0);
+        log_.printf("DEBUG:[RVT4410LW]bytes_status= %d\n", static_cast<int>(bytes));
+        while (bytes <= 0 && mInc < 3) {
+            if (interruptible && connection_.terminationRequested())
+                break;
+            bytes = connection_.backChannelRead(reply, kReplyBufferSize, 1.0);
+            ++mInc;
+        }
+    }
+    if (bytes <= 0) {
+        log_.printf("DEBUG:[RVT4410LW]send cmd = %s, mInc=%d;return 0;\n", command.c_str(), mInc);
+        return kNoReply;
+    }
+    reply[static_cast<size_t>(bytes) < kReplyBufferSize ? bytes : kReplyBufferSize] = '\0';
+    if (std::sscanf(reply, "%4s", codeText) != 1)
+        codeText[0] = '\0';
+    log_.printf("DEBUG:[RVT4410LW]send cmd=%s ,original response =%s,responseCode=%s\n",
+                command.c_str(), reply, codeText);
+    return std::atoi(codeText);
+}
+
+Flow BackChannel::checkpoint()
+{
+    if (finished())
+        return Flow::Stop;
+    if (connection_.terminationRequested()) {
+        cancelJob();
+        return Flow::Stop;
+    }
+    return Flow::Go;
+}
+
+Flow BackChannel::pause(int seconds)
+{
+    for (int i = 0; i < seconds; ++i) {
+        if (checkpoint() == Flow::Stop)
+            return Flow::Stop;
+        connection_.sleepOneSecond();
+    }
+    return checkpoint();
+}
+
+Flow BackChannel::lockPrinter()
+{
+    for (;;) {
+        if (checkpoint() == Flow::Stop)
+            return Flow::Stop;
+        if (cmdInteraction("LockPrinter?") == 2)
+            return streamGone() ? Flow::Stop : Flow::Go;
+        if (pause(3) == Flow::Stop)
+            return Flow::Stop;
+    }
+}
+
+Flow BackChannel::unLockPrinter()
+{
+    for (;;) {
+        if (checkpoint() == Flow::Stop)
+            return Flow::Stop;
+        int code = cmdInteraction("UnLockPrinter?");
+        if (code == 3 || code == 4)
+            return streamGone() ? Flow::Stop : Flow::Go;
+        if (pause(3) == Flow::Stop)
+            return Flow::Stop;
+    }
+}
+
+Flow BackChannel::endOfPage()
+{
+    if (cmdInteraction("Event=EndOfPage;") == 4) {
+        cancelJob();
+        return Flow::Stop;
+    }
+    return streamGone() ? Flow::Stop : Flow::Go;
+}
+
+Flow BackChannel::checkStatus()
+{
+    int statusClass = decodeStatusCode(cmdInteraction("Status?"));
+    if (statusClass == 4 || statusClass == 6) {
+        cancelJob();
+        return Flow::Stop;
+    }
+    return streamGone() ? Flow::Stop : Flow::Go;
+}
+
+void BackChannel::cancelJob()
+{
+    if (cancelled_)
+        return;
+    cancelled_ = true;
+    log_.write("任务已取消\n");
+    // The reply is read (so that it does not linger) but not examined; the
+    // termination signal does not cut this wait short.
+    if (!streamGone())
+        cmdInteraction("CancelJob?", false);
+    std::string lastError;
+    int result = connection_.cancelJobOnServer(job_.PrinterName, job_.JobId, lastError);
+    log_.printf("[RVT4410LW]cupsCancelJob int = %d\n", result);
+    log_.printf("[RVT4410LW]cupsCancelJoblasterror = %s\n", lastError.c_str());
+}
+
+}  // namespace rvt

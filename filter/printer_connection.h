@@ -1,0 +1,51 @@
+// Everything the job exchanges with the outside world while it prints: the
+// print stream (standard output, read by the backend), the side channel
+// (connection query, drain requests), the back channel (the printer's
+// replies), the print server's job cancel, the pauses between retries and the
+// termination request. The job talks to the printer only through this seam,
+// so that it runs unchanged against a scripted connection in the tests.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <sys/types.h>
+
+namespace rvt {
+
+class PrinterConnection {
+public:
+    virtual ~PrinterConnection() = default;
+
+    // One side-channel request (CUPS_SC_CMD_GET_CONNECTED,
+    // CUPS_SC_CMD_DRAIN_OUTPUT) with a 512-byte data buffer. Returns the
+    // cups_sc_status_t status; the data is not used.
+    virtual int sideChannelRequest(int command, double timeoutSeconds) = 0;
+
+    // Reads the printer's reply into `buffer` (at most `size` bytes). Returns
+    // the number of bytes read; 0 or less when nothing came within the
+    // time-out.
+    virtual ssize_t backChannelRead(char* buffer, size_t size, double timeoutSeconds) = 0;
+
+    // Writes all `size` bytes to the print stream. False when it could not:
+    // the backend is gone and nothing more can be sent.
+    virtual bool write(const void* data, size_t size) = 0;
+
+    // Asks the print server to cancel job `jobId` of queue `printer`.
+    // Returns the result of the request (1 = done) and sets `lastError` to
+    // the server's last error text.
+    virtual int cancelJobOnServer(const std::string& printer, int jobId,
+                                  std::string& lastError) = 0;
+
+    // Pauses for one second, or less when the termination signal arrives.
+    virtual void sleepOneSecond() = 0;
+
+    // True once the scheduler has asked the job to stop.
+    virtual bool terminationRequested() = 0;
+};
+
+// The connection of a real job: libcups' side and back channel, writes to
+// `outputFd` (standard output), cupsCancelJob, the SIGTERM flag.
+std::unique_ptr<PrinterConnection> makeCupsConnection(int outputFd = 1);
+
+}  // namespace rvt

@@ -1,0 +1,187 @@
+// A printer connection played from a script, for running the job in-process:
+// side-channel statuses, the printer's replies per query, the bytes of the
+// print stream one element per write, pauses counted instead of slept, and a
+// termination request raised at a chosen moment.
+#pragma once
+
+#include "log.h"
+#include "printer_connection.h"
+
+#include <cups/sidechannel.h>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace rvt::test {
+
+// One reply of the printer to one exchange.
+struct Reply {
+    std::string text;     // what the printer answers
+    int emptyReads = 0;   // reads that get nothing before the reply arrives
+    bool silent = false;  // no answer at all
+
+    static Reply none() { return Reply{"", 0, true}; }
+    static Reply after(int emptyReads, std::string text) { return Reply{std::move(text), emptyReads, false}; }
+};
+
+class ScriptedConnection final : public PrinterConnection {
+public:
+    // Status of each CUPS_SC_CMD_GET_CONNECTED request; OK once used up.
+    std::deque<int> connectedStatuses;
+    // Status of each drain request; OK once used up.
+    std::deque<int> drainStatuses;
+    // Replies per exchange text, in order; once used up, the default reply.
+    std::map<std::string, std::deque<Reply>> replies;
+    std::map<std::string, std::string> defaultReplies = {{"LockPrinter?", "2"},
+                                                         {"UnLockPrinter?", "3"},
+                                                         {"Event=EndOfPage;", "0"},
+                                                         {"CancelJob?", "0"},
+                                                         {"Status?", "0"}};
+    // Writes after this many succeed fail (the backend is gone); -1: never.
+    int writesBeforeFailure = -1;
+    // Called after every element written, e.g. to raise the termination request.
+    std::function<void(const std::string& element)> onWrite;
+    int serverCancelResult = 1;
+    std::string serverLastError = "successful-ok";
+
+    // What happened.
+    std::vector<std::string> elements;  // every write, in order
+    std::string output;                 // the whole print stream
+    int connectedRequests = 0;
+    int drainRequests = 0;
+    int backChannelReads = 0;
+    int sleeps = 0;
+    std::vector<std::pair<std::string, int>> serverCancels;
+    bool terminate = false;
+
+    int sideChannelRequest(int command, double) override
+    {
+        std::deque<int>* statuses = nullptr;
+        if (command == CUPS_SC_CMD_GET_CONNECTED) {
+            ++connectedRequests;
+            statuses = &connectedStatuses;
+        } else if (command == CUPS_SC_CMD_DRAIN_OUTPUT) {
+            ++drainRequests;
+            statuses = &drainStatuses;
+        }
+        if (!statuses || statuses->empty())
+            return CUPS_SC_STATUS_OK;
+        int status = statuses->front();
+        statuses->pop_front();
+        return status;
+    }
+
+    ssize_t backChannelRead(char* buffer, size_t size, double) override
+    {
+        ++backChannelReads;
+        if (!pending_)
+            return 0;
+        if (pending_->silent)
+            return 0;
+        if (pending_->emptyReads > 0) {
+            --pending_->emptyReads;
+            return 0;
+        }
+        size_t n = std::min(size, pending_->text.size());
+        std::memcpy(buffer, pending_->text.data(), n);
+        pending_.reset();
+        return static_cast<ssize_t>(n);
+    }
+
+    bool write(const void* data, size_t size) override
+    {
+        if (writesBeforeFailure == 0)
+            return false;
+        if (writesBeforeFailure > 0)
+            --writesBeforeFailure;
+        std::string element(static_cast<const char*>(data), size);
+        elements.push_back(element);
+        output += element;
+        // A query or event that the printer answers: its reply is now pending.
+        pending_.reset();
+        if (defaultReplies.count(element)) {
+            auto& queue = replies[element];
+            if (!queue.empty()) {
+                pending_ = queue.front();
+                queue.pop_front();
+            } else {
+                pending_ = Reply{defaultReplies[element], 0, false};
+            }
+        }
+        if (onWrite)
+            onWrite(element);
+        return true;
+    }
+
+    int cancelJobOnServer(const std::string& printer, int jobId, std::string& lastError) override
+    {
+        serverCancels.emplace_back(printer, jobId);
+        lastError = serverLastError;
+        return serverCancelResult;
+    }
+
+    void sleepOneSecond() override { ++sleeps; }
+
+    bool terminationRequested() override { return terminate; }
+
+    // The elements that are text commands (data chunks left out).
+    std::vector<std::string> commands() const
+    {
+        std::vector<std::string> result;
+        for (const std::string& e : elements)
+            if (e.rfind("RasterObject.Data#", 0) != 0)
+                result.push_back(e);
+        return result;
+    }
+
+    int count(const std::string& element) const
+    {
+        int n = 0;
+        for (const std::string& e : elements)
+            n += e == element;
+        return n;
+    }
+
+private:
+    std::optional<Reply> pending_;
+};
+
+}  // namespace rvt::test
+
+namespace rvt::test {
+
+// A log that keeps its lines in memory.
+class MemoryLog {
+public:
+    MemoryLog() : file_(open_memstream(&buffer_, &size_)), log_(file_) {}
+    ~MemoryLog()
+    {
+        std::fclose(file_);
+        std::free(buffer_);
+    }
+    MemoryLog(const MemoryLog&) = delete;
+    MemoryLog& operator=(const MemoryLog&) = delete;
+
+    Log& log() { return log_; }
+    std::string text()
+    {
+        std::fflush(file_);
+        return std::string(buffer_, size_);
+    }
+    bool contains(const std::string& line) { return text().find(line) != std::string::npos; }
+
+private:
+    char* buffer_ = nullptr;
+    size_t size_ = 0;
+    FILE* file_;
+    Log log_;
+};
+
+}  // namespace rvt::test
