@@ -1,0 +1,17 @@
+// Files of a decoded page: raw PBM (exact bits, for comparisons), 1-bit PNG
+// (black = ink) and a reduced gray PNG preview for looking at whole pages.
+#pragma once
+
+#include "jbig_decode.h"
+
+#include <string>
+
+namespace rvtsim {
+
+bool writePbm(const std::string& path, const Bitmap& page);
+bool readPbm(const std::string& path, Bitmap& page);
+bool writePng(const std::string& path, const Bitmap& page);
+// Every `factor` x `factor` block becomes one gray pixel (its share of ink).
+bool writePreviewPng(const std::string& path, const Bitmap& page, uint32_t factor);
+
+}  // namespace rvtsim

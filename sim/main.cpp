@@ -1,0 +1,147 @@
+// rvt4410lw-sim: plays the printer for one job of the CUPS filter.
+#include "session.h"
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+
+#ifndef RVT_SOURCE_DIR
+#define RVT_SOURCE_DIR "."
+#endif
+
+namespace {
+
+const char* kUsage =
+    "usage: rvt4410lw-sim --raster FILE --out DIR [options]\n"
+    "  --filter PATH        the filter (default: printfilter-rvt4410lw next to this program)\n"
+    "  --ppd FILE | --no-ppd  the queue's PPD (default: the project's ppd/rvt4410lw.ppd)\n"
+    "  --queue NAME --job ID --user NAME --title TEXT --copies TEXT --options TEXT\n"
+    "                       the filter's arguments 0 to 5\n"
+    "  --script FILE        JSON script of the printer's behaviour\n"
+    "  --lock-replies LIST  e.g. 5,5,2 (\"-\" = no reply)\n"
+    "  --unlock-replies LIST\n"
+    "  --eop-reply N=CODE   reply CODE to the N-th end of page (\"-\" = no reply)\n"
+    "  --connected LIST     side-channel status per connection query, e.g. 3,3,1\n"
+    "  --drain-delay MS     answer every drain after MS milliseconds\n"
+    "  --sigterm WHEN       lock:2 | end_of_page:1 | chunk:PAGE:CHUNK | ms:DELAY\n"
+    "  --close-stream WHEN  stop reading the stream (the backend goes away), same forms\n"
+    "  --timeout SECONDS    kill the filter after this long (default 120)\n"
+    "  --no-preview         no reduced page-NNN-preview.png\n"
+    "Exit status 0 when the job ran clean; the transcript is DIR/transcript.json.\n";
+
+std::string siblingFilter(const char* argv0)
+{
+    char self[4096];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    std::string path = n > 0 ? std::string(self, static_cast<size_t>(n)) : std::string(argv0);
+    size_t slash = path.rfind('/');
+    return (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) +
+           "/printfilter-rvt4410lw";
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    rvtsim::RunConfig config;
+    config.filterPath = siblingFilter(argv[0]);
+    config.ppd = std::string(RVT_SOURCE_DIR) + "/ppd/rvt4410lw.ppd";
+    std::string scriptFile;
+    std::vector<std::pair<std::string, std::string>> shortcuts;
+
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (a == "--no-ppd") {
+            config.ppd.clear();
+            continue;
+        }
+        if (a == "--no-preview") {
+            config.preview = false;
+            continue;
+        }
+        if (i + 1 >= argc) {
+            std::fprintf(stderr, "rvt4410lw-sim: %s needs a value\n%s", a.c_str(), kUsage);
+            return 2;
+        }
+        std::string v = argv[++i];
+        if (a == "--filter") config.filterPath = v;
+        else if (a == "--raster") config.rasterPath = v;
+        else if (a == "--out") config.outDir = v;
+        else if (a == "--ppd") config.ppd = v;
+        else if (a == "--queue") config.queue = v;
+        else if (a == "--job") config.jobId = v;
+        else if (a == "--user") config.user = v;
+        else if (a == "--title") config.title = v;
+        else if (a == "--copies") config.copies = v;
+        else if (a == "--options") config.options = v;
+        else if (a == "--script") scriptFile = v;
+        else shortcuts.emplace_back(a, v);
+    }
+    if (config.rasterPath.empty() || config.outDir.empty()) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    rvtsim::Script& script = config.script;
+    if (!scriptFile.empty()) {
+        std::ifstream in(scriptFile);
+        std::stringstream text;
+        text << in.rdbuf();
+        if (!in) {
+            std::fprintf(stderr, "rvt4410lw-sim: cannot read %s\n", scriptFile.c_str());
+            return 2;
+        }
+        if (std::string err = rvtsim::parseScript(text.str(), script); !err.empty()) {
+            std::fprintf(stderr, "rvt4410lw-sim: %s: %s\n", scriptFile.c_str(), err.c_str());
+            return 2;
+        }
+    }
+    // Shortcuts apply over the script.
+    for (const auto& [a, v] : shortcuts) {
+        bool ok = true;
+        try {
+            if (a == "--lock-replies") {
+                script.replies[rvtsim::ElementKind::Lock] = rvtsim::parseReplyList(v);
+            } else if (a == "--unlock-replies") {
+                script.replies[rvtsim::ElementKind::Unlock] = rvtsim::parseReplyList(v);
+            } else if (a == "--eop-reply") {
+                size_t eq = v.find('=');
+                ok = eq != std::string::npos;
+                if (ok) {
+                    std::string code = v.substr(eq + 1);
+                    script.repliesAt[rvtsim::ElementKind::EndOfPage][std::stoi(v.substr(0, eq))] =
+                        code == "-" ? rvtsim::Reply() : rvtsim::Reply(code);
+                }
+            } else if (a == "--connected") {
+                script.connected = rvtsim::parseIntList(v);
+                ok = !script.connected.empty();
+            } else if (a == "--drain-delay") {
+                script.drainDelayMs = {std::stoi(v)};
+            } else if (a == "--sigterm") {
+                ok = rvtsim::parseTrigger(v, script.sigterm);
+            } else if (a == "--close-stream") {
+                ok = rvtsim::parseTrigger(v, script.closeStream);
+            } else if (a == "--timeout") {
+                script.timeoutSeconds = std::stod(v);
+            } else {
+                std::fprintf(stderr, "rvt4410lw-sim: unknown option %s\n%s", a.c_str(), kUsage);
+                return 2;
+            }
+        } catch (const std::exception&) {
+            ok = false;
+        }
+        if (!ok) {
+            std::fprintf(stderr, "rvt4410lw-sim: bad value for %s: %s\n", a.c_str(), v.c_str());
+            return 2;
+        }
+    }
+
+    rvtsim::RunResult result = rvtsim::runJob(config);
+    std::printf("%s\n", result.summary.c_str());
+    return result.clean ? 0 : 1;
+}
