@@ -1,0 +1,106 @@
+#include "device_list_observer.h"
+
+#include "registry.h"
+
+namespace tervane::usb {
+
+USBDeviceListObserver::USBDeviceListObserver(UsbPlatform& platform, TaskQueue& callbackQueue,
+                                             Handler handler)
+    : platform_(platform),
+      observingQueue_("USBDeviceListObserver_observing"),
+      callbackQueue_(callbackQueue),
+      handler_(std::move(handler))
+{
+}
+
+std::shared_ptr<USBDeviceListObserver> USBDeviceListObserver::make(
+    UsbPlatform& platform, const MatchingDictionary& matchingDictionary,
+    const std::vector<std::string>& notificationNames, TaskQueue& callbackQueue, Handler handler)
+{
+    std::shared_ptr<USBDeviceListObserver> observer(
+        new USBDeviceListObserver(platform, callbackQueue, std::move(handler)));
+    observer->observingPort_ = platform.notificationPortCreate();
+    platform.notificationPortSetDispatchQueue(observer->observingPort_, &observer->observingQueue_);
+    for (const auto& name : notificationNames) {
+        if (observer->iteratorsForNotifications_.count(name) != 0) {
+            continue;   // a set of names: each registered once
+        }
+        auto context = std::make_unique<ObservingContext>(ObservingContext{name, observer});
+        io_iterator_t iterator = IO_OBJECT_NULL;
+        (void)platform.addMatchingNotification(observer->observingPort_, name, matchingDictionary,
+                                               &USBDeviceListObserver::platformCallback,
+                                               context.get(), &iterator);
+        observer->contexts_.push_back(std::move(context));
+        observer->iteratorsForNotifications_[name] = iterator;
+        observer->handleNotification(name, iterator);
+    }
+    return observer;
+}
+
+USBDeviceListObserver::~USBDeviceListObserver()
+{
+    platform_.notificationPortDestroy(observingPort_);
+    // Platform callbacks still queued find their observer gone and do nothing;
+    // the contexts outlive the executor's worker.
+    for (const auto& [name, iterator] : iteratorsForNotifications_) {
+        if (iterator != IO_OBJECT_NULL) {
+            platform_.objectRelease(iterator);
+        }
+    }
+}
+
+void USBDeviceListObserver::platformCallback(void* refcon, io_iterator_t iterator)
+{
+    auto* context = static_cast<ObservingContext*>(refcon);
+    if (auto observer = context->observer.lock()) {
+        observer->handleNotification(context->notificationName, iterator);
+    }
+}
+
+void USBDeviceListObserver::handleNotification(const std::string& name, io_iterator_t iterator)
+{
+    // The task holds the observer only weakly: a task that runs after the
+    // last owner let go finds it gone and leaves the (released) iterator alone;
+    // one that finds it alive keeps it, and its iterators, until the walk ends.
+    std::weak_ptr<USBDeviceListObserver> weak = weak_from_this();
+    callbackQueue_.post([weak, name, iterator] {
+        auto observer = weak.lock();
+        if (!observer) {
+            return;
+        }
+        enumerateServices(observer->platform_, iterator, [&](io_service_t service, bool&) {
+            observer->handler_(name, service);
+        });
+    });
+}
+
+std::vector<std::string> USBDeviceHandle::defaultNotificationNames()
+{
+    return {kIOFirstMatchNotification, kIOTerminatedNotification};
+}
+
+std::shared_ptr<USBDeviceListObserver> USBDeviceHandle::observeDeviceList(
+    UsbPlatform& platform, TaskQueue& queue, ObserverHandler handler,
+    std::vector<std::string> notificationNames)
+{
+    return USBDeviceListObserver::make(platform, matchingDictionary(std::nullopt, std::nullopt),
+                                       notificationNames, queue, std::move(handler));
+}
+
+std::shared_ptr<USBDeviceListObserver> USBDeviceHandle::observeDeviceList(
+    UsbPlatform& platform, int vendorIdentifier, int productIdentifier, TaskQueue& queue,
+    ObserverHandler handler, std::vector<std::string> notificationNames)
+{
+    return USBDeviceListObserver::make(platform, matchingDictionary(vendorIdentifier, productIdentifier),
+                                       notificationNames, queue, std::move(handler));
+}
+
+std::shared_ptr<USBDeviceListObserver> USBDeviceHandle::observeDeviceList(
+    UsbPlatform& platform, const MatchingDictionary& matchingDictionary, TaskQueue& queue,
+    ObserverHandler handler, std::vector<std::string> notificationNames)
+{
+    return USBDeviceListObserver::make(platform, matchingDictionary, notificationNames, queue,
+                                       std::move(handler));
+}
+
+} // namespace tervane::usb

@@ -1,0 +1,17 @@
+#include "usb_log.h"
+
+#include <cstdio>
+#include <mutex>
+
+namespace tervane::usb {
+
+void usbLog(const std::string& line)
+{
+    static std::mutex lock;
+    std::lock_guard guard(lock);
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+} // namespace tervane::usb
