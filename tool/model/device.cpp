@@ -51,10 +51,7 @@ Device::Device(std::string name, std::string subNetMask, std::string gateway_, s
 {
 }
 
-Device Device::placeholder()
-{
-    return Device("", "", "", "", "D", 0, 0);
-}
+Device::Device() : Device("", "", "", "", "D", 0, 0) {}
 
 bool Device::operator==(const Device &o) const
 {

@@ -49,8 +49,10 @@ public:
     Device(std::string name, std::string subNetMask, std::string gateway, std::string ip,
            std::string ipSetType, std::uint16_t PID, std::uint16_t VID);
 
-    // Empty name and addresses, mode "D", ids 0.
-    static Device placeholder();
+    // The placeholder record: empty name and addresses, mode "D", ids 0
+    // (with a fresh id, like every new record).
+    Device();
+    static Device placeholder() { return Device(); }
 
     const Uuid &id() const { return id_; }
     const std::string &name() const { return name_; }

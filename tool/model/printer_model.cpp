@@ -1,0 +1,233 @@
+#include "printer_model.h"
+
+#include "usb_bus_scan.h"
+#include "usb_log.h"
+#include "usb_platform.h"
+
+#include <QCoreApplication>
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+namespace tervane {
+
+namespace {
+
+// Texts the model stores untranslated: the window (and the command line)
+// look them up again when they show them.
+const char *const kReadFailed = QT_TRANSLATE_NOOP("PrinterModel", "获取失败，请重试");
+const char *const kWriteSucceeded = QT_TRANSLATE_NOOP("PrinterModel", "设置成功");
+const char *const kWriteFailed = QT_TRANSLATE_NOOP("PrinterModel", "设置失败，请重试");
+
+}  // namespace
+
+PrinterModel::PrinterModel(usb::UsbPlatform &platform, QObject *parent)
+    : QObject(parent), platform_(platform)
+{
+    getPrinterList();
+}
+
+PrinterModel::~PrinterModel() = default;
+
+// ---- operations ----------------------------------------------------------
+
+void PrinterModel::getPrinterList()
+{
+    setPrinterList({});
+    getDeviceByIOUSB();
+    if (!printerList_.isEmpty()) {
+        setSelectedPrinter(printerList_.first());
+        getPrinterIP();
+    } else {
+        raiseAlert(tr("错误"), tr("未查找到适配的打印机"));
+        setSelectedPrinter(Device::placeholder());
+    }
+}
+
+void PrinterModel::getDeviceByIOUSB()
+{
+    std::vector<Device> found = scanBus(platform_);
+    if (found.empty()) {
+        return;
+    }
+    QList<Device> list = printerList_;
+    list.append(QList<Device>(found.begin(), found.end()));
+    setPrinterList(list);
+}
+
+void PrinterModel::getPrinterIP()
+{
+    applyReadOutcome(readSettings(platform_, selectedPrinter_));
+}
+
+void PrinterModel::setPrinterIP()
+{
+    applyWriteOutcome(writeSettings(platform_, selectedPrinter_));
+}
+
+// ---- USB halves ------------------------------------------------------------
+
+std::vector<Device> PrinterModel::scanBus(usb::UsbPlatform &platform)
+{
+    std::vector<Device> found;
+    for (const UsbDeviceIds &ids : listUsbDevices(platform)) {
+        const long pid = ids.productId;
+        const long vid = ids.vendorId;
+        usb::usbLog(" find device pid = " + std::to_string(pid) + " and vid = " + std::to_string(vid));
+        if (vid != kORVIVendorID) {
+            continue;
+        }
+        usb::usbLog("find orvi device pid  = " + std::to_string(pid) + " and vid = " + std::to_string(vid));
+        for (const BaseDevice &model : ORVIDevices) {
+            if (model.PID != pid) {
+                continue;
+            }
+            found.emplace_back(model.name, "", "", "", "D", model.PID, model.VID);
+            usb::usbLog(" find orvi device  pid = " + std::to_string(pid) + " and vid = " + std::to_string(vid));
+        }
+    }
+    return found;
+}
+
+PrinterModel::ReadOutcome PrinterModel::readSettings(usb::UsbPlatform &platform, const Device &printer)
+{
+    ReadOutcome outcome;
+    outcome.usb = std::make_unique<USBCommunication>(platform, printer);
+    outcome.result = outcome.usb->initInterfaceToGetIP();
+    return outcome;
+}
+
+PrinterModel::WriteOutcome PrinterModel::writeSettings(usb::UsbPlatform &platform, const Device &printer)
+{
+    WriteOutcome outcome;
+    outcome.usb = std::make_unique<USBCommunication>(platform, printer);
+    usb::usbLog("start to setPrinterIP");
+    outcome.result = outcome.usb->initInterfaceToSetIP();
+    return outcome;
+}
+
+// ---- applying results ------------------------------------------------------
+
+void PrinterModel::applyScan(const std::vector<Device> &found)
+{
+    setPrinterList(QList<Device>(found.begin(), found.end()));
+}
+
+void PrinterModel::applyReadOutcome(ReadOutcome outcome)
+{
+    usb_ = std::move(outcome.usb);
+    if (outcome.result.status > 0) {
+        usb::usbLog("the return message is " + outcome.result.message);
+    } else {
+        raiseAlert(QString(), QString::fromUtf8(kReadFailed));
+    }
+    if (!usb_) {
+        return;
+    }
+    // Only the network fields come back; id, name and the USB ids stay.
+    const Device &read = usb_->printer;
+    Device updated = selectedPrinter_;
+    updated.ip = read.ip;
+    setSelectedPrinter(updated);
+    updated.subNetMast = read.subNetMast;
+    setSelectedPrinter(updated);
+    updated.gateway = read.gateway;
+    setSelectedPrinter(updated);
+    updated.ipSetType = read.ipSetType;
+    setSelectedPrinter(updated);
+}
+
+void PrinterModel::applyWriteOutcome(WriteOutcome outcome)
+{
+    usb_ = std::move(outcome.usb);
+    if (outcome.result.status > 0) {
+        raiseAlert(QString(), QString::fromUtf8(kWriteSucceeded));
+    } else {
+        raiseAlert(QString(), QString::fromUtf8(kWriteFailed));
+    }
+}
+
+// ---- published fields --------------------------------------------------------
+
+void PrinterModel::raiseAlert(const QString &title, const QString &message)
+{
+    setShowAlert(true);
+    setAlertTitle(title);
+    setAlertMessage(message);
+}
+
+void PrinterModel::setPrinterList(const QList<Device> &list)
+{
+    if (list == printerList_) {
+        return;
+    }
+    printerList_ = list;
+    emit printerListChanged();
+}
+
+void PrinterModel::setShowAlert(bool show)
+{
+    if (show == showAlert_) {
+        return;
+    }
+    showAlert_ = show;
+    emit showAlertChanged();
+}
+
+void PrinterModel::setAlertMessage(const QString &message)
+{
+    if (message == alertMessage_) {
+        return;
+    }
+    alertMessage_ = message;
+    emit alertMessageChanged();
+}
+
+void PrinterModel::setAlertTitle(const QString &title)
+{
+    if (title == alertTitle_) {
+        return;
+    }
+    alertTitle_ = title;
+    emit alertTitleChanged();
+}
+
+void PrinterModel::setSelectedPrinter(const Device &printer)
+{
+    if (printer == selectedPrinter_) {
+        return;
+    }
+    selectedPrinter_ = printer;
+    emit selectedPrinterChanged();
+}
+
+// ---- the shared instance -------------------------------------------------------
+
+namespace SharedData {
+
+namespace {
+bool simulateRequested = false;
+}
+
+void useSimulatedBus(bool simulate)
+{
+    simulateRequested = simulate;
+}
+
+PrinterModel &printerModel()
+{
+    // Made once, on first use, and kept until the process ends.
+#ifdef TERVANE_HAVE_LIBUSB
+    constexpr usb::PlatformFactory realDevices = &usb::makeLibusbPlatform;
+#else
+    constexpr usb::PlatformFactory realDevices = nullptr;
+#endif
+    static std::unique_ptr<usb::UsbPlatform> platform = usb::makePlatform(realDevices, simulateRequested);
+    static PrinterModel *model = new PrinterModel(*platform);
+    return *model;
+}
+
+}  // namespace SharedData
+
+}  // namespace tervane

@@ -1,0 +1,123 @@
+// The state behind the settings window: the supported printers found on the
+// USB bus, the printer being worked on, and the one alert the window shows.
+//
+// Every published field is a Qt property with a change signal. The USB work
+// of each operation is split in two halves so that a caller may run the
+// first one on a worker thread and apply its result on the thread that owns
+// the model:
+//   scanBus()      -> applyScan()         (getPrinterList)
+//   readSettings() -> applyReadOutcome()  (getPrinterIP)
+//   writeSettings()-> applyWriteOutcome() (setPrinterIP)
+// The first halves are static and touch nothing but their arguments and the
+// USB platform; the second halves only assign published fields.
+#pragma once
+
+#include "device.h"
+#include "usb_communication.h"
+
+#include <QList>
+#include <QMetaType>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+namespace tervane::usb {
+class UsbPlatform;
+}
+
+Q_DECLARE_METATYPE(tervane::Device)
+
+namespace tervane {
+
+class PrinterModel : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QList<tervane::Device> printerList READ printerList WRITE setPrinterList NOTIFY printerListChanged)
+    Q_PROPERTY(bool showAlert READ showAlert WRITE setShowAlert NOTIFY showAlertChanged)
+    Q_PROPERTY(QString alertMessage READ alertMessage WRITE setAlertMessage NOTIFY alertMessageChanged)
+    Q_PROPERTY(QString alertTitle READ alertTitle WRITE setAlertTitle NOTIFY alertTitleChanged)
+    Q_PROPERTY(tervane::Device selectedPrinter READ selectedPrinter WRITE setSelectedPrinter NOTIFY selectedPrinterChanged)
+
+public:
+    // Outcome of a read: the connection used (its printer holds what was
+    // read) and the sequence result.
+    struct ReadOutcome {
+        std::unique_ptr<USBCommunication> usb;
+        SequenceResult result;
+    };
+    struct WriteOutcome {
+        std::unique_ptr<USBCommunication> usb;
+        SequenceResult result;
+    };
+
+    // Searches the bus and, when a printer is found, reads its settings.
+    explicit PrinterModel(usb::UsbPlatform &platform, QObject *parent = nullptr);
+    ~PrinterModel() override;
+
+    // Rebuilds printerList, selects the first printer and reads it, or
+    // raises the no-printer alert.
+    void getPrinterList();
+    // Appends one Device per supported printer attached.
+    void getDeviceByIOUSB();
+    // Reads the settings of selectedPrinter into it.
+    void getPrinterIP();
+    // Writes the settings held in selectedPrinter and raises the outcome alert.
+    void setPrinterIP();
+
+    // ---- the halves that may run off the model's thread ----
+    static std::vector<Device> scanBus(usb::UsbPlatform &platform);
+    static ReadOutcome readSettings(usb::UsbPlatform &platform, const Device &printer);
+    static WriteOutcome writeSettings(usb::UsbPlatform &platform, const Device &printer);
+
+    // ---- the halves that assign the published fields ----
+    void applyScan(const std::vector<Device> &found);
+    void applyReadOutcome(ReadOutcome outcome);
+    void applyWriteOutcome(WriteOutcome outcome);
+
+    // ---- published fields ----
+    const QList<Device> &printerList() const { return printerList_; }
+    bool showAlert() const { return showAlert_; }
+    const QString &alertMessage() const { return alertMessage_; }
+    const QString &alertTitle() const { return alertTitle_; }
+    const Device &selectedPrinter() const { return selectedPrinter_; }
+
+    void setPrinterList(const QList<Device> &list);
+    void setShowAlert(bool show);
+    void setAlertMessage(const QString &message);
+    void setAlertTitle(const QString &title);
+    void setSelectedPrinter(const Device &printer);
+
+    // The connection of the last read or write (null before the first).
+    const USBCommunication *usb() const { return usb_.get(); }
+    usb::UsbPlatform &platform() const { return platform_; }
+
+signals:
+    void printerListChanged();
+    void showAlertChanged();
+    void alertMessageChanged();
+    void alertTitleChanged();
+    void selectedPrinterChanged();
+
+private:
+    void raiseAlert(const QString &title, const QString &message);
+
+    usb::UsbPlatform &platform_;
+    QList<Device> printerList_;
+    bool showAlert_ = false;
+    QString alertMessage_;
+    QString alertTitle_;
+    Device selectedPrinter_ = Device::placeholder();
+    std::unique_ptr<USBCommunication> usb_;
+};
+
+// The process's one printer model, made on first use.
+namespace SharedData {
+// Chooses the simulated bus (true) or the real one for the shared model; it
+// only has an effect before the first call of printerModel(). The variable
+// TERVANE_USB=sim also selects the simulated bus.
+void useSimulatedBus(bool simulate);
+PrinterModel &printerModel();
+}  // namespace SharedData
+
+}  // namespace tervane

@@ -1,0 +1,39 @@
+#include "usb_bus_scan.h"
+
+#include "registry.h"
+#include "usb_handles.h"
+
+#include <exception>
+
+namespace tervane {
+
+std::vector<UsbDeviceIds> listUsbDevices(usb::UsbPlatform &platform)
+{
+    std::vector<UsbDeviceIds> found;
+    usb::io_iterator_t iterator = usb::IO_OBJECT_NULL;
+    const usb::IOReturn status =
+        platform.getMatchingServices(usb::IOServiceMatching(usb::kIOUSBHostDeviceClassName), &iterator);
+    if (status != usb::kIOReturnSuccess || iterator == usb::IO_OBJECT_NULL) {
+        return found;
+    }
+    try {
+        usb::enumerateServices(platform, iterator, [&](usb::io_service_t service, bool &) {
+            // An entry whose ids cannot be read is skipped; the walk goes on.
+            try {
+                usb::USBDeviceHandle device = usb::USBDeviceHandle::create(platform, service);
+                try {
+                    UsbDeviceIds ids{device.getVendorIdentifier(), device.getProductIdentifier()};
+                    found.push_back(ids);
+                } catch (const std::exception &) {
+                }
+                device.release();
+            } catch (const std::exception &) {
+            }
+        });
+    } catch (const std::exception &) {
+    }
+    usb::release(platform, iterator);
+    return found;
+}
+
+}  // namespace tervane

@@ -1,0 +1,20 @@
+// Walk of the USB registry: the vendor and product id of every attached
+// device, in registry order.
+#pragma once
+
+#include "usb_platform.h"
+
+#include <vector>
+
+namespace tervane {
+
+struct UsbDeviceIds {
+    int vendorId = 0;
+    int productId = 0;
+};
+
+// Devices whose ids cannot be read are left out. Every registry reference
+// and handle taken during the walk is given back before the call returns.
+std::vector<UsbDeviceIds> listUsbDevices(usb::UsbPlatform &platform);
+
+}  // namespace tervane

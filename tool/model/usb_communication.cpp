@@ -1,0 +1,194 @@
+#include "usb_communication.h"
+
+#include "usb_log.h"
+
+#include <exception>
+#include <utility>
+
+namespace tervane {
+
+namespace {
+
+using usb::usbLog;
+
+std::string describe(const std::exception &error)
+{
+    if (const auto *usbError = dynamic_cast<const usb::USBError *>(&error)) {
+        if (auto text = usbError->errorDescription()) {
+            return *text;
+        }
+    }
+    return error.what();
+}
+
+// Runs realse() on every way out of a sequence.
+class InterfaceReleaser {
+public:
+    explicit InterfaceReleaser(USBCommunication &connection) : connection_(connection) {}
+    ~InterfaceReleaser() { connection_.realse(); }
+    InterfaceReleaser(const InterfaceReleaser &) = delete;
+    InterfaceReleaser &operator=(const InterfaceReleaser &) = delete;
+
+private:
+    USBCommunication &connection_;
+};
+
+SequenceResult claimError()
+{
+    return {-1, kClaimInterfaceError};
+}
+
+}  // namespace
+
+USBCommunication::USBCommunication(usb::UsbPlatform &platform, Device printer_)
+    : printer(std::move(printer_)), platform_(platform)
+{
+    usbLog("init usbscanprocess pid=" + std::to_string(printer.PID()) +
+           " and vid = " + std::to_string(printer.VID()));
+    try {
+        deviceInterface = usb::USBDeviceHandle::create(platform_, static_cast<int>(printer.VID()),
+                                                       static_cast<int>(printer.PID()));
+    } catch (const std::exception &error) {
+        realse();
+        usbLog("init usb interface error. and error is " + describe(error));
+    }
+}
+
+USBCommunication::~USBCommunication()
+{
+    realse();
+    if (deviceInterface) {
+        deviceInterface->release();
+        deviceInterface.reset();
+    }
+}
+
+void USBCommunication::realse()
+{
+    if (!interfaceInterface) {
+        return;
+    }
+    if (interfaceOpen_) {
+        // Give the interface back before dropping the handle; a failure to
+        // close changes nothing for the caller (it is logged by the layer).
+        try {
+            interfaceInterface->close();
+        } catch (const std::exception &) {
+        }
+        interfaceOpen_ = false;
+    }
+    interfaceInterface->release();
+    interfaceInterface.reset();
+}
+
+bool USBCommunication::openInterface(bool logIPSetType)
+{
+    if (deviceInterface) {
+        std::vector<usb::USBInterfaceHandle> interfaces = deviceInterface->createInterfaceInterface();
+        usbLog("interface interface num = " + std::to_string(interfaces.size()));
+        // The last interface numbered 0 is kept; every other handle is given
+        // back at once.
+        std::optional<usb::USBInterfaceHandle> chosen;
+        for (usb::USBInterfaceHandle &candidate : interfaces) {
+            if (candidate.getInterfaceNum() == 0) {
+                if (chosen) {
+                    chosen->release();
+                }
+                chosen = candidate;
+            } else {
+                candidate.release();
+            }
+        }
+        interfaceInterface = chosen;
+    }
+    if (!interfaceInterface) {
+        return false;
+    }
+    interfaceInterface->open(false);
+    interfaceOpen_ = true;
+    if (logIPSetType) {
+        usbLog("the printer.ipsetType is " + printer.ipSetType);
+    }
+    pips = interfaceInterface->getPipes();
+    return pips.count("writePipe") != 0 && pips.count("readPipe") != 0;
+}
+
+void USBCommunication::writeCommand(const Bytes &bytes)
+{
+    interfaceInterface->write(bytes, pips.at("writePipe"), kWriteNoDataTimeout, kWriteCompletionTimeout);
+}
+
+Bytes USBCommunication::readReply()
+{
+    return interfaceInterface->readBytes(std::nullopt, kReplyMaxCount, pips.at("readPipe"),
+                                         kReadNoDataTimeout, kReadCompletionTimeout);
+}
+
+SequenceResult USBCommunication::initInterfaceToGetIP()
+{
+    InterfaceReleaser releaser(*this);
+    IPSettings read;
+    try {
+        if (!openInterface(false)) {
+            return claimError();
+        }
+
+        writeCommand(commandBytes(kCheckDHCPToggle));
+        Bytes toggleReply = readReply();
+        usbLog("CheckDHCPToggle? return is " + describeOptionalText(decodeUTF8(toggleReply)));
+        printer.ipSetType = parseDHCPToggleReply(toggleReply);
+        usbLog(printer.ipSetType);
+
+        writeCommand(commandBytes(kCheckIP));
+        Bytes addressReply = readReply();
+        if (addressReply.size() == kIPReplyLength) {
+            read = parseIPReply(addressReply);
+        }
+        usbLog("the ip is " + read.ip + " the subNetMask is " + read.subNetMask + " the gateway is " +
+               read.gateway);
+        printer.ip = read.ip;
+        printer.subNetMast = read.subNetMask;
+        printer.gateway = read.gateway;
+        return {1, kReceiveIPSuccessfully};
+    } catch (const std::exception &error) {
+        usbLog("open usb interface error and error is " + describe(error));
+        return claimError();
+    }
+}
+
+SequenceResult USBCommunication::initInterfaceToSetIP()
+{
+    InterfaceReleaser releaser(*this);
+    const bool isStatic = printer.ipSetType == kIPSetTypeStatic;
+    std::optional<Bytes> setIPCommand = buildSetIPCommand(printer.ip, printer.subNetMast, printer.gateway);
+    if (setIPCommand) {
+        usbLog("cmd is " + std::to_string(setIPCommand->size()) + " bytes");
+    } else {
+        usbLog("cmd is not built: an address component is outside 0..255");
+        if (isStatic) {
+            // Never send a truncated address.
+            return {-1, kSetIPCommandError};
+        }
+    }
+    try {
+        if (!openInterface(true)) {
+            return claimError();
+        }
+        if (isStatic) {
+            writeCommand(*setIPCommand);
+            writeCommand(commandBytes(kSetDHCPToggleOff));
+        } else {
+            writeCommand(commandBytes(kSetDHCPToggleOn));
+        }
+        if (!isSetDHCPToggleOK(readReply())) {
+            return {-1, kSetDHCPToggleError};
+        }
+        writeCommand(commandBytes(kRestart));
+        return {1, kSetIPSuccessfully};
+    } catch (const std::exception &error) {
+        usbLog("open usb interface error and error is " + describe(error));
+        return claimError();
+    }
+}
+
+}  // namespace tervane
