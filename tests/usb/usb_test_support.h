@@ -1,0 +1,75 @@
+// Helpers of the USB layer tests: captured standard output, simulated devices.
+#pragma once
+
+#include "sim/simulated_bus.h"
+#include "usb_handles.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace tervane::usb::test {
+
+// Standard output written while the object lives, split into lines.
+class CapturedOutput {
+public:
+    CapturedOutput() { ::testing::internal::CaptureStdout(); }
+    ~CapturedOutput()
+    {
+        if (!taken_) {
+            ::testing::internal::GetCapturedStdout();
+        }
+    }
+    std::vector<std::string> lines()
+    {
+        taken_ = true;
+        std::istringstream text(::testing::internal::GetCapturedStdout());
+        std::vector<std::string> result;
+        for (std::string line; std::getline(text, line);) {
+            result.push_back(line);
+        }
+        return result;
+    }
+
+private:
+    bool taken_ = false;
+};
+
+inline sim::InterfaceSpec interfaceWith(std::vector<sim::EndpointSpec> endpoints, std::uint8_t number = 0,
+                                        std::uint8_t interfaceClass = 7)
+{
+    sim::InterfaceSpec spec;
+    spec.number = number;
+    spec.interfaceClass = interfaceClass;
+    spec.endpoints = std::move(endpoints);
+    return spec;
+}
+
+inline std::shared_ptr<sim::BasicDevice> basicDevice(std::uint16_t vendor, std::uint16_t product,
+                                                     std::vector<sim::InterfaceSpec> interfaces)
+{
+    return std::make_shared<sim::BasicDevice>(vendor, product, std::move(interfaces));
+}
+
+inline std::shared_ptr<sim::BasicDevice> printerLikeDevice(std::uint16_t vendor = 0x356C,
+                                                           std::uint16_t product = 0x0033)
+{
+    return basicDevice(vendor, product, {sim::printerInterface()});
+}
+
+// The first interface numbered 0 of the first device with these ids, opened.
+inline USBInterfaceHandle openInterface(UsbPlatform& platform, int vendor = 0x356C, int product = 0x0033)
+{
+    USBDeviceHandle device = USBDeviceHandle::create(platform, vendor, product);
+    std::vector<USBInterfaceHandle> interfaces = device.createInterfaceInterface();
+    device.release();
+    for (std::size_t i = 1; i < interfaces.size(); ++i) {
+        interfaces[i].release();
+    }
+    interfaces.front().open();
+    return interfaces.front();
+}
+
+} // namespace tervane::usb::test
