@@ -48,6 +48,8 @@ public:
     int writesBeforeFailure = -1;
     // Called after every element written, e.g. to raise the termination request.
     std::function<void(const std::string& element)> onWrite;
+    // Called after every pause.
+    std::function<void()> onSleep;
     int serverCancelResult = 1;
     std::string serverLastError = "successful-ok";
 
@@ -127,7 +129,12 @@ public:
         return serverCancelResult;
     }
 
-    void sleepOneSecond() override { ++sleeps; }
+    void sleepOneSecond() override
+    {
+        ++sleeps;
+        if (onSleep)
+            onSleep();
+    }
 
     bool terminationRequested() override { return terminate; }
 

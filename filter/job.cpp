@@ -1,0 +1,314 @@
+#include "job.h"
+
+#include "back_channel.h"
+#include "command_stream.h"
+#include "halftone.h"
+#include "jbig_page.h"
+#include "job_settings.h"
+#include "log.h"
+#include "page_buffer.h"
+#include "page_files.h"
+#include "printer_connection.h"
+#include "raster_input.h"
+#include "transforms.h"
+#include "zoom.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <cups/raster.h>
+#include <cups/sidechannel.h>
+#include <memory>
+#include <vector>
+
+namespace rvt {
+
+namespace {
+
+struct RasterCloser {
+    void operator()(cups_raster_t* r) const { cupsRasterClose(r); }
+};
+
+struct PageSizeRecord {
+    int width = 0;
+    int height = 0;
+};
+
+class PrintJob {
+public:
+    PrintJob(PrinterConnection& connection, Log& log, const JobEnvironment& env)
+        : connection_(connection), log_(log), env_(env), stream_(connection, log),
+          back_(stream_, connection, job_, log)
+    {
+    }
+
+    void run(char* argv[]);
+
+private:
+    Flow waitForConnection();
+    void pageLoop(cups_raster_t* ras, PageFiles* files);
+    // Reads, processes and encodes one page into its page file; false when
+    // the page could not be processed (the job is then cancelled or stopped).
+    bool convertPage(cups_raster_t* ras, const cups_page_header2_t& header, PageFiles& files);
+    Flow sendOnePage(int pageNumber);
+    Flow finishJob();
+    void rememberSize(int pageNumber, int width, int height);
+    void useSizeOf(int pageNumber);
+
+    PrinterConnection& connection_;
+    Log& log_;
+    const JobEnvironment& env_;
+    JobSettings job_;
+    CommandStream stream_;
+    BackChannel back_;
+    PageFiles* files_ = nullptr;
+    int pageCounter_ = 1;
+    std::vector<PageSizeRecord> sizes_;  // by page number
+};
+
+void PrintJob::rememberSize(int pageNumber, int width, int height)
+{
+    if (sizes_.size() <= static_cast<size_t>(pageNumber))
+        sizes_.resize(static_cast<size_t>(pageNumber) + 1);
+    sizes_[static_cast<size_t>(pageNumber)] = {width, height};
+}
+
+// Every page header declares the size of its own page, also when the page is
+// sent again for a copy or after its back page.
+void PrintJob::useSizeOf(int pageNumber)
+{
+    if (pageNumber > 0 && static_cast<size_t>(pageNumber) < sizes_.size()) {
+        job_.pageWidth = sizes_[static_cast<size_t>(pageNumber)].width;
+        job_.pageHeight = sizes_[static_cast<size_t>(pageNumber)].height;
+    }
+}
+
+Flow PrintJob::waitForConnection()
+{
+    for (;;) {
+        if (back_.checkpoint() == Flow::Stop)
+            return Flow::Stop;
+        int status = connection_.sideChannelRequest(CUPS_SC_CMD_GET_CONNECTED, 1.0);
+        if (status == CUPS_SC_STATUS_OK)
+            return Flow::Go;
+        log_.printf("DEBUG:[RVT4410LW] Check Connecttion CUPS Stauts = %d \n", status);
+        if (status == CUPS_SC_STATUS_NOT_IMPLEMENTED)
+            return Flow::Go;
+        if (status == CUPS_SC_STATUS_NO_RESPONSE || status == CUPS_SC_STATUS_IO_ERROR) {
+            log_.write("DEBUG:[RVT4410LW] CUPS_SC_STATUS_NO_RESPONSE or CUPS_SC_STATUS_IO_ERROR\n");
+            back_.cancelJob();
+            return Flow::Stop;
+        }
+        if (back_.pause(1) == Flow::Stop)
+            return Flow::Stop;
+    }
+}
+
+void PrintJob::run(char* argv[])
+{
+    job_.PrinterName = argv[0] ? argv[0] : "";
+    job_.JobId = argv[1] ? std::atoi(argv[1]) : 0;
+    job_.jobCopies = argv[4] ? argv[4] : "";
+    job_.copies = argv[4] ? std::atoi(argv[4]) : 0;
+
+    if (readJobOptions(argv[5], env_.ppdPath, job_, log_, env_.parseOptions) != 0)
+        return;
+
+    if (waitForConnection() == Flow::Stop)
+        return;
+
+    if (job_.collate == 1)
+        job_.jobCopies = "1";
+
+    if (back_.lockPrinter() == Flow::Stop)
+        return;
+    stream_.startOfJob();
+    stream_.sendJobHeader(job_);
+    if (back_.checkpoint() == Flow::Stop)
+        return;
+
+    std::unique_ptr<cups_raster_t, RasterCloser> ras(cupsRasterOpen(env_.rasterFd, CUPS_RASTER_READ));
+    // The page files live in a directory of this job, removed when the job
+    // ends, however it ends.
+    std::unique_ptr<PageFiles> files = PageFiles::create(env_.tmpdir, log_);
+    if (!files)
+        job_.isCanceled = 1;  // no page can be written: the job is cancelled at its end
+    files_ = files.get();
+    pageCounter_ = 1;
+
+    if (ras && files)
+        pageLoop(ras.get(), files.get());
+    if (back_.finished())
+        return;
+    finishJob();
+}
+
+void PrintJob::pageLoop(cups_raster_t* ras, PageFiles* files)
+{
+    cups_page_header2_t header;
+    while (cupsRasterReadHeader2(ras, &header) && !job_.isCanceled) {
+        if (back_.checkpoint() == Flow::Stop)
+            return;
+        log_.printf("DEBUG:[RVT4410LW] raster image width =%d  height = %d\n",
+                    static_cast<int>(header.cupsWidth), static_cast<int>(header.cupsHeight));
+        if (!pageHeaderAcceptable(header, log_)) {
+            back_.cancelJob();
+            return;
+        }
+        if (!convertPage(ras, header, *files)) {
+            if (back_.finished())
+                return;
+            break;  // out of memory: the pages sent so far make the job
+        }
+        if (job_.isCanceled)
+            break;
+        log_.printf("完成第%d页的数据转换\n", pageCounter_);
+
+        if (job_.isDuplex == 0) {
+            if (sendOnePage(pageCounter_) == Flow::Stop)
+                return;
+        } else if (pageCounter_ % 2 == 0) {
+            if (sendOnePage(pageCounter_) == Flow::Stop || sendOnePage(pageCounter_ - 1) == Flow::Stop)
+                return;
+        }
+        ++pageCounter_;
+    }
+}
+
+bool PrintJob::convertPage(cups_raster_t* ras, const cups_page_header2_t& header, PageFiles& files)
+{
+    const int32_t w = static_cast<int32_t>(header.cupsWidth);
+    const int32_t h = static_cast<int32_t>(header.cupsHeight);
+    const uint32_t bytesPerLine = header.cupsBytesPerLine;
+    const uint64_t pageBytes = static_cast<uint64_t>(w) * static_cast<uint64_t>(h);
+
+    PageBuffer line = allocatePage(bytesPerLine);
+    if (!line) {
+        log_.printf("DEBUG:[RVT4410LW] failed to locate mem cupsBytesPerLine=%u\n", bytesPerLine);
+        return false;
+    }
+    job_.pageWidth = w;
+    job_.pageHeight = h;
+    rememberSize(pageCounter_, w, h);
+
+    PageBuffer raw = allocatePage(pageBytes);
+    if (!raw) {
+        log_.printf("DEBUG:[RVT4410LW] failed to locate temp image memory size=%d\n",
+                    static_cast<int>(pageBytes));
+        return false;
+    }
+    // Rows that cannot be read stay white.
+    std::memset(raw.get(), 255, pageBytes);
+    for (int32_t y = 0; y < h; ++y) {
+        if (back_.checkpoint() == Flow::Stop)
+            return false;
+        if (cupsRasterReadPixels(ras, line.get(), bytesPerLine) == 0)
+            break;
+        std::memcpy(raw.get() + static_cast<uint64_t>(y) * static_cast<uint64_t>(w), line.get(),
+                    bytesPerLine);
+    }
+    line.reset();
+
+    PageBuffer scaled = allocatePage(pageBytes);
+    zoomGrayPage(std::move(raw), scaled.get(), w, h, job_.ratio, job_, log_);
+    if (job_.isCanceled)
+        return true;
+
+    PageBuffer transformed = allocatePage(pageBytes);
+    if (job_.isDuplex == 2 && pageCounter_ % 2 == 0)
+        mirrorGrayPage1(std::move(scaled), transformed.get(), w, h, job_, log_);
+    else
+        mirrorGrayPage(std::move(scaled), transformed.get(), w, h, job_, log_);
+    if (job_.isCanceled)
+        return true;
+
+    PageBuffer bits = halftone(std::move(transformed), w, h, job_.imageDarkness_type, log_);
+    if (!bits) {
+        job_.isCanceled = 1;
+        return true;
+    }
+
+    BmpFileHeader fileHeader;
+    BmpInfoHeader infoHeader;
+    BmpPalette palette;
+    fillBmpHeaders(w, h, bytesPerLine, fileHeader, infoHeader, palette);
+    const std::string path = files.pathFor(pageCounter_);
+    bmp_to_jbg(path.c_str(), bits.get(), fileHeader, infoHeader, palette);
+    return true;
+}
+
+Flow PrintJob::sendOnePage(int pageNumber)
+{
+    if (back_.checkpoint() == Flow::Stop)
+        return Flow::Stop;
+    log_.printf("开始发送第%d页的数据\n", pageNumber);
+    const std::string path = files_->pathFor(pageNumber);
+    useSizeOf(pageNumber);
+    stream_.sendPageHeader(job_);
+    int result = stream_.sendPageData(path);
+    if (result == kPageDataStopped) {
+        // Between two chunks: the termination signal, or the stream is gone.
+        back_.checkpoint();
+        return Flow::Stop;
+    }
+    if (result == kPageDataUnavailable)
+        job_.isCanceled = 1;
+    return back_.endOfPage();
+}
+
+Flow PrintJob::finishJob()
+{
+    const int pagesRead = pageCounter_ - 1;
+    log_.printf("DEBUG:[RVT4410LW] total page number =  %d ========================\n", pageCounter_);
+    log_.printf("DEBUG: total page number =  %d ========================\n", pagesRead);
+
+    if (files_ && job_.isDuplex != 0 && pageCounter_ % 2 == 0) {
+        // The blank back of the last sheet, of the size of the page it backs.
+        useSizeOf(pagesRead);
+        rememberSize(pageCounter_, job_.pageWidth, job_.pageHeight);
+        createBlankPage(pageCounter_, job_, *files_, log_);
+        if (sendOnePage(pageCounter_) == Flow::Stop || sendOnePage(pagesRead) == Flow::Stop)
+            return Flow::Stop;
+    }
+
+    if (files_ && job_.collate == 1) {
+        for (int c = 2; c <= job_.copies; ++c) {
+            log_.printf("DEBUG:send copy = %d and total copies = %d ========================\n", c,
+                        job_.copies);
+            if (job_.isDuplex == 0) {
+                for (int page = 1; page <= pagesRead; ++page)
+                    if (sendOnePage(page) == Flow::Stop)
+                        return Flow::Stop;
+            } else {
+                for (int m = 1; m < pageCounter_; m += 2)
+                    if (sendOnePage(m + 1) == Flow::Stop || sendOnePage(m) == Flow::Stop)
+                        return Flow::Stop;
+            }
+        }
+    }
+
+    if (job_.isCanceled) {
+        back_.cancelJob();
+        return Flow::Stop;
+    }
+    if (back_.checkpoint() == Flow::Stop)
+        return Flow::Stop;
+    stream_.endOfJob();
+    return back_.unLockPrinter();
+}
+
+}  // namespace
+
+int runJob(int argc, char* argv[], PrinterConnection& connection, Log& log,
+           const JobEnvironment& env)
+{
+    if (argc < 6 || !argv) {
+        log.printf("Usage: %s job-id user title copies options [file]\n",
+                   (argv && argc > 0 && argv[0]) ? argv[0] : "printfilter-rvt4410lw");
+        return 1;
+    }
+    PrintJob job(connection, log, env);
+    job.run(argv);
+    return 0;
+}
+
+}  // namespace rvt

@@ -1,0 +1,28 @@
+// One print job from start to end: arguments and options, the wait for the
+// printer's connection, the lock, the job header, the page loop (every raster
+// page read, processed, encoded into its page file and sent, two-sided jobs
+// in back-then-front pairs), the blank back page, collated copies, the end of
+// the job and the unlock.
+#pragma once
+
+#include "options.h"
+
+namespace rvt {
+
+class Log;
+class PrinterConnection;
+
+struct JobEnvironment {
+    const char* ppdPath = nullptr;  // $PPD
+    const char* tmpdir = nullptr;   // $TMPDIR: the job's page files go below it
+    int rasterFd = 0;               // the job's CUPS raster
+    OptionParser parseOptions = cupsParseOptions;
+};
+
+// Runs the job. Returns the exit status: 0 for every job, whether printed,
+// cancelled or failed; 1 for a call with fewer than the six filter arguments
+// (a usage line is logged and nothing is sent).
+int runJob(int argc, char* argv[], PrinterConnection& connection, Log& log,
+           const JobEnvironment& env);
+
+}  // namespace rvt

@@ -1,0 +1,20 @@
+// printfilter-rvt4410lw: the CUPS raster filter of the RV-T4410LW.
+#include "cancel_signal.h"
+#include "job.h"
+#include "log.h"
+#include "printer_connection.h"
+
+#include <cstdlib>
+#include <memory>
+
+int main(int argc, char* argv[])
+{
+    rvt::installSignalHandlers();
+    rvt::Log log(stderr);
+    std::unique_ptr<rvt::PrinterConnection> connection = rvt::makeCupsConnection(1);
+    rvt::JobEnvironment env;
+    env.ppdPath = std::getenv("PPD");
+    env.tmpdir = std::getenv("TMPDIR");
+    env.rasterFd = 0;
+    return rvt::runJob(argc, argv, *connection, log, env);
+}

@@ -1,0 +1,138 @@
+// Runs a whole job in-process: a raster written with CUPS, the printer's PPD,
+// a private TMPDIR and the scripted connection.
+#pragma once
+
+#include "job.h"
+#include "scripted_connection.h"
+
+#include <cups/raster.h>
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace rvt::test {
+
+struct RasterPage {
+    unsigned width = 40;
+    unsigned height = 16;
+    unsigned char gray = 0;  // every pixel
+    unsigned bitsPerPixel = 8;
+    unsigned bytesPerLine = 0;  // 0: one byte per pixel
+    unsigned rowsWritten = ~0u;  // fewer: the raster ends early
+};
+
+inline std::string printerPpd()
+{
+    std::string here = __FILE__;
+    return here.substr(0, here.rfind("tests/filter/")) + "ppd/rvt4410lw.ppd";
+}
+
+class JobRun {
+public:
+    JobRun()
+    {
+        char dirTempl[] = "/tmp/rvt-job-test-XXXXXX";
+        EXPECT_NE(mkdtemp(dirTempl), nullptr);
+        tmpdir = dirTempl;
+        std::string rasterTempl = tmpdir + "-raster-XXXXXX";
+        rasterPath_ = rasterTempl;
+        rasterFd_ = mkstemp(rasterPath_.data());
+        ppd = printerPpd();
+    }
+    ~JobRun()
+    {
+        close(rasterFd_);
+        unlink(rasterPath_.c_str());
+        rmdir(tmpdir.c_str());
+    }
+
+    void writeRaster(const std::vector<RasterPage>& pages)
+    {
+        cups_raster_t* ras = cupsRasterOpen(rasterFd_, CUPS_RASTER_WRITE);
+        for (const RasterPage& p : pages) {
+            cups_page_header2_t h{};
+            h.HWResolution[0] = h.HWResolution[1] = 600;
+            h.cupsWidth = p.width;
+            h.cupsHeight = p.height;
+            h.cupsBitsPerColor = p.bitsPerPixel == 16 ? 16 : 8;
+            h.cupsBitsPerPixel = p.bitsPerPixel;
+            h.cupsBytesPerLine = p.bytesPerLine ? p.bytesPerLine : (p.width * p.bitsPerPixel + 7) / 8;
+            h.cupsColorSpace = CUPS_CSPACE_SW;
+            h.cupsColorOrder = CUPS_ORDER_CHUNKED;
+            h.cupsNumColors = 1;
+            cupsRasterWriteHeader2(ras, &h);
+            std::vector<unsigned char> row(h.cupsBytesPerLine, p.gray);
+            for (unsigned y = 0; y < p.height && y < p.rowsWritten; ++y)
+                cupsRasterWritePixels(ras, row.data(), h.cupsBytesPerLine);
+        }
+        cupsRasterClose(ras);
+        lseek(rasterFd_, 0, SEEK_SET);
+    }
+
+    // Runs the job with argv "queue 12 user title <copies> <options>".
+    int run(const std::vector<RasterPage>& pages, const std::string& options = "",
+            const std::string& copies = "1")
+    {
+        writeRaster(pages);
+        std::vector<std::string> args = {"queue", "12", "user", "title", copies, options};
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        JobEnvironment env;
+        env.ppdPath = ppd.empty() ? nullptr : ppd.c_str();
+        env.tmpdir = tmpdir.c_str();
+        env.rasterFd = rasterFd_;
+        if (parser)
+            env.parseOptions = parser;
+        return runJob(6, argv.data(), conn, log.log(), env);
+    }
+
+    // Page numbers in the order they were sent.
+    std::vector<int> pagesSent()
+    {
+        std::vector<int> pages;
+        const std::string text = log.text();
+        const std::string mark = "开始发送第";
+        for (size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, at + 1))
+            pages.push_back(std::atoi(text.c_str() + at + mark.size()));
+        return pages;
+    }
+
+    // Entries left in TMPDIR after the job.
+    std::vector<std::string> leftovers() const
+    {
+        std::vector<std::string> names;
+        if (DIR* d = opendir(tmpdir.c_str())) {
+            while (dirent* e = readdir(d))
+                if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
+                    names.push_back(e->d_name);
+            closedir(d);
+        }
+        return names;
+    }
+
+    // The page headers on the stream.
+    std::vector<std::string> pageHeaders() const
+    {
+        std::vector<std::string> headers;
+        for (const std::string& e : conn.elements)
+            if (e.rfind("MediaSize=", 0) == 0)
+                headers.push_back(e);
+        return headers;
+    }
+
+    ScriptedConnection conn;
+    MemoryLog log;
+    std::string tmpdir;
+    std::string ppd;
+    OptionParser parser = nullptr;
+
+private:
+    std::string rasterPath_;
+    int rasterFd_ = -1;
+};
+
+}  // namespace rvt::test
