@@ -1,0 +1,260 @@
+#include "printer_model.h"
+
+#include "sim_printer.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+using namespace tervane;
+using namespace tervane::test;
+using usb::sim::SimulatedBus;
+using Action = usb::sim::VirtualPrinter::Action;
+
+namespace {
+
+struct Attached {
+    std::uint16_t vid;
+    std::uint16_t pid;
+};
+
+class ModelBench {
+public:
+    ModelBench() { bus.setTimeScale(0.05); }
+
+    std::shared_ptr<RecordingPrinter> plug(Attached ids, NetworkSettings settings = {})
+    {
+        auto printer = std::make_shared<RecordingPrinter>(settings, ids.vid, ids.pid);
+        bus.plug(printer);
+        printers.push_back(printer);
+        return printer;
+    }
+
+    // Makes the model (which searches the bus and reads the first printer)
+    // with the diagnostics captured.
+    PrinterModel &makeModel()
+    {
+        ::testing::internal::CaptureStdout();
+        model = std::make_unique<PrinterModel>(bus);
+        log = linesOf(::testing::internal::GetCapturedStdout());
+        return *model;
+    }
+
+    // Notes every change signal of the model, in order.
+    void watch()
+    {
+        QObject::connect(model.get(), &PrinterModel::showAlertChanged, [this] { signals_.push_back("showAlert"); });
+        QObject::connect(model.get(), &PrinterModel::alertTitleChanged, [this] { signals_.push_back("alertTitle"); });
+        QObject::connect(model.get(), &PrinterModel::alertMessageChanged,
+                         [this] { signals_.push_back("alertMessage"); });
+        QObject::connect(model.get(), &PrinterModel::selectedPrinterChanged,
+                         [this] { signals_.push_back("selectedPrinter"); });
+        QObject::connect(model.get(), &PrinterModel::printerListChanged,
+                         [this] { signals_.push_back("printerList"); });
+    }
+
+    SimulatedBus bus;
+    std::vector<std::shared_ptr<RecordingPrinter>> printers;
+    std::unique_ptr<PrinterModel> model;
+    std::vector<std::string> log;
+    std::vector<std::string> signals_;
+};
+
+constexpr Attached kSupported{0x356C, 0x0033};
+const std::vector<std::string> kReadEvents{"OUT CheckDHCPToggle?", "IN", "OUT CheckIP?", "IN"};
+
+}  // namespace
+
+TEST(PrinterModel, SearchOfTheBus)
+{
+    struct Case {
+        const char *label;
+        std::vector<Attached> attached;
+        int listed;
+        std::vector<std::string> logLines;     // must appear
+        std::vector<std::string> absentLines;  // must not appear
+    };
+    const std::vector<Case> cases{
+        {"nothing", {}, 0, {}, {}},
+        {"supported", {kSupported}, 1,
+         {" find device pid = 51 and vid = 13676", "find orvi device pid  = 51 and vid = 13676",
+          " find orvi device  pid = 51 and vid = 13676"},
+         {}},
+        {"vendor_match_other_product", {{0x356C, 0x0034}}, 0,
+         {" find device pid = 52 and vid = 13676", "find orvi device pid  = 52 and vid = 13676"},
+         {" find orvi device  pid = 52 and vid = 13676"}},
+        {"product_match_other_vendor", {{0x1234, 0x0033}}, 0, {" find device pid = 51 and vid = 4660"},
+         {"find orvi device pid  = 51 and vid = 4660"}},
+        {"two_supported", {kSupported, kSupported}, 2, {}, {}},
+        {"supported_after_other", {{0x1234, 0x0033}, kSupported}, 1, {}, {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        ModelBench bench;
+        for (const Attached &a : c.attached) {
+            bench.plug(a);
+        }
+        const std::size_t registryBefore = bench.bus.registryObjectCount();
+        PrinterModel &model = bench.makeModel();
+        EXPECT_EQ(bench.bus.registryObjectCount(), registryBefore) << "registry reference kept";
+
+        ASSERT_EQ(model.printerList().size(), c.listed);
+        for (const std::string &line : c.logLines) {
+            EXPECT_TRUE(hasLine(bench.log, line)) << line;
+        }
+        for (const std::string &line : c.absentLines) {
+            EXPECT_FALSE(hasLine(bench.log, line)) << line;
+        }
+        if (c.listed == 0) {
+            EXPECT_TRUE(model.showAlert());
+            EXPECT_EQ(model.alertTitle(), QString("错误"));
+            EXPECT_EQ(model.alertMessage(), QString("未查找到适配的打印机"));
+            const Device &placeholder = model.selectedPrinter();
+            EXPECT_EQ(placeholder.name(), "");
+            EXPECT_EQ(placeholder.ipSetType, "D");
+            EXPECT_EQ(placeholder.ip, "");
+            EXPECT_EQ(placeholder.PID(), 0);
+            EXPECT_EQ(placeholder.VID(), 0);
+            for (const auto &printer : bench.printers) {
+                EXPECT_TRUE(printer->events().empty());
+            }
+            continue;
+        }
+        for (const Device &d : model.printerList()) {
+            EXPECT_EQ(d.name(), "RV-T4410LW");
+            EXPECT_EQ(d.ipSetType, "D");
+            EXPECT_EQ(d.ip, "");
+            EXPECT_EQ(d.PID(), 0x0033);
+            EXPECT_EQ(d.VID(), 0x356C);
+        }
+        if (c.listed == 2) {
+            EXPECT_FALSE(model.printerList()[0].id() == model.printerList()[1].id());
+            EXPECT_EQ(bench.printers[0]->events(), kReadEvents);
+            EXPECT_TRUE(bench.printers[1]->events().empty()) << "only the first printer is read";
+        }
+        // The first printer is selected and read; no alert for a good read.
+        EXPECT_FALSE(model.showAlert());
+        const Device &selected = model.selectedPrinter();
+        EXPECT_EQ(selected.id(), model.printerList()[0].id());
+        EXPECT_EQ(selected.ipSetType, "S");
+        EXPECT_EQ(selected.ip, "192.168.1.20");
+        EXPECT_EQ(selected.subNetMast, "255.255.255.0");
+        EXPECT_EQ(selected.gateway, "192.168.1.1");
+        EXPECT_TRUE(hasLine(bench.log, "the return message is receive ip successfully"));
+    }
+}
+
+TEST(PrinterModel, ReadFailureAfterTheModeQueryKeepsTheAddresses)
+{
+    ModelBench bench;
+    auto printer = bench.plug(kSupported);
+    PrinterModel &model = bench.makeModel();
+    ASSERT_EQ(model.selectedPrinter().ipSetType, "S");
+    const Device before = model.selectedPrinter();
+    printer->script("CheckDHCPToggle?", Action::reply, bytesOf("DHCPToggle=On;"));
+    printer->script("CheckIP?", Action::noReply);
+    bench.watch();
+
+    ::testing::internal::CaptureStdout();
+    model.getPrinterIP();
+    ::testing::internal::GetCapturedStdout();
+
+    EXPECT_TRUE(model.showAlert());
+    EXPECT_EQ(model.alertTitle(), QString());
+    EXPECT_EQ(model.alertMessage(), QString("获取失败，请重试"));
+    const Device &after = model.selectedPrinter();
+    EXPECT_EQ(after.ipSetType, "D");
+    EXPECT_EQ(after.ip, before.ip);
+    EXPECT_EQ(after.subNetMast, before.subNetMast);
+    EXPECT_EQ(after.gateway, before.gateway);
+    EXPECT_EQ(after.id(), before.id());
+    // The alert is raised before the fields are copied back.
+    EXPECT_EQ(bench.signals_, (std::vector<std::string>{"showAlert", "alertMessage", "selectedPrinter"}));
+}
+
+TEST(PrinterModel, WriteOutcomes)
+{
+    struct Case {
+        const char *label;
+        std::string ipSetType;
+        std::optional<std::string> toggleReply;
+        QString message;
+        bool dhcpAfter;
+    };
+    const std::vector<Case> cases{
+        {"static_accepted", "S", std::nullopt, "设置成功", false},
+        {"dhcp_accepted", "D", std::nullopt, "设置成功", true},
+        {"refused", "D", "SetDHCPToggleNG;", "设置失败，请重试", false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        ModelBench bench;
+        auto printer = bench.plug(kSupported);
+        PrinterModel &model = bench.makeModel();
+        if (c.toggleReply) {
+            printer->script("SetDHCPToggle=", Action::reply, bytesOf(*c.toggleReply));
+        }
+        Device target = model.printerList()[0];
+        target.ip = "10.1.2.3";
+        target.subNetMast = "255.255.0.0";
+        target.gateway = "10.1.0.1";
+        target.ipSetType = c.ipSetType;
+        model.setSelectedPrinter(target);
+
+        ::testing::internal::CaptureStdout();
+        model.setPrinterIP();
+        const auto log = linesOf(::testing::internal::GetCapturedStdout());
+
+        EXPECT_TRUE(model.showAlert());
+        EXPECT_EQ(model.alertTitle(), QString());
+        EXPECT_EQ(model.alertMessage(), c.message);
+        EXPECT_EQ(model.selectedPrinter(), target) << "a write leaves selectedPrinter as it was";
+        ASSERT_GE(log.size(), 2u);
+        EXPECT_EQ(log[0], "init usbscanprocess pid=51 and vid = 13676");
+        EXPECT_EQ(log[1], "start to setPrinterIP");
+        EXPECT_EQ(printer->settings().dhcp, c.dhcpAfter);
+        if (c.ipSetType == "S") {
+            EXPECT_EQ(printer->settings().ip, (std::array<std::uint8_t, 4>{10, 1, 2, 3}));
+        }
+    }
+}
+
+TEST(PrinterModel, NoPrinterAlertRaisesShowFirstThenTitleThenMessage)
+{
+    ModelBench bench;
+    PrinterModel &model = bench.makeModel();
+    model.setShowAlert(false);
+    model.setAlertTitle(QString());
+    model.setAlertMessage(QString());
+    bench.watch();
+    ::testing::internal::CaptureStdout();
+    model.getPrinterList();
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(bench.signals_,
+              (std::vector<std::string>{"showAlert", "alertTitle", "alertMessage", "selectedPrinter"}));
+}
+
+TEST(PrinterModel, ReadOnAWorkerThreadAppliedOnTheModelsThread)
+{
+    ModelBench bench;
+    auto printer = bench.plug(kSupported);
+    PrinterModel &model = bench.makeModel();
+    printer->script("CheckIP?", Action::reply, usb::sim::Bytes(17, 0));
+    const Device selected = model.selectedPrinter();
+
+    PrinterModel::ReadOutcome outcome;
+    ::testing::internal::CaptureStdout();
+    std::thread worker([&] { outcome = PrinterModel::readSettings(bench.bus, selected); });
+    worker.join();
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(model.selectedPrinter(), selected) << "the worker half must not touch the model";
+
+    ::testing::internal::CaptureStdout();
+    model.applyReadOutcome(std::move(outcome));
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_FALSE(model.showAlert());
+    EXPECT_EQ(model.selectedPrinter().ip, "");
+    EXPECT_EQ(model.selectedPrinter().ipSetType, "S");
+    ASSERT_NE(model.usb(), nullptr);
+    EXPECT_EQ(model.usb()->printer.ip, "");
+}
