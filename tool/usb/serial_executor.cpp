@@ -55,14 +55,17 @@ SerialExecutor::~SerialExecutor()
 
 void SerialExecutor::post(std::function<void()> task)
 {
+    // Once the task is queued it may run and even destroy this executor:
+    // only the shared state is touched after that.
+    const std::shared_ptr<State> state = state_;
     {
-        std::lock_guard guard(state_->lock);
-        if (state_->stopping) {
+        std::lock_guard guard(state->lock);
+        if (state->stopping) {
             return;
         }
-        state_->tasks.push_back(std::move(task));
+        state->tasks.push_back(std::move(task));
     }
-    state_->wake.notify_one();
+    state->wake.notify_one();
 }
 
 void SerialExecutor::drain()
