@@ -44,6 +44,13 @@ DecodeResult decodeBie(std::string_view bie, uint32_t maxWidth, uint32_t maxHeig
         r.error = "BIE has " + std::to_string(r.header.planes) + " planes (1 expected)";
         return r;
     }
+    // The decoder would allocate whatever the header asks for: check it first.
+    if (r.header.xd == 0 || r.header.yd == 0 || r.header.xd > maxWidth || r.header.yd > maxHeight) {
+        r.error = "BIE announces a page of " + std::to_string(r.header.xd) + " x " +
+                  std::to_string(r.header.yd) + " pixels (at most " + std::to_string(maxWidth) +
+                  " x " + std::to_string(maxHeight) + " accepted)";
+        return r;
+    }
     jbg_dec_state state;
     jbg_dec_init(&state);
     jbg_dec_maxsize(&state, maxWidth, maxHeight);
