@@ -187,7 +187,9 @@ int CommandStream::sendPageData(const std::string& path)
         return kPageDataUnavailable;
 
     for (;;) {
-        if (broken_ || connection_.terminationRequested())
+        // A page goes out whole, so that the printer never gets a cut image;
+        // the termination signal is looked at between pages.
+        if (broken_)
             return kPageDataStopped;
         char* data = chunk.get() + kHeadRoom;
         size_t count = std::fread(data, 1, kDataChunkSize, file.get());

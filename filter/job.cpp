@@ -245,11 +245,8 @@ Flow PrintJob::sendOnePage(int pageNumber)
     useSizeOf(pageNumber);
     stream_.sendPageHeader(job_);
     int result = stream_.sendPageData(path);
-    if (result == kPageDataStopped) {
-        // Between two chunks: the termination signal, or the stream is gone.
-        back_.checkpoint();
-        return Flow::Stop;
-    }
+    if (result == kPageDataStopped)
+        return Flow::Stop;  // the print stream is gone
     if (result == kPageDataUnavailable)
         job_.isCanceled = 1;
     return back_.endOfPage();

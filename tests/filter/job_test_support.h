@@ -21,6 +21,7 @@ struct RasterPage {
     unsigned bitsPerPixel = 8;
     unsigned bytesPerLine = 0;  // 0: one byte per pixel
     unsigned rowsWritten = ~0u;  // fewer: the raster ends early
+    unsigned noiseSeed = 0;      // not 0: pixels of pseudo-random gray instead
 };
 
 inline std::string printerPpd()
@@ -64,8 +65,13 @@ public:
             h.cupsNumColors = 1;
             cupsRasterWriteHeader2(ras, &h);
             std::vector<unsigned char> row(h.cupsBytesPerLine, p.gray);
-            for (unsigned y = 0; y < p.height && y < p.rowsWritten; ++y)
+            unsigned state = p.noiseSeed;
+            for (unsigned y = 0; y < p.height && y < p.rowsWritten; ++y) {
+                if (p.noiseSeed)
+                    for (unsigned char& b : row)
+                        b = static_cast<unsigned char>((state = state * 1103515245u + 12345u) >> 24);
                 cupsRasterWritePixels(ras, row.data(), h.cupsBytesPerLine);
+            }
         }
         cupsRasterClose(ras);
         lseek(rasterFd_, 0, SEEK_SET);

@@ -249,17 +249,28 @@ TEST_F(PageDataTest, DrainFailuresAreLoggedAndSendingGoesOn)
     EXPECT_TRUE(log.contains("DEBUG:[RVT4410LW] write data to stdout no response \n"));
 }
 
-TEST_F(PageDataTest, StopsBetweenChunksOnTermination)
+TEST_F(PageDataTest, TerminationDoesNotCutAPage)
 {
     writeFile(3 * 4096);
     ScriptedConnection conn;
     conn.onWrite = [&](const std::string&) { conn.terminate = true; };
     MemoryLog log;
     CommandStream stream(conn, log.log());
+    EXPECT_EQ(stream.sendPageData(path()), kPageDataSent);
+    EXPECT_EQ(conn.elements.size(), 3u);
+}
+
+TEST_F(PageDataTest, StopsWhenTheStreamIsGone)
+{
+    writeFile(3 * 4096);
+    ScriptedConnection conn;
+    conn.writesBeforeFailure = 1;
+    MemoryLog log;
+    CommandStream stream(conn, log.log());
     EXPECT_EQ(stream.sendPageData(path()), kPageDataStopped);
-    // The chunk under way is finished, no further one is begun.
-    ASSERT_EQ(conn.elements.size(), 1u);
-    EXPECT_EQ(conn.elements[0].size(), std::string("RasterObject.Data#4096=").size() + 4096 + 1);
+    EXPECT_EQ(conn.elements.size(), 1u);
+    EXPECT_EQ(conn.drainRequests, 1);
+    EXPECT_TRUE(stream.broken());
 }
 
 TEST(CommandStreamTest, WriteErrorStopsTheStream)
