@@ -18,6 +18,8 @@ PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     cups cups-client cups-filters ghostscript jbigkit-bin
     umockdev libumockdev-dev xvfb
+    # a CJK font for the settings window's screenshots under Xvfb
+    fonts-wqy-microhei
 )
 
 export DEBIAN_FRONTEND=noninteractive

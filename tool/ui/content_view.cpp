@@ -1,0 +1,25 @@
+#include "content_view.h"
+
+#include <QHBoxLayout>
+
+namespace tervane::ui {
+
+ContentView::ContentView(QWidget *parent) : QWidget(parent), settingView_(new SettingView(this))
+{
+    place();
+}
+
+ContentView::ContentView(PrinterModel &model, QWidget *parent)
+    : QWidget(parent), settingView_(new SettingView(model, this))
+{
+    place();
+}
+
+void ContentView::place()
+{
+    auto *row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->addWidget(settingView_);
+}
+
+}  // namespace tervane::ui

@@ -1,0 +1,26 @@
+// The window's content: the settings form, alone in a horizontal row.
+#pragma once
+
+#include "setting_view.h"
+
+#include <QWidget>
+
+namespace tervane::ui {
+
+class ContentView : public QWidget {
+    Q_OBJECT
+
+public:
+    // Over the process's shared printer model.
+    explicit ContentView(QWidget *parent = nullptr);
+    explicit ContentView(PrinterModel &model, QWidget *parent = nullptr);
+
+    SettingView &settingView() const { return *settingView_; }
+
+private:
+    void place();
+
+    SettingView *settingView_;
+};
+
+}  // namespace tervane::ui

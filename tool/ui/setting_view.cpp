@@ -1,0 +1,469 @@
+#include "setting_view.h"
+
+#include "device_list_observer.h"
+#include "ipv4_pattern.h"
+#include "usb_handles.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QThread>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
+
+namespace tervane::ui {
+
+namespace {
+
+constexpr int kControlWidth = 250;
+constexpr int kFormMinimumWidth = 350;
+constexpr int kFormHeight = 200;
+constexpr int kPadding = 20;
+
+constexpr int kModeDHCP = 0;
+constexpr int kModeManual = 1;
+
+// Address modes as the printer records hold them.
+const std::string kStatic = "S";
+const std::string kDHCP = "D";
+
+int selectionForMode(const std::string &ipSetType)
+{
+    return ipSetType == kStatic ? kModeManual : kModeDHCP;
+}
+
+QString fromStd(const std::string &text)
+{
+    return QString::fromStdString(text);
+}
+
+bool isIPv4(const QString &text)
+{
+    return matchesIPv4Pattern(text.toStdString());
+}
+
+}  // namespace
+
+QString leftToRight(const QString &text)
+{
+    return QStringLiteral("\u200E%1\u202C").arg(text);
+}
+
+SettingView::SettingView(QWidget *parent) : SettingView(SharedData::printerModel(), parent) {}
+
+SettingView::SettingView(PrinterModel &model, QWidget *parent)
+    : QWidget(parent), model_(model), queue_(this)
+{
+    buildForm();
+    connect(&worker_, &QFutureWatcher<Apply>::finished, this, [this] {
+        const Apply apply = worker_.result();
+        apply();
+        setBusy(false);
+        emit operationFinished();
+        if (searchPending_) {
+            searchPending_ = false;
+            findPrinters();
+        }
+    });
+    connectModel();
+    fillPrinterPicker();
+    copyFieldsFromSelectedPrinter();
+    watchBus();
+    if (model_.showAlert()) {
+        // An alert raised while the model was made (no printer found).
+        QMetaObject::invokeMethod(this, &SettingView::presentAlert, Qt::QueuedConnection);
+    }
+}
+
+SettingView::~SettingView()
+{
+    // No hot-plug delivery may reach this object any more, and no worker
+    // may still use the bus once the caller tears it down.
+    std::weak_ptr<usb::USBDeviceListObserver> observer = observer_;
+    observer_.reset();
+    queue_.close();
+    while (!observer.expired()) {
+        QThread::msleep(1);
+    }
+    worker_.waitForFinished();
+}
+
+// ---- building ----------------------------------------------------------------
+
+void SettingView::buildForm()
+{
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(kPadding, kPadding, kPadding, kPadding);
+
+    auto *frame = new QWidget(this);
+    frame->setMinimumWidth(kFormMinimumWidth);
+    frame->setFixedHeight(kFormHeight);
+    frame->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    outer->addWidget(frame);
+
+    auto *stack = new QVBoxLayout(frame);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setAlignment(Qt::AlignCenter);
+
+    // Five rows whose labels line up on their trailing edges.
+    auto *rows = new QFormLayout;
+    rows->setLabelAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    rows->setFormAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+    rows->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
+    rows->setRowWrapPolicy(QFormLayout::DontWrapRows);
+
+    printerPicker_ = new QComboBox(frame);
+    printerPicker_->setObjectName("printerPicker");
+    printerPicker_->setAccessibleName(tr("打印机"));
+    printerPicker_->setFixedWidth(kControlWidth);
+    rows->addRow(tr("打印机"), printerPicker_);
+
+    modePicker_ = new QComboBox(frame);
+    modePicker_->setObjectName("modePicker");
+    modePicker_->setAccessibleName(leftToRight(tr("IP获取方式")));
+    modePicker_->setFixedWidth(kControlWidth);
+    modePicker_->addItem(tr("DHCP"), kModeDHCP);
+    modePicker_->addItem(tr("手动设置"), kModeManual);
+    rows->addRow(leftToRight(tr("IP获取方式")), modePicker_);
+
+    auto makeField = [frame](const char *name, const QString &placeholder) {
+        auto *field = new QLineEdit(frame);
+        field->setObjectName(name);
+        field->setPlaceholderText(placeholder);
+        field->setFixedWidth(kControlWidth);
+        return field;
+    };
+    ipField_ = makeField("ipField", leftToRight(tr("请输入IP地址")));
+    maskField_ = makeField("subNetMastField", leftToRight(tr("请输入子网掩码")));
+    gatewayField_ = makeField("gatewayField", leftToRight(tr("请输入网关")));
+    rows->addRow(tr("IP"), ipField_);
+    rows->addRow(tr("子网掩码"), maskField_);
+    rows->addRow(tr("网关"), gatewayField_);
+    stack->addLayout(rows);
+
+    auto *buttons = new QHBoxLayout;
+    auto makeButton = [frame, buttons](const char *name, const QString &text) {
+        auto *button = new QPushButton(text, frame);
+        button->setObjectName(name);
+        button->setAutoDefault(false);
+        buttons->addWidget(button);
+        return button;
+    };
+    findButton_ = makeButton("findButton", tr("查找打印机"));
+    readButton_ = makeButton("readButton", leftToRight(tr("获取当前IP")));
+    writeButton_ = makeButton("writeButton", tr("确定"));
+    cancelButton_ = makeButton("cancelButton", tr("取消"));
+    stack->addLayout(buttons);
+
+    // A thin bar under the buttons; it keeps its place while hidden so the
+    // form does not move when it appears.
+    busyIndicator_ = new QProgressBar(frame);
+    busyIndicator_->setObjectName("busyIndicator");
+    busyIndicator_->setRange(0, 0);
+    busyIndicator_->setTextVisible(false);
+    busyIndicator_->setFixedHeight(4);
+    QSizePolicy keepPlace = busyIndicator_->sizePolicy();
+    keepPlace.setRetainSizeWhenHidden(true);
+    busyIndicator_->setSizePolicy(keepPlace);
+    busyIndicator_->hide();
+    stack->addWidget(busyIndicator_);
+
+    connect(findButton_, &QPushButton::clicked, this, &SettingView::findPrinters);
+    connect(readButton_, &QPushButton::clicked, this, &SettingView::readCurrentSettings);
+    connect(writeButton_, &QPushButton::clicked, this, &SettingView::writeSettings);
+    connect(cancelButton_, &QPushButton::clicked, this, &SettingView::cancel);
+
+    connect(printerPicker_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (index >= 0) {
+            scannerIndex_ = printerPicker_->itemData(index).toInt();
+        }
+    });
+    connect(modePicker_, &QComboBox::currentIndexChanged, this, [this] { updateFieldsEnabled(); });
+}
+
+void SettingView::connectModel()
+{
+    connect(&model_, &PrinterModel::printerListChanged, this, [this] {
+        clampScannerIndex();
+        fillPrinterPicker();
+    });
+    // The model raises an alert as showAlert, then title, then message:
+    // the box is put up once all three are in place.
+    connect(&model_, &PrinterModel::showAlertChanged, this, [this] {
+        if (model_.showAlert()) {
+            QMetaObject::invokeMethod(this, &SettingView::presentAlert, Qt::QueuedConnection);
+        } else if (alert_) {
+            alert_->close();
+        }
+    });
+    connect(&model_, &PrinterModel::alertTitleChanged, this, &SettingView::refreshAlert);
+    connect(&model_, &PrinterModel::alertMessageChanged, this, &SettingView::refreshAlert);
+}
+
+void SettingView::watchBus()
+{
+    usb::USBDeviceListObserver::Handler handler = [this](const std::string &, usb::io_service_t) {
+        onBusChanged();
+    };
+    // One observer per supported model (vendor and product id).
+    const BaseDevice &model = ORVIDevices.front();
+    static_assert(ORVIDevices.size() == 1, "observe every supported model");
+    observer_ = usb::USBDeviceHandle::observeDeviceList(model_.platform(), model.VID, model.PID, queue_,
+                                                         handler);
+    // The observer reports the printers attached now before anything else;
+    // this marker, queued behind those reports, ends them.
+    queue_.post([this] { observerPrimed_ = true; });
+}
+
+// ---- state cells ---------------------------------------------------------------
+
+QString SettingView::ip() const
+{
+    return ipField_->text();
+}
+
+QString SettingView::subNetMast() const
+{
+    return maskField_->text();
+}
+
+QString SettingView::gateway() const
+{
+    return gatewayField_->text();
+}
+
+int SettingView::ipSetTypeSelection() const
+{
+    return modePicker_->currentData().toInt();
+}
+
+void SettingView::clampScannerIndex()
+{
+    if (scannerIndex_ >= model_.printerList().size() || scannerIndex_ < 0) {
+        scannerIndex_ = 0;
+    }
+}
+
+void SettingView::fillPrinterPicker()
+{
+    const QSignalBlocker blocker(printerPicker_);
+    printerPicker_->clear();
+    const QList<Device> &list = model_.printerList();
+    for (int i = 0; i < list.size(); ++i) {
+        printerPicker_->addItem(fromStd(list[i].name()), i);
+    }
+    printerPicker_->setCurrentIndex(printerPicker_->findData(scannerIndex_));
+}
+
+void SettingView::copyFieldsFromSelectedPrinter()
+{
+    const Device &printer = model_.selectedPrinter();
+    ipField_->setText(fromStd(printer.ip));
+    maskField_->setText(fromStd(printer.subNetMast));
+    gatewayField_->setText(fromStd(printer.gateway));
+    modePicker_->setCurrentIndex(modePicker_->findData(selectionForMode(printer.ipSetType)));
+    updateFieldsEnabled();
+}
+
+void SettingView::updateFieldsEnabled()
+{
+    const bool manual = ipSetTypeSelection() == kModeManual;
+    ipField_->setEnabled(manual);
+    maskField_->setEnabled(manual);
+    gatewayField_->setEnabled(manual);
+}
+
+// ---- the buttons ---------------------------------------------------------------
+
+void SettingView::findPrinters()
+{
+    if (busy_) {
+        searchPending_ = true;
+        return;
+    }
+    usb::UsbPlatform &platform = model_.platform();
+    runInBackground([this, &platform]() -> Apply {
+        // The model's search, with the bus work done here and the
+        // published fields assigned on the form's thread.
+        auto found = std::make_shared<std::vector<Device>>(PrinterModel::scanBus(platform));
+        auto read = std::make_shared<PrinterModel::ReadOutcome>();
+        if (!found->empty()) {
+            *read = PrinterModel::readSettings(platform, found->front());
+        }
+        return [this, found, read] {
+            model_.applyScan(*found);
+            if (!found->empty()) {
+                model_.setSelectedPrinter(found->front());
+                model_.applyReadOutcome(std::move(*read));
+            } else {
+                raiseAlert(QCoreApplication::translate("PrinterModel", "错误"),
+                           QCoreApplication::translate("PrinterModel", "未查找到适配的打印机"));
+                model_.setSelectedPrinter(Device::placeholder());
+            }
+            copyFieldsFromSelectedPrinter();
+        };
+    });
+}
+
+void SettingView::readCurrentSettings()
+{
+    if (busy_) {
+        return;
+    }
+    if (model_.printerList().isEmpty()) {
+        raiseAlert(tr("错误"), tr("未查找到适配的打印机"));
+        return;
+    }
+    clampScannerIndex();
+    const Device printer = model_.printerList().at(scannerIndex_);
+    model_.setSelectedPrinter(printer);
+    usb::UsbPlatform &platform = model_.platform();
+    runInBackground([this, &platform, printer]() -> Apply {
+        auto read = std::make_shared<PrinterModel::ReadOutcome>(PrinterModel::readSettings(platform, printer));
+        return [this, read] {
+            model_.applyReadOutcome(std::move(*read));
+            copyFieldsFromSelectedPrinter();
+        };
+    });
+}
+
+void SettingView::writeSettings()
+{
+    if (busy_) {
+        return;
+    }
+    if (model_.printerList().isEmpty() || ip().isEmpty() || subNetMast().isEmpty() || gateway().isEmpty()) {
+        raiseAlert(tr("错误"), tr("请选择打印机且将信息填写完整"));
+        return;
+    }
+    if (!isIPv4(ip())) {
+        raiseAlert(tr("错误"), leftToRight(tr("IP格式错误")));
+        return;
+    }
+    if (!isIPv4(subNetMast())) {
+        raiseAlert(tr("错误"), leftToRight(tr("子网掩码格式错误")));
+        return;
+    }
+    if (!isIPv4(gateway())) {
+        raiseAlert(tr("错误"), leftToRight(tr("网关格式错误")));
+        return;
+    }
+    clampScannerIndex();
+    Device printer = model_.printerList().at(scannerIndex_);
+    printer.ip = ip().toStdString();
+    printer.subNetMast = subNetMast().toStdString();
+    printer.gateway = gateway().toStdString();
+    printer.ipSetType = ipSetTypeSelection() == kModeManual ? kStatic : kDHCP;
+    model_.setSelectedPrinter(printer);
+    usb::UsbPlatform &platform = model_.platform();
+    runInBackground([this, &platform, printer]() -> Apply {
+        auto written =
+            std::make_shared<PrinterModel::WriteOutcome>(PrinterModel::writeSettings(platform, printer));
+        return [this, written] { model_.applyWriteOutcome(std::move(*written)); };
+    });
+}
+
+void SettingView::cancel()
+{
+    QWidget *active = QApplication::activeWindow();
+    (active != nullptr ? active : window())->close();
+}
+
+// ---- background work -------------------------------------------------------------
+
+void SettingView::runInBackground(std::function<Apply()> work)
+{
+    setBusy(true);
+    worker_.setFuture(QtConcurrent::run(std::move(work)));
+}
+
+void SettingView::setBusy(bool busy)
+{
+    busy_ = busy;
+    findButton_->setEnabled(!busy);
+    readButton_->setEnabled(!busy);
+    writeButton_->setEnabled(!busy);
+    busyIndicator_->setVisible(busy);
+}
+
+void SettingView::onBusChanged()
+{
+    if (!observerPrimed_ || searchScheduled_) {
+        return;
+    }
+    // Several devices may come and go at once: one search for all of them.
+    searchScheduled_ = true;
+    QTimer::singleShot(0, this, [this] {
+        searchScheduled_ = false;
+        findPrinters();
+    });
+}
+
+// ---- the alert -------------------------------------------------------------------
+
+void SettingView::raiseAlert(const QString &title, const QString &message)
+{
+    model_.setShowAlert(true);
+    model_.setAlertTitle(title);
+    model_.setAlertMessage(message);
+}
+
+QString SettingView::alertText(const QString &text) const
+{
+    // The model keeps some texts as their Chinese keys; the form's own are
+    // already translated and pass through unchanged.
+    const QByteArray key = text.toUtf8();
+    const QString own = tr(key.constData());
+    if (own != text) {
+        return own;
+    }
+    return QCoreApplication::translate("PrinterModel", key.constData());
+}
+
+void SettingView::presentAlert()
+{
+    if (!model_.showAlert() || alert_) {
+        return;
+    }
+    auto *box = new QMessageBox(this);
+    box->setObjectName("alert");
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    box->setIcon(QMessageBox::NoIcon);
+    box->addButton(tr("确认"), QMessageBox::AcceptRole);
+    // Closing the box in any way dismisses the alert.
+    connect(box, &QMessageBox::finished, this, [this] {
+        alert_ = nullptr;
+        model_.setShowAlert(false);
+    });
+    alert_ = box;
+    refreshAlert();
+    box->open();
+}
+
+void SettingView::refreshAlert()
+{
+    if (!alert_) {
+        return;
+    }
+    const QString title = alertText(model_.alertTitle());
+    const QString message = alertText(model_.alertMessage());
+    alert_->setWindowTitle(title);
+    alert_->setTextFormat(Qt::RichText);
+    if (title.isEmpty()) {
+        alert_->setText(message.toHtmlEscaped());
+        alert_->setInformativeText(QString());
+    } else {
+        alert_->setText(QStringLiteral("<b>%1</b>").arg(title.toHtmlEscaped()));
+        alert_->setInformativeText(message.toHtmlEscaped());
+    }
+}
+
+}  // namespace tervane::ui
