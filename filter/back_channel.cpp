@@ -12,11 +12,22 @@
 
 namespace rvt {
 
-int replyCodeFromText(const char* reply)
+namespace {
+
+// The first blank-delimited token of the reply, at most four characters.
+void extractCodeText(const char* reply, char (&codeText)[5])
 {
-    char codeText[5] = {};
+    codeText[0] = '\0';
     if (std::sscanf(reply, "%4s", codeText) != 1)
         codeText[0] = '\0';
+}
+
+}  // namespace
+
+int replyCodeFromText(const char* reply)
+{
+    char codeText[5];
+    extractCodeText(reply, codeText);
     return std::atoi(codeText);
 }
 
@@ -68,8 +79,7 @@ int BackChannel::cmdInteraction(std::string_view text, bool interruptible)
         return kNoReply;
     }
     reply[static_cast<size_t>(bytes) < kReplyBufferSize ? bytes : kReplyBufferSize] = '\0';
-    if (std::sscanf(reply, "%4s", codeText) != 1)
-        codeText[0] = '\0';
+    extractCodeText(reply, codeText);
     log_.printf("DEBUG:[RVT4410LW]send cmd=%s ,original response =%s,responseCode=%s\n",
                 command.c_str(), reply, codeText);
     return std::atoi(codeText);
