@@ -1,0 +1,102 @@
+// The tool's settings sequences over the libusb backend, against the
+// emulated printer: the whole path a real printer takes.
+#include "libusb_platform.h"
+#include "umockdev_printer.h"
+#include "usb_communication.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+namespace tervane {
+namespace {
+
+using testing::EmulatedPrinter;
+using testing::NetworkSettings;
+
+Device printerRecord()
+{
+    return Device("RV-T4410LW", "", "", "", "D", 0x0033, 0x356C);
+}
+
+class ConnectionOnLibusb : public ::testing::Test {
+protected:
+    void TearDown() override { platform_.reset(); }
+    EmulatedPrinter bed_;
+    std::unique_ptr<usb::UsbPlatform> platform_;
+};
+
+TEST_F(ConnectionOnLibusb, ReadThenWriteTheNetworkSettings)
+{
+    const std::string printer = bed_.addDevice();
+    NetworkSettings settings;
+    settings.dhcp = true;
+    settings.ip = {10, 0, 0, 59};
+    settings.mask = {255, 0, 0, 0};
+    settings.gateway = {10, 0, 0, 1};
+    bed_.setSettings(printer, settings);
+    platform_ = usb::makeLibusbPlatform();
+
+    Device record = printerRecord();
+    {
+        USBCommunication connection(*platform_, record);
+        EXPECT_EQ(connection.initInterfaceToGetIP(), (SequenceResult{1, kReceiveIPSuccessfully}));
+        record = connection.printer;
+    }
+    EXPECT_EQ(record.ipSetType, "D");
+    EXPECT_EQ(record.ip, "10.0.0.59");
+    EXPECT_EQ(record.subNetMast, "255.0.0.0");
+    EXPECT_EQ(record.gateway, "10.0.0.1");
+    EXPECT_EQ(bed_.boundDriver(printer), "usblp");
+
+    record.ipSetType = "S";
+    record.ip = "192.168.3.59";  // 59 is ';' on the wire
+    record.subNetMast = "255.255.255.0";
+    record.gateway = "192.168.3.1";
+    {
+        USBCommunication connection(*platform_, record);
+        EXPECT_EQ(connection.initInterfaceToSetIP(), (SequenceResult{1, kSetIPSuccessfully}));
+    }
+    const NetworkSettings now = bed_.settings(printer);
+    EXPECT_FALSE(now.dhcp);
+    EXPECT_EQ(now.ip, (std::array<std::uint8_t, 4>{192, 168, 3, 59}));
+    EXPECT_EQ(now.mask, (std::array<std::uint8_t, 4>{255, 255, 255, 0}));
+    EXPECT_EQ(now.gateway, (std::array<std::uint8_t, 4>{192, 168, 3, 1}));
+    EXPECT_EQ(bed_.boundDriver(printer), "usblp");
+}
+
+TEST_F(ConnectionOnLibusb, FailuresEndTheSequenceAndGiveTheInterfaceBack)
+{
+    struct Case {
+        const char* what;
+        std::function<void(EmulatedPrinter&, const std::string&)> arrange;
+        SequenceResult expected;
+    };
+    const std::vector<Case> cases = {
+        {"printer does not answer", [](EmulatedPrinter& bed, const std::string& p) { bed.setSilent(p, true); },
+         {-1, kClaimInterfaceError}},
+        {"interface held by another program",
+         [](EmulatedPrinter& bed, const std::string& p) { bed.failNextClaim(p, EBUSY); },
+         {-1, kClaimInterfaceError}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EmulatedPrinter bed;
+        const std::string printer = bed.addDevice();
+        c.arrange(bed, printer);
+        auto platform = usb::makeLibusbPlatform();
+        {
+            USBCommunication connection(*platform, printerRecord());
+            EXPECT_EQ(connection.initInterfaceToGetIP(), c.expected);
+        }
+        EXPECT_EQ(bed.boundDriver(printer), "usblp");
+        platform.reset();
+    }
+    // No printer at all.
+    platform_ = usb::makeLibusbPlatform();
+    USBCommunication connection(*platform_, printerRecord());
+    EXPECT_EQ(connection.initInterfaceToGetIP().status, -1);
+}
+
+} // namespace
+} // namespace tervane

@@ -1,0 +1,214 @@
+// The USB layer's handles and observer running on the libusb backend, against
+// the emulated printer: what the tool's own code sees of a real printer.
+#include "device_list_observer.h"
+#include "io_error.h"
+#include "libusb_platform.h"
+#include "umockdev_printer.h"
+#include "usb_handles.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace tervane::usb {
+namespace {
+
+using testing::EmulatedDeviceSpec;
+using testing::EmulatedPrinter;
+
+Bytes bytes(const std::string& text)
+{
+    return {text.begin(), text.end()};
+}
+
+class WaitingQueue final : public TaskQueue {
+public:
+    void post(std::function<void()> task) override
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        tasks_.push_back(std::move(task));
+        ready_.notify_all();
+    }
+    bool runNext(std::chrono::milliseconds wait = std::chrono::milliseconds(3000))
+    {
+        std::function<void()> task;
+        {
+            std::unique_lock<std::mutex> guard(lock_);
+            if (!ready_.wait_for(guard, wait, [this] { return !tasks_.empty(); })) {
+                return false;
+            }
+            task = std::move(tasks_.front());
+            tasks_.pop_front();
+        }
+        task();
+        return true;
+    }
+
+private:
+    std::mutex lock_;
+    std::condition_variable ready_;
+    std::deque<std::function<void()>> tasks_;
+};
+
+class HandlesOnLibusb : public ::testing::Test {
+protected:
+    void TearDown() override { platform_.reset(); }
+
+    USBInterfaceHandle printerInterface(USBDeviceHandle& device)
+    {
+        device = USBDeviceHandle::create(*platform_, 0x356C, 0x0033);
+        std::vector<USBInterfaceHandle> interfaces = device.createInterfaceInterface();
+        EXPECT_EQ(interfaces.size(), 1u);
+        return interfaces.at(0);
+    }
+
+    EmulatedPrinter bed_;  // before the backend, after it on the way out
+    std::unique_ptr<UsbPlatform> platform_;
+};
+
+TEST_F(HandlesOnLibusb, AddressQueryThroughTheHandles)
+{
+    const std::string printer = bed_.addDevice();
+    platform_ = makeLibusbPlatform();
+
+    USBDeviceHandle device;
+    USBInterfaceHandle interface = printerInterface(device);
+    EXPECT_EQ(device.getVendorIdentifier(), 0x356C);
+    EXPECT_EQ(device.getProductIdentifier(), 0x0033);
+    EXPECT_EQ(interface.getInterfaceNum(), 0);
+    interface.open();
+    const PipeMap pipes = interface.getPipes();
+    EXPECT_EQ(pipes, (PipeMap{{"writePipe", 1}, {"readPipe", 2}}));
+    interface.write(bytes("CheckIP?"), pipes.at("writePipe"));
+    const Bytes reply = interface.readBytes(std::nullopt, 64, pipes.at("readPipe"), 3.0, 0.3);
+    ASSERT_EQ(reply.size(), 18u);
+    EXPECT_EQ(Bytes(reply.begin() + 6, reply.begin() + 10), (Bytes{192, 168, 1, 20}));
+    interface.close();
+    EXPECT_EQ(bed_.boundDriver(printer), "usblp");
+    interface.release();
+    device.release();
+}
+
+TEST_F(HandlesOnLibusb, NoPrinterOnTheBusIsReportedAsNoDevice)
+{
+    platform_ = makeLibusbPlatform();
+    try {
+        USBDeviceHandle::create(*platform_, 0x356C, 0x0033);
+        FAIL() << "a device handle was made on an empty bus";
+    } catch (const VXIOErrorException& error) {
+        EXPECT_EQ(error.error(), VXIOError::pluginHasNoUsbDeviceInterface);
+        EXPECT_EQ(error.errorDescription(), "USB: Plugin has no device interface.");
+    }
+}
+
+TEST_F(HandlesOnLibusb, FailuresCarryTheirStatusTextAndLogLine)
+{
+    struct Case {
+        const char* what;
+        std::function<void(USBInterfaceHandle&)> action;
+        std::function<void(EmulatedPrinter&, const std::string&)> arrange;
+        IOReturn status;
+        std::string logLine;
+    };
+    const std::vector<Case> cases = {
+        {"no reply", [](USBInterfaceHandle& i) { i.readBytes(std::nullopt, 64, 2, 0.2, 0.1); },
+         [](EmulatedPrinter& bed, const std::string& p) { bed.setSilent(p, true); }, kIOReturnTimeout,
+         "error happened at func readBytes and error is: Optional(\"I/O timeout\")\n"},
+        {"stall", [](USBInterfaceHandle& i) { i.readBytes(std::nullopt, 64, 2); },
+         [](EmulatedPrinter& bed, const std::string& p) { bed.stallNextRead(p); }, kIOUSBPipeStalled,
+         "error happened at func readBytes and error is: Optional(\"Pipe has stalled, error needs to be "
+         "cleared\")\n"},
+        {"interface claimed elsewhere", [](USBInterfaceHandle& i) { i.open(); },
+         [](EmulatedPrinter& bed, const std::string& p) { bed.failNextClaim(p, EBUSY); },
+         kIOReturnExclusiveAccess,
+         "error happened at func open-seize-false and error is: Optional(\"Exclusive access and device "
+         "already open\")\n"},
+        {"unplugged", [](USBInterfaceHandle& i) { i.write(std::string_view("CheckIP?"), 1); },
+         [](EmulatedPrinter& bed, const std::string& p) { bed.unplug(p); }, kIOReturnNoDevice,
+         "error happened at func write  and error is: Optional(\"No such device\")\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EmulatedPrinter bed;
+        const std::string printer = bed.addDevice();
+        auto platform = makeLibusbPlatform();
+        USBDeviceHandle device = USBDeviceHandle::create(*platform, 0x356C, 0x0033);
+        USBInterfaceHandle interface = device.createInterfaceInterface().at(0);
+        const bool opensFirst = std::string(c.what) != "interface claimed elsewhere";
+        if (opensFirst) {
+            interface.open();
+        }
+        c.arrange(bed, printer);
+        ::testing::internal::CaptureStdout();
+        try {
+            c.action(interface);
+            ::testing::internal::GetCapturedStdout();
+            ADD_FAILURE() << "no error raised";
+        } catch (const IOReturnError& error) {
+            const std::string out = ::testing::internal::GetCapturedStdout();
+            EXPECT_EQ(error.status(), c.status);
+            EXPECT_EQ(out, c.logLine);
+        }
+        if (opensFirst) {
+            interface.close();
+        }
+        if (c.status != kIOReturnNoDevice) {
+            EXPECT_EQ(bed.boundDriver(printer), "usblp") << "the kernel driver is back";
+        }
+        interface.release();
+        device.release();
+    }
+}
+
+TEST_F(HandlesOnLibusb, ObserverSeesPrintersComeAndGo)
+{
+    bed_.addDevice();
+    platform_ = makeLibusbPlatform();
+    WaitingQueue queue;
+    std::vector<std::pair<std::string, int>> seen;  // notification, product id
+    auto observer = USBDeviceHandle::observeDeviceList(
+        *platform_, 0x356C, 0x0033, queue, [&](const std::string& name, io_service_t service) {
+            USBDeviceHandle device = USBDeviceHandle::create(*platform_, service);
+            seen.emplace_back(name, device.getProductIdentifier());
+            device.release();
+        });
+    ASSERT_TRUE(queue.runNext());
+    while (queue.runNext(std::chrono::milliseconds(200))) {
+    }
+    EXPECT_EQ(seen, (std::vector<std::pair<std::string, int>>{{"IOServiceFirstMatch", 0x0033}}));
+
+    EmulatedDeviceSpec sibling;  // same vendor, other product: not reported
+    sibling.product = 0x0034;
+    sibling.address = 3;
+    bed_.addDevice(sibling);
+    EmulatedDeviceSpec second;
+    second.address = 4;
+    const std::string secondPath = bed_.addDevice(second);
+    ASSERT_TRUE(queue.runNext());
+    while (queue.runNext(std::chrono::milliseconds(300))) {
+    }
+    bed_.unplug(secondPath);
+    ASSERT_TRUE(queue.runNext());
+    while (queue.runNext(std::chrono::milliseconds(300))) {
+    }
+    EXPECT_EQ(seen, (std::vector<std::pair<std::string, int>>{{"IOServiceFirstMatch", 0x0033},
+                                                               {"IOServiceFirstMatch", 0x0033},
+                                                               {"IOServiceTerminate", 0x0033}}));
+
+    // Dropped observer: nothing more.
+    observer.reset();
+    EmulatedDeviceSpec late;
+    late.address = 6;
+    bed_.addDevice(late);
+    EXPECT_FALSE(queue.runNext(std::chrono::milliseconds(500)));
+    EXPECT_EQ(seen.size(), 3u);
+}
+
+} // namespace
+} // namespace tervane::usb
