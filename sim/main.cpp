@@ -23,6 +23,7 @@ const char* kUsage =
     "  --lock-replies LIST  e.g. 5,5,2 (\"-\" = no reply)\n"
     "  --unlock-replies LIST\n"
     "  --eop-reply N=CODE   reply CODE to the N-th end of page (\"-\" = no reply)\n"
+"  --reply-delay KIND=MS  answer that exchange (lock, end_of_page, ...) after MS milliseconds\n"
     "  --connected LIST     side-channel status per connection query, e.g. 3,3,1\n"
     "  --drain-delay MS     answer every drain after MS milliseconds\n"
     "  --sigterm WHEN       lock:2 | end_of_page:1 | chunk:PAGE:CHUNK | ms:DELAY\n"
@@ -117,6 +118,13 @@ int main(int argc, char** argv)
                     script.repliesAt[rvtsim::ElementKind::EndOfPage][std::stoi(v.substr(0, eq))] =
                         code == "-" ? rvtsim::Reply() : rvtsim::Reply(code);
                 }
+            } else if (a == "--reply-delay") {
+                size_t eq = v.find('=');
+                rvtsim::ElementKind kind;
+                ok = eq != std::string::npos && rvtsim::kindFromName(v.substr(0, eq), kind) &&
+                     rvtsim::Script::isExchange(kind);
+                if (ok)
+                    script.replyDelayMs[kind] = std::stoi(v.substr(eq + 1));
             } else if (a == "--connected") {
                 script.connected = rvtsim::parseIntList(v);
                 ok = !script.connected.empty();

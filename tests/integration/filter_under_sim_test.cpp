@@ -243,6 +243,9 @@ INSTANTIATE_TEST_SUITE_P(
         ExchangeCase{"EndOfPageReply4", 3, "", {"--eop-reply", "2=4"},
                      "lock start_of_job job_header page_header data\\+ end_of_page page_header data\\+ "
                      "end_of_page cancel"},
+        ExchangeCase{"EndOfPageReply4OnTheFourthRead", 2, "",
+                     {"--eop-reply", "1=4", "--reply-delay", "end_of_page=3300"},
+                     "lock start_of_job job_header page_header data\\+ end_of_page cancel"},
         ExchangeCase{"ConnectionNoResponse", 1, "", {"--connected", "4"}, "cancel"},
         ExchangeCase{"ConnectionIoError", 1, "", {"--connected", "2"}, "cancel"},
         ExchangeCase{"ConnectionNotImplemented", 2, "", {"--connected", "7"}, kWholeJob},
