@@ -27,9 +27,6 @@ public:
         std::fclose(file_);
         std::free(buf_);
     }
-    CapturedLog(const CapturedLog&) = delete;
-    CapturedLog& operator=(const CapturedLog&) = delete;
-
     Log& log() { return log_; }
     FILE* file() { return file_; }
     std::string text()
@@ -53,47 +50,31 @@ inline PageBuffer pageFrom(const std::vector<uint8_t>& bytes)
 }
 
 // A temporary directory, removed with its files.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
+struct TempDir {
+    std::string path = [] {
+        char templ[] = "/tmp/rvt-img-test-XXXXXX";
+        return std::string(mkdtemp(templ) ? templ : "");
+    }();
+    ~TempDir()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
 };
-
-inline TempDir::TempDir()
-{
-    std::string templ = std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") +
-                        "/rvt-img-test-XXXXXX";
-    std::vector<char> buf(templ.begin(), templ.end());
-    buf.push_back('\0');
-    if (mkdtemp(buf.data()))
-        path_ = buf.data();
-}
-
-inline TempDir::~TempDir()
-{
-    std::error_code ignored;
-    if (!path_.empty())
-        std::filesystem::remove_all(path_, ignored);
-}
 
 inline std::vector<uint8_t> readFile(const std::string& path)
 {
     std::vector<uint8_t> bytes;
     if (FILE* f = std::fopen(path.c_str(), "rb")) {
-        uint8_t buf[65536];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-            bytes.insert(bytes.end(), buf, buf + n);
+        int c;
+        while ((c = std::fgetc(f)) != EOF)
+            bytes.push_back(static_cast<uint8_t>(c));
         std::fclose(f);
     }
     return bytes;
 }
 
-// Decodes a page file with JBIG-KIT's decoder; empty when it is not one
+// A page file decoded with JBIG-KIT's decoder; size 0 x 0 when it is not one
 // complete image entity.
 struct Decoded {
     unsigned long width = 0;
@@ -108,8 +89,7 @@ inline Decoded decodeFile(const std::string& path)
     jbg_dec_state state;
     jbg_dec_init(&state);
     size_t used = 0;
-    const int rc = jbg_dec_in(&state, bie.data(), bie.size(), &used);
-    if (rc == JBG_EOK) {
+    if (jbg_dec_in(&state, bie.data(), bie.size(), &used) == JBG_EOK) {
         d.width = jbg_dec_getwidth(&state);
         d.height = jbg_dec_getheight(&state);
         const uint8_t* img = jbg_dec_getimage(&state, 0);
