@@ -209,8 +209,13 @@ void SettingView::connectModel()
 
 void SettingView::watchBus()
 {
-    usb::USBDeviceListObserver::Handler handler = [this](const std::string &, usb::io_service_t) {
-        onBusChanged();
+    usb::USBDeviceListObserver::Handler handler = [this](const std::string &notification, usb::io_service_t) {
+        if (observerPrimed_ || notification == usb::kIOTerminatedNotification) {
+            onBusChanged();
+        } else {
+            // The printers attached when observation started.
+            ++initialMatches_;
+        }
     };
     // One observer per supported model (vendor and product id).
     const BaseDevice &model = ORVIDevices.front();
@@ -218,8 +223,15 @@ void SettingView::watchBus()
     observer_ = usb::USBDeviceHandle::observeDeviceList(model_.platform(), model.VID, model.PID, queue_,
                                                          handler);
     // The observer reports the printers attached now before anything else;
-    // this marker, queued behind those reports, ends them.
-    queue_.post([this] { observerPrimed_ = true; });
+    // this marker, queued behind those reports, ends them. Only a printer
+    // that came between the model's search and the start of observation
+    // makes the counts differ.
+    queue_.post([this] {
+        observerPrimed_ = true;
+        if (initialMatches_ != model_.printerList().size()) {
+            onBusChanged();
+        }
+    });
 }
 
 // ---- state cells ---------------------------------------------------------------
@@ -395,7 +407,7 @@ void SettingView::setBusy(bool busy)
 
 void SettingView::onBusChanged()
 {
-    if (!observerPrimed_ || searchScheduled_) {
+    if (searchScheduled_) {
         return;
     }
     // Several devices may come and go at once: one search for all of them.
@@ -456,13 +468,15 @@ void SettingView::refreshAlert()
     const QString title = alertText(model_.alertTitle());
     const QString message = alertText(model_.alertMessage());
     alert_->setWindowTitle(title);
-    alert_->setTextFormat(Qt::RichText);
+    // Bold title over the message; a message without title stands alone.
     if (title.isEmpty()) {
-        alert_->setText(message.toHtmlEscaped());
+        alert_->setTextFormat(Qt::PlainText);
+        alert_->setText(message);
         alert_->setInformativeText(QString());
     } else {
+        alert_->setTextFormat(Qt::RichText);
         alert_->setText(QStringLiteral("<b>%1</b>").arg(title.toHtmlEscaped()));
-        alert_->setInformativeText(message.toHtmlEscaped());
+        alert_->setInformativeText(message);
     }
 }
 

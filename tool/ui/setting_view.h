@@ -111,12 +111,13 @@ private:
     bool searchPending_ = false;
     QFutureWatcher<Apply> worker_;
 
-    // Hot-plug: the observer's deliveries come through queue_; those for
-    // the devices already attached when observation starts (delivered
-    // before the observer is primed) are ignored.
+    // Hot-plug: the observer's deliveries come through queue_. It first
+    // reports the printers already attached (counted, not searched for);
+    // every later arrival and every removal starts a search.
     EventLoopQueue queue_;
     std::shared_ptr<usb::USBDeviceListObserver> observer_;
     bool observerPrimed_ = false;
+    qsizetype initialMatches_ = 0;
     bool searchScheduled_ = false;
 };
 
