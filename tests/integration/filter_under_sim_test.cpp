@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <algorithm>
 
 namespace rvtsim::test {
 namespace {
@@ -208,7 +208,7 @@ struct ExchangeCase {
     int pages;
     const char* options;
     std::vector<std::string> simArgs;
-    const char* shape;  // regular expression over the element kinds
+    std::vector<std::string> shapes;  // the element kinds the stream may have, any of these
 };
 
 class Exchanges : public ::testing::TestWithParam<ExchangeCase> {};
@@ -224,36 +224,34 @@ TEST_P(Exchanges, EndTheJobAsThePrinterAsked)
     args.insert(args.end(), {"--timeout", "60"});
     SimRun run = runSim(makeRaster(dir, patterns(descs)), dir + "/out", c.options, args);
     expectClean(run);
-    EXPECT_TRUE(std::regex_match(shape(run), std::regex(c.shape))) << shape(run);
+    EXPECT_NE(std::find(c.shapes.begin(), c.shapes.end(), shape(run)), c.shapes.end()) << shape(run);
     if (!run.transcript["sigterm"].is_null()) {
         EXPECT_EQ(run.transcript["sigterm"]["cancel_last"], true);
     }
 }
 
-const char* kWholeJob =
-    "lock start_of_job job_header (page_header data\\+ end_of_page ?)*end_of_job unlock";
+const std::string kPage = "page_header data+ end_of_page ";
+const std::string kHead = "lock start_of_job job_header ";
 
 INSTANTIATE_TEST_SUITE_P(
     Table, Exchanges,
     ::testing::Values(
         ExchangeCase{"LockRefusedTwiceThenGranted", 1, "", {"--lock-replies", "5,OK,2"},
-                     "lock lock lock start_of_job job_header page_header data\\+ end_of_page end_of_job unlock"},
+                     {"lock lock " + kHead + kPage + "end_of_job unlock"}},
         ExchangeCase{"LockUnansweredThenSigterm", 1, "", {"--lock-replies", "-", "--sigterm", "lock:1"},
-                     "lock cancel"},
-        ExchangeCase{"EndOfPageReply4", 3, "", {"--eop-reply", "2=4"},
-                     "lock start_of_job job_header page_header data\\+ end_of_page page_header data\\+ "
-                     "end_of_page cancel"},
+                     {"lock cancel"}},
+        ExchangeCase{"EndOfPageReply4", 3, "", {"--eop-reply", "2=4"}, {kHead + kPage + kPage + "cancel"}},
         ExchangeCase{"EndOfPageReply4OnTheFourthRead", 2, "",
                      {"--eop-reply", "1=4", "--reply-delay", "end_of_page=3300"},
-                     "lock start_of_job job_header page_header data\\+ end_of_page cancel"},
-        ExchangeCase{"ConnectionNoResponse", 1, "", {"--connected", "4"}, "cancel"},
-        ExchangeCase{"ConnectionIoError", 1, "", {"--connected", "2"}, "cancel"},
-        ExchangeCase{"ConnectionNotImplemented", 2, "", {"--connected", "7"}, kWholeJob},
+                     {kHead + kPage + "cancel"}},
+        ExchangeCase{"ConnectionNoResponse", 1, "", {"--connected", "4"}, {"cancel"}},
+        ExchangeCase{"ConnectionIoError", 1, "", {"--connected", "2"}, {"cancel"}},
+        ExchangeCase{"ConnectionNotImplemented", 2, "", {"--connected", "7"},
+                     {kHead + kPage + kPage + "end_of_job unlock"}},
         ExchangeCase{"SigtermInPageLoop", 3, "", {"--sigterm", "chunk:2:1"},
-                     "lock start_of_job job_header page_header data\\+ end_of_page page_header "
-                     "data\\+( end_of_page)? cancel"},
+                     {kHead + kPage + "page_header data+ cancel", kHead + kPage + kPage + "cancel"}},
         ExchangeCase{"ZeroPagesTwoSided", 0, "Duplex=DuplexTumble", {},
-                     "lock start_of_job job_header end_of_job unlock"}),
+                     {kHead + "end_of_job unlock"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FilterUnderSim, BackendGoingAwayMidPageEndsTheJob)
