@@ -22,11 +22,6 @@ namespace {
 using testing::EmulatedDeviceSpec;
 using testing::EmulatedPrinter;
 
-Bytes bytes(const std::string& text)
-{
-    return {text.begin(), text.end()};
-}
-
 class WaitingQueue final : public TaskQueue {
 public:
     void post(std::function<void()> task) override
@@ -60,40 +55,9 @@ class HandlesOnLibusb : public ::testing::Test {
 protected:
     void TearDown() override { platform_.reset(); }
 
-    USBInterfaceHandle printerInterface(USBDeviceHandle& device)
-    {
-        device = USBDeviceHandle::create(*platform_, 0x356C, 0x0033);
-        std::vector<USBInterfaceHandle> interfaces = device.createInterfaceInterface();
-        EXPECT_EQ(interfaces.size(), 1u);
-        return interfaces.at(0);
-    }
-
     EmulatedPrinter bed_;  // before the backend, after it on the way out
     std::unique_ptr<UsbPlatform> platform_;
 };
-
-TEST_F(HandlesOnLibusb, AddressQueryThroughTheHandles)
-{
-    const std::string printer = bed_.addDevice();
-    platform_ = makeLibusbPlatform();
-
-    USBDeviceHandle device;
-    USBInterfaceHandle interface = printerInterface(device);
-    EXPECT_EQ(device.getVendorIdentifier(), 0x356C);
-    EXPECT_EQ(device.getProductIdentifier(), 0x0033);
-    EXPECT_EQ(interface.getInterfaceNum(), 0);
-    interface.open();
-    const PipeMap pipes = interface.getPipes();
-    EXPECT_EQ(pipes, (PipeMap{{"writePipe", 1}, {"readPipe", 2}}));
-    interface.write(bytes("CheckIP?"), pipes.at("writePipe"));
-    const Bytes reply = interface.readBytes(std::nullopt, 64, pipes.at("readPipe"), 3.0, 0.3);
-    ASSERT_EQ(reply.size(), 18u);
-    EXPECT_EQ(Bytes(reply.begin() + 6, reply.begin() + 10), (Bytes{192, 168, 1, 20}));
-    interface.close();
-    EXPECT_EQ(bed_.boundDriver(printer), "usblp");
-    interface.release();
-    device.release();
-}
 
 TEST_F(HandlesOnLibusb, NoPrinterOnTheBusIsReportedAsNoDevice)
 {

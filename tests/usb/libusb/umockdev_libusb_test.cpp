@@ -274,28 +274,6 @@ TEST_F(LibusbBackend, EmptyBusFindsNoDeviceCleanly)
     EXPECT_EQ(platform_->objectRelease(iterator), kIOReturnBadArgument) << "already released";
 }
 
-TEST_F(LibusbBackend, PlugInStepRefusesTheWrongKinds)
-{
-    bed_.addDevice();
-    start();
-    const std::vector<io_service_t> found = services(deviceMatching(kVendor, kProduct));
-    ASSERT_EQ(found.size(), 1u);
-    IOCFPlugInInterfaceRef plugIn = nullptr;
-    std::int32_t score = 0;
-    EXPECT_EQ(platform_->createPlugInInterfaceForService(found[0], *kIOUSBInterfaceUserClientTypeID(),
-                                                         *kIOCFPlugInInterfaceID(), &plugIn, &score),
-              kIOReturnUnsupported);
-    EXPECT_EQ(plugIn, nullptr);
-    ASSERT_EQ(platform_->createPlugInInterfaceForService(found[0], *kIOUSBDeviceUserClientTypeID(),
-                                                         *kIOCFPlugInInterfaceID(), &plugIn, &score),
-              kIOReturnSuccess);
-    void* object = reinterpret_cast<void*>(1);
-    EXPECT_NE((*plugIn)->QueryInterface(plugIn, *kIOUSBInterfaceInterfaceID700(), &object), 0);
-    EXPECT_EQ(object, nullptr);
-    (*plugIn)->Release(plugIn);
-    platform_->objectRelease(found[0]);
-}
-
 // ---- pipes ------------------------------------------------------------------------------
 
 TEST_F(LibusbBackend, PipesFollowTheEndpointDescriptors)
@@ -643,19 +621,6 @@ TEST_F(LibusbBackend, KernelDriverIsDetachedWhileClaimedAndGivenBackOnEveryPath)
         }
         (*device)->Release(device);
     }
-}
-
-TEST_F(LibusbBackend, SecondOpenOfAClaimedInterfaceIsRefused)
-{
-    bed_.addDevice();
-    start();
-    openPrinter();
-    EXPECT_EQ((*interface_)->USBInterfaceOpen(interface_), kIOReturnExclusiveAccess);
-    // Device objects open and close on their own; reset needs them open.
-    EXPECT_EQ((*device_)->ResetDevice(device_), kIOReturnNotOpen);
-    EXPECT_EQ((*device_)->USBDeviceOpen(device_), kIOReturnSuccess);
-    EXPECT_EQ((*device_)->USBDeviceClose(device_), kIOReturnSuccess);
-    EXPECT_EQ((*device_)->USBDeviceClose(device_), kIOReturnNotOpen);
 }
 
 // ---- hot-plug ---------------------------------------------------------------------------
