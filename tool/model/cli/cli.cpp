@@ -1,0 +1,267 @@
+// The commands of tervane-cli over the shared printer model.
+
+#include "ip_settings_codec.h"
+#include "ipv4_pattern.h"
+#include "printer_model.h"
+#include "cli.h"
+#include "stdout_diversion.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QLocale>
+#include <QTranslator>
+
+#include <iostream>
+#include <optional>
+#include <string>
+
+namespace {
+
+using tervane::Device;
+using tervane::PrinterModel;
+
+enum ExitStatus { kOk = 0, kFailed = 1, kUsage = 2, kNoPrinter = 3 };
+
+// Runs USB work with its diagnostic lines off standard output.
+template <class Work>
+void quietly(bool verbose, Work work)
+{
+    StdoutDiversion diversion(verbose);
+    work();
+}
+
+// Texts of the command line itself, looked up with the Chinese text as key.
+QString cliText(const char *key)
+{
+    return QCoreApplication::translate("TervaneCli", key);
+}
+
+// The model stores some alert texts untranslated; look them up (again).
+QString modelText(const QString &text)
+{
+    return QCoreApplication::translate("PrinterModel", text.toUtf8().constData());
+}
+
+void printLine(std::ostream &out, const QString &line)
+{
+    out << line.toStdString() << '\n';
+}
+
+void printAlert(std::ostream &out, const QString &title, const QString &message)
+{
+    const QString t = modelText(title);
+    const QString m = modelText(message);
+    printLine(out, t.isEmpty() ? m : t + ": " + m);
+}
+
+void clearAlert(PrinterModel &model)
+{
+    model.setShowAlert(false);
+    model.setAlertTitle(QString());
+    model.setAlertMessage(QString());
+}
+
+// The printer numbered `number` (1-based), or the exit status to end with.
+std::optional<Device> choosePrinter(const PrinterModel &model, int number, int &status)
+{
+    const auto &list = model.printerList();
+    if (list.isEmpty()) {
+        printAlert(std::cerr, model.alertTitle(), model.alertMessage());
+        status = kNoPrinter;
+        return std::nullopt;
+    }
+    if (number < 1 || number > list.size()) {
+        std::cerr << "no printer number " << number << " (" << list.size() << " found)\n";
+        status = kNoPrinter;
+        return std::nullopt;
+    }
+    return list.at(number - 1);
+}
+
+int runList(PrinterModel &model)
+{
+    const auto &list = model.printerList();
+    if (list.isEmpty()) {
+        printAlert(std::cerr, model.alertTitle(), model.alertMessage());
+        return kNoPrinter;
+    }
+    char ids[32];
+    for (int i = 0; i < list.size(); ++i) {
+        const Device &d = list.at(i);
+        std::snprintf(ids, sizeof ids, "%04x:%04x", static_cast<unsigned>(d.VID()),
+                      static_cast<unsigned>(d.PID()));
+        std::cout << (i + 1) << ": " << d.name() << " (USB " << ids << ")\n";
+    }
+    return kOk;
+}
+
+int runGet(PrinterModel &model, int number, bool verbose)
+{
+    int status = kOk;
+    std::optional<Device> printer = choosePrinter(model, number, status);
+    if (!printer) {
+        return status;
+    }
+    clearAlert(model);
+    model.setSelectedPrinter(*printer);
+    quietly(verbose, [&] { model.getPrinterIP(); });
+    if (model.showAlert()) {
+        printAlert(std::cerr, model.alertTitle(), model.alertMessage());
+        return kFailed;
+    }
+    const Device &d = model.selectedPrinter();
+    std::cout << "printer: " << d.name() << '\n'
+              << "mode: " << (d.ipSetType == tervane::kIPSetTypeStatic ? "static" : "DHCP") << '\n'
+              << "ip: " << d.ip << '\n'
+              << "mask: " << d.subNetMast << '\n'
+              << "gateway: " << d.gateway << '\n';
+    return kOk;
+}
+
+int runSet(PrinterModel &model, int number, const Device &settings, bool verbose)
+{
+    int status = kOk;
+    std::optional<Device> printer = choosePrinter(model, number, status);
+    if (!printer) {
+        return status;
+    }
+    Device target = *printer;
+    target.ip = settings.ip;
+    target.subNetMast = settings.subNetMast;
+    target.gateway = settings.gateway;
+    target.ipSetType = settings.ipSetType;
+    clearAlert(model);
+    model.setSelectedPrinter(target);
+    quietly(verbose, [&] { model.setPrinterIP(); });
+    const bool succeeded = model.showAlert() && model.alertMessage() == QStringLiteral("设置成功");
+    printAlert(succeeded ? std::cout : std::cerr, model.alertTitle(), model.alertMessage());
+    return succeeded ? kOk : kFailed;
+}
+
+int usageError(const QCommandLineParser &parser, const QString &message)
+{
+    printLine(std::cerr, message);
+    printLine(std::cerr, parser.helpText());
+    return kUsage;
+}
+
+}  // namespace
+
+// The compiled translations, embedded by the tervane_translations library.
+static void initTranslationResources()
+{
+    Q_INIT_RESOURCE(tervane_translations);
+}
+
+int tervane::runTervaneCli(int argc, char **argv)
+{
+    initTranslationResources();
+    // The program makes its application object here; a caller that already
+    // has one (a test) keeps it.
+    std::optional<QCoreApplication> ownApp;
+    if (QCoreApplication::instance() == nullptr) {
+        ownApp.emplace(argc, argv);
+    }
+    QCoreApplication::setApplicationName("tervane-cli");
+    const QStringList arguments = [&] {
+        QStringList list;
+        for (int i = 0; i < argc; ++i) {
+            list << QString::fromLocal8Bit(argv[i]);
+        }
+        return list;
+    }();
+
+    QTranslator translator;
+    if (translator.load(QLocale(), "tervane", "_", ":/i18n")) {
+        QCoreApplication::installTranslator(&translator);
+    }
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "Reads and writes the network settings of a supported printer attached by USB.\n\n"
+        "Commands:\n"
+        "  list                                  list the supported printers found\n"
+        "  get [--printer N]                     show mode, address, mask and gateway\n"
+        "  set --dhcp [--printer N]              let the printer take its address from DHCP\n"
+        "  set --static ADDRESS MASK GATEWAY [--printer N]\n"
+        "                                        give the printer a fixed address\n\n"
+        "Exit status: 0 success, 1 the printer could not be read or set,\n"
+        "2 wrong usage or invalid input, 3 no supported printer found.");
+    parser.addHelpOption();
+    const QCommandLineOption simulateOption(
+        "simulate", "Use the simulated printer instead of the USB bus (also TERVANE_USB=sim).");
+    const QCommandLineOption printerOption("printer", "Use printer number N of the list (default 1).", "N",
+                                           "1");
+    const QCommandLineOption dhcpOption("dhcp", "set: take the address from DHCP.");
+    const QCommandLineOption staticOption("static", "set: use the fixed ADDRESS MASK GATEWAY.");
+    const QCommandLineOption verboseOption("verbose", "Write the USB diagnostics to standard error.");
+    parser.addOptions({simulateOption, printerOption, dhcpOption, staticOption, verboseOption});
+    parser.addPositionalArgument("command", "list, get or set");
+    parser.process(arguments);
+
+    const QStringList args = parser.positionalArguments();
+    if (args.isEmpty()) {
+        return usageError(parser, "missing command");
+    }
+    const QString command = args.first();
+    bool numberOk = false;
+    const int number = parser.value(printerOption).toInt(&numberOk);
+    if (!numberOk) {
+        return usageError(parser, "--printer needs a number");
+    }
+
+    // Check everything the user typed before the bus is touched.
+    Device settings;
+    if (command == "list" || command == "get") {
+        if (args.size() != 1 || parser.isSet(dhcpOption) || parser.isSet(staticOption)) {
+            return usageError(parser, "unexpected arguments for " + command);
+        }
+    } else if (command == "set") {
+        if (parser.isSet(dhcpOption) == parser.isSet(staticOption)) {
+            return usageError(parser, "set needs exactly one of --dhcp and --static");
+        }
+        if (parser.isSet(dhcpOption)) {
+            if (args.size() != 1) {
+                return usageError(parser, "set --dhcp takes no addresses");
+            }
+            settings.ipSetType = std::string(tervane::kIPSetTypeDHCP);
+        } else {
+            if (args.size() != 4) {
+                printLine(std::cerr, cliText("错误") + ": " + cliText("请选择打印机且将信息填写完整"));
+                return kUsage;
+            }
+            const char *const errors[] = {QT_TRANSLATE_NOOP("TervaneCli", "IP格式错误"),
+                                          QT_TRANSLATE_NOOP("TervaneCli", "子网掩码格式错误"),
+                                          QT_TRANSLATE_NOOP("TervaneCli", "网关格式错误")};
+            for (int i = 0; i < 3; ++i) {
+                if (!tervane::matchesIPv4Pattern(args.at(i + 1).toStdString())) {
+                    printLine(std::cerr, cliText("错误") + ": " + cliText(errors[i]));
+                    return kUsage;
+                }
+            }
+            settings.ip = args.at(1).toStdString();
+            settings.subNetMast = args.at(2).toStdString();
+            settings.gateway = args.at(3).toStdString();
+            settings.ipSetType = std::string(tervane::kIPSetTypeStatic);
+        }
+    } else {
+        return usageError(parser, "unknown command " + command);
+    }
+
+    if (parser.isSet(simulateOption)) {
+        tervane::SharedData::useSimulatedBus(true);
+    }
+    const bool verbose = parser.isSet(verboseOption);
+    PrinterModel *model = nullptr;
+    quietly(verbose, [&] { model = &tervane::SharedData::printerModel(); });
+    int status = kOk;
+    if (command == "list") {
+        status = runList(*model);
+    } else if (command == "get") {
+        status = runGet(*model, number, verbose);
+    } else {
+        status = runSet(*model, number, settings, verbose);
+    }
+    std::cout.flush();
+    return status;
+}

@@ -1,0 +1,23 @@
+// tervane-cli: reads and writes the network settings of a supported printer
+// attached by USB, over the same printer model as the settings window.
+//
+//   tervane-cli list
+//   tervane-cli get [--printer N]
+//   tervane-cli set --dhcp [--printer N]
+//   tervane-cli set --static ADDRESS MASK GATEWAY [--printer N]
+//   options: --simulate (or TERVANE_USB=sim), --verbose, --help
+//
+// The result goes to standard output, errors to standard error; the USB
+// diagnostics are dropped, or sent to standard error with --verbose.
+// Exit status: 0 success, 1 the printer could not be read or set, 2 wrong
+// usage or invalid input (nothing was sent), 3 no supported printer (or no
+// printer with that number).
+#pragma once
+
+namespace tervane {
+
+// Runs one command line; returns the exit status. Uses the process's shared
+// printer model (made by the first call).
+int runTervaneCli(int argc, char **argv);
+
+}  // namespace tervane
