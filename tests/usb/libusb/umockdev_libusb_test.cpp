@@ -467,7 +467,7 @@ TEST_F(LibusbBackend, ReadWithoutReplyTimesOutAfterTheLargerTimeout)
         const auto waited =
             std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begin).count();
         EXPECT_GE(waited, 390);
-        EXPECT_LT(waited, 1500);
+        EXPECT_LT(waited, 2500) << "the time-out was not applied";
         EXPECT_TRUE(reply.empty());
     }
     // The timed-out reads were taken back from the device.
