@@ -12,9 +12,16 @@ int main(int argc, char* argv[])
     rvt::installSignalHandlers();
     rvt::Log log(stderr);
     std::unique_ptr<rvt::PrinterConnection> connection = rvt::makeCupsConnection(1);
+    // The command line as the scheduler gives it: queue job-id user title copies options [file].
     rvt::JobEnvironment env;
     env.ppdPath = std::getenv("PPD");
     env.tmpdir = std::getenv("TMPDIR");
     env.rasterFd = 0;
-    return rvt::runJob(argc, argv, *connection, log, env);
+    try {
+        return rvt::runJob(argc, argv, *connection, log, env);
+    } catch (...) {
+        // Only memory can run out this way; the job's files are already gone.
+        log.write("DEBUG:[RVT4410LW] out of memory, the job ends here\n");
+        return 0;
+    }
 }
