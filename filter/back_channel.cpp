@@ -24,13 +24,6 @@ void extractCodeText(const char* reply, char (&codeText)[5])
 
 }  // namespace
 
-int replyCodeFromText(const char* reply)
-{
-    char codeText[5];
-    extractCodeText(reply, codeText);
-    return std::atoi(codeText);
-}
-
 int decodeStatusCode(int code)
 {
     const uint32_t c = static_cast<uint32_t>(code);

@@ -21,10 +21,6 @@ enum class Flow { Go, Stop };
 constexpr int kNoReply = 6;
 constexpr size_t kReplyBufferSize = 512;
 
-// The reply code of a reply text: its first blank-delimited token, at most
-// four characters, read as a decimal number (0 when it has no leading digits).
-int replyCodeFromText(const char* reply);
-
 // The status class of a reply code to "Status?".
 int decodeStatusCode(int code);
 

@@ -41,14 +41,6 @@ INSTANTIATE_TEST_SUITE_P(
                       ReplyCase{{"   "}, 0}, ReplyCase{Reply::after(3, "2"), 2},
                       ReplyCase{Reply::after(4, "2"), kNoReply}, ReplyCase{Reply::none(), kNoReply}));
 
-TEST(ReplyCodeTest, TextWithoutExchange)
-{
-    EXPECT_EQ(replyCodeFromText("2"), 2);
-    EXPECT_EQ(replyCodeFromText("30381"), 3038);
-    EXPECT_EQ(replyCodeFromText(""), 0);
-    EXPECT_EQ(replyCodeFromText("x1"), 0);
-}
-
 TEST(CmdInteractionTest, LogsTheReply)
 {
     Exchange x;
@@ -114,25 +106,6 @@ TEST(LockTest, RefusedRepliesAreAskedAgainEveryThreeSeconds)
     EXPECT_EQ(x.conn.count("LockPrinter?"), 4);
     EXPECT_EQ(x.conn.sleeps, 9);
     EXPECT_FALSE(x.back.cancelled());
-}
-
-TEST(LockTest, TerminationDuringTheWaitCancels)
-{
-    Exchange x;
-    x.conn.replies["LockPrinter?"] = {{"0"}, {"0"}, {"0"}};
-    x.job.PrinterName = "queue";
-    x.job.JobId = 42;
-    int locks = 0;
-    x.conn.onWrite = [&](const std::string& e) {
-        if (e == "LockPrinter?" && ++locks == 2)
-            x.conn.terminate = true;
-    };
-    EXPECT_EQ(x.back.lockPrinter(), Flow::Stop);
-    EXPECT_EQ(x.conn.commands(),
-              (std::vector<std::string>{"LockPrinter?", "LockPrinter?", "CancelJob?"}));
-    EXPECT_EQ(x.conn.sleeps, 3);  // the first pause only
-    ASSERT_EQ(x.conn.serverCancels.size(), 1u);
-    EXPECT_EQ(x.conn.serverCancels[0], std::make_pair(std::string("queue"), 42));
 }
 
 TEST(UnlockTest, DoneOnThreeOrFour)

@@ -238,6 +238,8 @@ TEST(JobTest, TerminationDuringTheLockWait)
     };
     EXPECT_EQ(job.run(pages(1)), 0);
     EXPECT_EQ(job.conn.commands(), (Commands{kLock, kLock, kLock, kCancel}));
+    EXPECT_EQ(job.conn.sleeps, 6);  // the pause after the third refusal is cut short
+    EXPECT_EQ(job.conn.serverCancels, (std::vector<std::pair<std::string, int>>{{"queue", 12}}));
     EXPECT_TRUE(job.log.contains("任务已取消\n"));
     EXPECT_TRUE(job.leftovers().empty());
 }
@@ -360,15 +362,6 @@ TEST(JobTest, MissingArgumentsAreAUsageError)
     EXPECT_EQ(runJob(3, argv, conn, log.log(), JobEnvironment{}), 1);
     EXPECT_TRUE(conn.output.empty());
     EXPECT_EQ(log.text(), "Usage: queue job-id user title copies options [file]\n");
-}
-
-TEST(JobTest, NoPpdPrintsWithDefaults)
-{
-    JobRun job;
-    job.ppd.clear();
-    EXPECT_EQ(job.run(pages(1), "Duplex=DuplexTumble"), 0);
-    EXPECT_EQ(job.conn.commands()[2],
-              "Resolution=600x600;MediaType=plain;Sides=OneSided;Copies=1;MediaInputTrayCheck=auto;");
 }
 
 }  // namespace

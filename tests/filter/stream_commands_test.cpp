@@ -260,19 +260,6 @@ TEST_F(PageDataTest, TerminationDoesNotCutAPage)
     EXPECT_EQ(conn.elements.size(), 3u);
 }
 
-TEST_F(PageDataTest, StopsWhenTheStreamIsGone)
-{
-    writeFile(3 * 4096);
-    ScriptedConnection conn;
-    conn.writesBeforeFailure = 1;
-    MemoryLog log;
-    CommandStream stream(conn, log.log());
-    EXPECT_EQ(stream.sendPageData(path()), kPageDataStopped);
-    EXPECT_EQ(conn.elements.size(), 1u);
-    EXPECT_EQ(conn.drainRequests, 1);
-    EXPECT_TRUE(stream.broken());
-}
-
 TEST(CommandStreamTest, WriteErrorStopsTheStream)
 {
     ScriptedConnection conn;
