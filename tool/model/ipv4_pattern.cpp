@@ -1,15 +1,49 @@
 #include "ipv4_pattern.h"
 
-#include <regex>
-#include <string>
-
 namespace tervane {
+
+namespace {
+
+// One component of kIPv4Pattern: 25[0-5] | 2[0-4][0-9] | [01]?[0-9][0-9]?,
+// which is one to three ASCII digits whose value is at most 255.
+bool isComponent(std::string_view part)
+{
+    if (part.empty() || part.size() > 3) {
+        return false;
+    }
+    int value = 0;
+    for (char c : part) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        value = value * 10 + (c - '0');
+    }
+    return value <= 255;
+}
+
+}  // namespace
 
 bool matchesIPv4Pattern(std::string_view text)
 {
-    static const std::regex pattern(kIPv4Pattern, std::regex::ECMAScript);
-    const std::string s(text);
-    return std::regex_search(s, pattern);
+    // Written out rather than run through a regular-expression engine; the
+    // tests hold it to the pattern itself.
+    int components = 0;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t dot = text.find('.', start);
+        const std::string_view part = text.substr(start, dot == std::string_view::npos ? text.npos : dot - start);
+        if (!isComponent(part)) {
+            return false;
+        }
+        ++components;
+        if (dot == std::string_view::npos) {
+            return components == 4;
+        }
+        if (components == 4) {
+            return false;
+        }
+        start = dot + 1;
+    }
 }
 
 }  // namespace tervane
