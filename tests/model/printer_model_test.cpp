@@ -2,6 +2,9 @@
 
 #include "sim_printer.h"
 
+#include <QCoreApplication>
+#include <QTranslator>
+
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -257,4 +260,31 @@ TEST(PrinterModel, ReadOnAWorkerThreadAppliedOnTheModelsThread)
     EXPECT_EQ(model.selectedPrinter().ipSetType, "S");
     ASSERT_NE(model.usb(), nullptr);
     EXPECT_EQ(model.usb()->printer.ip, "");
+}
+
+// The compiled translations, embedded by the tervane_translations library.
+static void initTranslationResources()
+{
+    Q_INIT_RESOURCE(tervane_translations);
+}
+
+TEST(PrinterModel, AlertTextsComeThroughTheTranslator)
+{
+    initTranslationResources();
+    int argc = 1;
+    char name[] = "model_sim_tests";
+    char *argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    QTranslator english;
+    ASSERT_TRUE(english.load(":/i18n/tervane_en.qm"));
+    ASSERT_TRUE(QCoreApplication::installTranslator(&english));
+    ModelBench bench;
+    PrinterModel &model = bench.makeModel();
+    QCoreApplication::removeTranslator(&english);
+    EXPECT_EQ(model.alertTitle().toStdString(), "Error");
+    EXPECT_EQ(model.alertMessage().toStdString(), "No matching printer found");
+    // The stored read and write messages stay keys; their translations exist.
+    EXPECT_EQ(english.translate("tervane::PrinterModel", "设置成功"), QString("Set successfully"));
+    EXPECT_EQ(english.translate("tervane::PrinterModel", "获取失败，请重试"), QString("Reading failed, please retry"));
+    EXPECT_EQ(english.translate("tervane::PrinterModel", "设置失败，请重试"), QString("Setting failed, please retry"));
 }

@@ -16,9 +16,9 @@ namespace {
 
 // Texts the model stores untranslated: the window (and the command line)
 // look them up again when they show them.
-const char *const kReadFailed = QT_TRANSLATE_NOOP("PrinterModel", "获取失败，请重试");
-const char *const kWriteSucceeded = QT_TRANSLATE_NOOP("PrinterModel", "设置成功");
-const char *const kWriteFailed = QT_TRANSLATE_NOOP("PrinterModel", "设置失败，请重试");
+const char *const kReadFailed = QT_TRANSLATE_NOOP("tervane::PrinterModel", "获取失败，请重试");
+const char *const kWriteSucceeded = QT_TRANSLATE_NOOP("tervane::PrinterModel", "设置成功");
+const char *const kWriteFailed = QT_TRANSLATE_NOOP("tervane::PrinterModel", "设置失败，请重试");
 
 }  // namespace
 

@@ -2,7 +2,7 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en" sourcelanguage="zh_CN">
 <context>
-    <name>PrinterModel</name>
+    <name>tervane::PrinterModel</name>
     <message>
         <source>错误</source>
         <translation>Error</translation>

@@ -39,7 +39,7 @@ QString cliText(const char *key)
 // The model stores some alert texts untranslated; look them up (again).
 QString modelText(const QString &text)
 {
-    return QCoreApplication::translate("PrinterModel", text.toUtf8().constData());
+    return QCoreApplication::translate("tervane::PrinterModel", text.toUtf8().constData());
 }
 
 void printLine(std::ostream &out, const QString &line)
