@@ -81,6 +81,8 @@ TEST(TervaneCli, CommandsOnTheSimulatedPrinter)
         {"mode_missing", zh, "--simulate set", 2, "", "exactly one of --dhcp and --static"},
         {"no_such_printer", zh, "--simulate get --printer 2", 3, "", "no printer number 2 (1 found)"},
         {"unknown_command", zh, "--simulate reboot", 2, "", "unknown command reboot"},
+        {"unknown_option", zh, "--simulate get --bogus", 2, "", "Unknown option 'bogus'."},
+        {"printer_not_a_number", zh, "--simulate get --printer two", 2, "", "--printer needs a number"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.label);
@@ -88,6 +90,16 @@ TEST(TervaneCli, CommandsOnTheSimulatedPrinter)
         EXPECT_EQ(run.exitStatus, c.exitStatus) << run.err;
         EXPECT_EQ(run.out, c.out);
         EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
+    }
+}
+
+TEST(TervaneCli, HelpNamesEveryCommand)
+{
+    const CliRun run = runCli("LC_ALL=C", "--help");
+    EXPECT_EQ(run.exitStatus, 0);
+    for (const char *text : {"list", "get [--printer N]", "set --dhcp", "set --static ADDRESS MASK GATEWAY",
+                             "--simulate", "Exit status"}) {
+        EXPECT_NE(run.out.find(text), std::string::npos) << text;
     }
 }
 

@@ -187,7 +187,7 @@ int tervane::runTervaneCli(int argc, char **argv)
         "                                        give the printer a fixed address\n\n"
         "Exit status: 0 success, 1 the printer could not be read or set,\n"
         "2 wrong usage or invalid input, 3 no supported printer found.");
-    parser.addHelpOption();
+    const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption simulateOption(
         "simulate", "Use the simulated printer instead of the USB bus (also TERVANE_USB=sim).");
     const QCommandLineOption printerOption("printer", "Use printer number N of the list (default 1).", "N",
@@ -197,7 +197,13 @@ int tervane::runTervaneCli(int argc, char **argv)
     const QCommandLineOption verboseOption("verbose", "Write the USB diagnostics to standard error.");
     parser.addOptions({simulateOption, printerOption, dhcpOption, staticOption, verboseOption});
     parser.addPositionalArgument("command", "list, get or set");
-    parser.process(arguments);
+    if (!parser.parse(arguments)) {
+        return usageError(parser, parser.errorText());
+    }
+    if (parser.isSet(helpOption)) {
+        printLine(std::cout, parser.helpText());
+        return kOk;
+    }
 
     const QStringList args = parser.positionalArguments();
     if (args.isEmpty()) {
