@@ -315,8 +315,8 @@ void SettingView::findPrinters()
                 model_.setSelectedPrinter(found->front());
                 model_.applyReadOutcome(std::move(*read));
             } else {
-                raiseAlert(QCoreApplication::translate("PrinterModel", "错误"),
-                           QCoreApplication::translate("PrinterModel", "未查找到适配的打印机"));
+                raiseAlert(PrinterModel::tr("错误"),
+                           PrinterModel::tr("未查找到适配的打印机"));
                 model_.setSelectedPrinter(Device::placeholder());
             }
             copyFieldsFromSelectedPrinter();
@@ -436,7 +436,7 @@ QString SettingView::alertText(const QString &text) const
     if (own != text) {
         return own;
     }
-    return QCoreApplication::translate("PrinterModel", key.constData());
+    return PrinterModel::tr(key.constData());
 }
 
 void SettingView::presentAlert()
