@@ -187,9 +187,9 @@ int CommandStream::sendPageData(const std::string& path)
         return kPageDataUnavailable;
 
     for (;;) {
-        // A page goes out whole, so that the printer never gets a cut image;
-        // the termination signal is looked at between pages.
-        if (broken_)
+        // The termination signal is looked at between two chunks: a cancel
+        // never waits for the rest of a large page, and never cuts a chunk.
+        if (broken_ || connection_.terminationRequested())
             return kPageDataStopped;
         char* data = chunk.get() + kHeadRoom;
         size_t count = std::fread(data, 1, kDataChunkSize, file.get());

@@ -15,7 +15,7 @@ struct JobSettings;
 // Results of sendPageData.
 constexpr int kPageDataSent = 0;
 constexpr int kPageDataUnavailable = 3;  // page file not opened, or no chunk buffer
-constexpr int kPageDataStopped = 5;      // the print stream is gone
+constexpr int kPageDataStopped = 5;      // stopped between two chunks (termination, stream gone)
 
 constexpr size_t kDataChunkSize = 4096;
 

@@ -245,8 +245,12 @@ Flow PrintJob::sendOnePage(int pageNumber)
     useSizeOf(pageNumber);
     stream_.sendPageHeader(job_);
     int result = stream_.sendPageData(path);
-    if (result == kPageDataStopped)
-        return Flow::Stop;  // the print stream is gone
+    if (result == kPageDataStopped) {
+        // Between two chunks: the termination signal (the cancel follows the
+        // last whole chunk), or the print stream is gone.
+        back_.checkpoint();
+        return Flow::Stop;
+    }
     if (result == kPageDataUnavailable)
         job_.isCanceled = 1;
     return back_.endOfPage();

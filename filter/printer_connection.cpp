@@ -6,6 +6,7 @@
 #include <cups/cups.h>
 #include <cups/sidechannel.h>
 #include <ctime>
+#include <poll.h>
 #include <unistd.h>
 
 namespace rvt {
@@ -33,19 +34,19 @@ public:
     {
         const char* p = static_cast<const char*>(data);
         while (size > 0) {
+            // Once the job is being stopped, a backend that takes no data
+            // within a few seconds never will: give up rather than hang.
+            if (rvt::terminationRequested() && !writable(kStopWriteWaitMs))
+                return false;
             ssize_t n = ::write(fd_, p, size);
             if (n < 0) {
-                // Interrupted: go on, unless the job is being stopped while the
-                // backend does not take our data (then it never will).
-                if (errno == EINTR && !rvt::terminationRequested())
-                    continue;
+                if (errno == EINTR)
+                    continue;  // the termination signal: looked at above
                 if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                    if (rvt::terminationRequested())
-                        return false;
-                    usleep(10000);
+                    writable(1000);
                     continue;
                 }
-                return false;
+                return false;  // EPIPE and the like: the backend is gone
             }
             p += n;
             size -= static_cast<size_t>(n);
@@ -70,6 +71,19 @@ public:
     bool terminationRequested() override { return rvt::terminationRequested(); }
 
 private:
+    static constexpr int kStopWriteWaitMs = 5000;
+
+    // True when the print stream takes data within `ms` milliseconds.
+    bool writable(int ms) const
+    {
+        pollfd p{fd_, POLLOUT, 0};
+        int r;
+        do
+            r = ::poll(&p, 1, ms);
+        while (r < 0 && errno == EINTR);
+        return r > 0;
+    }
+
     int fd_;
 };
 

@@ -69,6 +69,7 @@ private:
     void handleElements(std::vector<Element> elements);
     void handleElement(Element& e);
     void finishPage(const std::string& why);
+    void dropCancelledPage();
     void fire(const Trigger& t, const Element* e, int occurrence, bool sigterm);
     void sendSigterm(const std::string& at);
     void closeStream(const std::string& at);
@@ -391,6 +392,14 @@ void Session::handleElement(Element& e)
             finishPage("");
         }
         break;
+    case ElementKind::Cancel:
+        // A cancel between two chunks drops the page under way: the
+        // printer prints nothing of it.
+        if (page_) {
+            record["page"] = page_->index;
+            dropCancelledPage();
+        }
+        break;
     default:
         break;
     }
@@ -470,6 +479,21 @@ void Session::closeStream(const std::string& at)
     closeFd(streamFd_);
     events_.push_back({{"time_ms", elapsedMs()}, {"event", "stream closed " + at},
                        {"after_element", static_cast<long>(kinds_.size()) - 1}});
+}
+
+void Session::dropCancelledPage()
+{
+    Page p = std::move(*page_);
+    page_.reset();
+    pages_.push_back({{"index", p.index},
+                      {"media_size", p.mediaSize},
+                      {"declared_width", p.declaredWidth},
+                      {"declared_height", p.declaredHeight},
+                      {"chunks", p.chunks},
+                      {"bie_size", p.bie.size()},
+                      {"job_header", p.jobHeader},
+                      {"cancelled", true},
+                      {"faults", json::array()}});
 }
 
 void Session::finishPage(const std::string& why)

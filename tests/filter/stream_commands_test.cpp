@@ -249,15 +249,18 @@ TEST_F(PageDataTest, DrainFailuresAreLoggedAndSendingGoesOn)
     EXPECT_TRUE(log.contains("DEBUG:[RVT4410LW] write data to stdout no response \n"));
 }
 
-TEST_F(PageDataTest, TerminationDoesNotCutAPage)
+TEST_F(PageDataTest, TerminationStopsBetweenChunks)
 {
     writeFile(3 * 4096);
     ScriptedConnection conn;
     conn.onWrite = [&](const std::string&) { conn.terminate = true; };
     MemoryLog log;
     CommandStream stream(conn, log.log());
-    EXPECT_EQ(stream.sendPageData(path()), kPageDataSent);
-    EXPECT_EQ(conn.elements.size(), 3u);
+    EXPECT_EQ(stream.sendPageData(path()), kPageDataStopped);
+    // The chunk under way is whole; the rest of the page is not sent.
+    ASSERT_EQ(conn.elements.size(), 1u);
+    EXPECT_EQ(conn.elements[0].size(), std::string("RasterObject.Data#4096=").size() + 4096 + 1);
+    EXPECT_FALSE(stream.broken());
 }
 
 TEST(CommandStreamTest, WriteErrorStopsTheStream)
