@@ -16,6 +16,6 @@ cmake -S . -B build-asan -G Ninja -DRVT_SANITIZE=ON -DRVT_BUILD_BENCH=OFF \
       -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build-asan -j"$jobs"
 # umockdev's preload library is loaded before the ASan runtime: tell ASan so.
-ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:verify_asan_link_order=0} \
+ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:allocator_may_return_null=1:verify_asan_link_order=0} \
 UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1} \
     ctest --test-dir build-asan --output-on-failure -j"$jobs" --timeout 900
