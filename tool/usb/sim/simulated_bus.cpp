@@ -132,25 +132,44 @@ struct SimulatedBus::Impl {
         }
     }
 
+    // Appends the device's services that match the dictionary to items, each
+    // retained; true when any did.
+    bool appendMatching(const DeviceEntry& entry, const MatchingDictionary& matching,
+                        std::deque<io_service_t>& items)
+    {
+        std::vector<io_service_t> services{entry.service};
+        services.insert(services.end(), entry.interfaceServices.begin(), entry.interfaceServices.end());
+        bool added = false;
+        for (io_service_t ref : services) {
+            if (serviceMatches(matching, describe(*service(ref)))) {
+                retainLocked(ref);
+                items.push_back(ref);
+                added = true;
+            }
+        }
+        return added;
+    }
+
+    // The services of every attached device matching the dictionary, in
+    // registry order.
+    IteratorData matchingLocked(const MatchingDictionary& matching)
+    {
+        IteratorData data;
+        for (const auto& entry : devices) {
+            appendMatching(*entry, matching, data.items);
+        }
+        return data;
+    }
+
     // Appends the device's matching services to the registrations of the type.
     void announce(const std::shared_ptr<DeviceEntry>& entry, const std::string& type)
     {
-        std::vector<io_service_t> services{entry->service};
-        services.insert(services.end(), entry->interfaceServices.begin(), entry->interfaceServices.end());
         for (auto& registration : registrations) {
             if (registration.type != type) {
                 continue;
             }
             auto& items = std::get<IteratorData>(objects.at(registration.iterator).data).items;
-            bool added = false;
-            for (io_service_t ref : services) {
-                if (serviceMatches(registration.matching, describe(*service(ref)))) {
-                    retainLocked(ref);
-                    items.push_back(ref);
-                    added = true;
-                }
-            }
-            if (added) {
+            if (appendMatching(*entry, registration.matching, items)) {
                 deliver(registration);
             }
         }
@@ -259,34 +278,34 @@ std::uint32_t releaseRef(void* handle)
 
 // ---- device table ----
 
-IOReturn deviceOpen(void* handle, bool seize)
+// Opens a device or interface object whose owner slot is `owner`: another
+// object holding it keeps it unless the open seizes it. Bus lock held.
+template <class Object>
+IOReturn openOwned(Object* object, const void*& owner, IOReturn fault, bool seize)
 {
-    auto* object = self<DeviceObject>(handle);
-    std::lock_guard guard(object->bus->lock);
-    auto& entry = *object->device;
-    if (entry.device->faults.deviceOpen != kIOReturnSuccess) {
-        return entry.device->faults.deviceOpen;
+    if (fault != kIOReturnSuccess) {
+        return fault;
     }
-    if (!entry.attached) {
+    if (!object->device->attached) {
         return kIOReturnNoDevice;
     }
-    if (entry.deviceOwner != nullptr && entry.deviceOwner != object) {
+    if (owner != nullptr && owner != object) {
         if (!seize) {
             return kIOReturnExclusiveAccess;
         }
-        static_cast<DeviceObject*>(const_cast<void*>(entry.deviceOwner))->open = false;
+        static_cast<Object*>(const_cast<void*>(owner))->open = false;
     }
-    entry.deviceOwner = object;
+    owner = object;
     object->open = true;
     return kIOReturnSuccess;
 }
 
-IOReturn deviceClose(void* handle)
+// Closes a device or interface object. Bus lock held.
+template <class Object>
+IOReturn closeOwned(Object* object, IOReturn fault)
 {
-    auto* object = self<DeviceObject>(handle);
-    std::lock_guard guard(object->bus->lock);
-    if (object->device->device->faults.deviceClose != kIOReturnSuccess) {
-        return object->device->device->faults.deviceClose;
+    if (fault != kIOReturnSuccess) {
+        return fault;
     }
     if (!object->open) {
         return kIOReturnNotOpen;
@@ -294,6 +313,21 @@ IOReturn deviceClose(void* handle)
     releaseOwnership(object);
     object->open = false;
     return kIOReturnSuccess;
+}
+
+IOReturn deviceOpen(void* handle, bool seize)
+{
+    auto* object = self<DeviceObject>(handle);
+    std::lock_guard guard(object->bus->lock);
+    auto& entry = *object->device;
+    return openOwned(object, entry.deviceOwner, entry.device->faults.deviceOpen, seize);
+}
+
+IOReturn deviceClose(void* handle)
+{
+    auto* object = self<DeviceObject>(handle);
+    std::lock_guard guard(object->bus->lock);
+    return closeOwned(object, object->device->device->faults.deviceClose);
 }
 
 IOReturn deviceId(void* handle, std::uint16_t* value, bool vendor)
@@ -373,37 +407,14 @@ IOReturn interfaceOpen(void* handle, bool seize)
     auto* object = self<InterfaceObject>(handle);
     std::lock_guard guard(object->bus->lock);
     auto& entry = *object->device;
-    if (entry.device->faults.interfaceOpen != kIOReturnSuccess) {
-        return entry.device->faults.interfaceOpen;
-    }
-    if (!entry.attached) {
-        return kIOReturnNoDevice;
-    }
-    auto& owner = entry.interfaceOwner[object->index];
-    if (owner != nullptr && owner != object) {
-        if (!seize) {
-            return kIOReturnExclusiveAccess;
-        }
-        static_cast<InterfaceObject*>(const_cast<void*>(owner))->open = false;
-    }
-    owner = object;
-    object->open = true;
-    return kIOReturnSuccess;
+    return openOwned(object, entry.interfaceOwner[object->index], entry.device->faults.interfaceOpen, seize);
 }
 
 IOReturn interfaceClose(void* handle)
 {
     auto* object = self<InterfaceObject>(handle);
     std::lock_guard guard(object->bus->lock);
-    if (object->device->device->faults.interfaceClose != kIOReturnSuccess) {
-        return object->device->device->faults.interfaceClose;
-    }
-    if (!object->open) {
-        return kIOReturnNotOpen;
-    }
-    releaseOwnership(object);
-    object->open = false;
-    return kIOReturnSuccess;
+    return closeOwned(object, object->device->device->faults.interfaceClose);
 }
 
 IOReturn interfaceNumber(void* handle, std::uint8_t* number)
@@ -712,18 +723,7 @@ io_object_t SimulatedBus::iteratorNext(io_iterator_t iterator)
 IOReturn SimulatedBus::getMatchingServices(const MatchingDictionary& matching, io_iterator_t* existing)
 {
     std::lock_guard guard(impl_->lock);
-    IteratorData data;
-    for (const auto& entry : impl_->devices) {
-        std::vector<io_service_t> services{entry->service};
-        services.insert(services.end(), entry->interfaceServices.begin(), entry->interfaceServices.end());
-        for (io_service_t ref : services) {
-            if (serviceMatches(matching, describe(*impl_->service(ref)))) {
-                impl_->retainLocked(ref);
-                data.items.push_back(ref);
-            }
-        }
-    }
-    *existing = impl_->add({1, std::move(data)});
+    *existing = impl_->add({1, impl_->matchingLocked(matching)});
     return kIOReturnSuccess;
 }
 
@@ -802,20 +802,9 @@ IOReturn SimulatedBus::addMatchingNotification(IONotificationPortRef port, const
     registration.matching = matching;
     registration.callback = callback;
     registration.refcon = refcon;
-    IteratorData data;
+    // First-match starts with the devices already there; terminate empty.
+    IteratorData data = type == kIOFirstMatchNotification ? impl_->matchingLocked(matching) : IteratorData{};
     data.registration = registration.id;
-    if (type == kIOFirstMatchNotification) {
-        for (const auto& entry : impl_->devices) {
-            std::vector<io_service_t> services{entry->service};
-            services.insert(services.end(), entry->interfaceServices.begin(), entry->interfaceServices.end());
-            for (io_service_t ref : services) {
-                if (serviceMatches(matching, describe(*impl_->service(ref)))) {
-                    impl_->retainLocked(ref);
-                    data.items.push_back(ref);
-                }
-            }
-        }
-    }
     registration.iterator = impl_->add({1, std::move(data)});
     *notification = registration.iterator;
     impl_->registrations.push_back(std::move(registration));
