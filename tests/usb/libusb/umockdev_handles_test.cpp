@@ -3,6 +3,7 @@
 #include "device_list_observer.h"
 #include "io_error.h"
 #include "libusb_platform.h"
+#include "test_queue.h"
 #include "umockdev_printer.h"
 #include "usb_handles.h"
 
@@ -10,9 +11,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -21,35 +19,7 @@ namespace {
 
 using testing::EmulatedDeviceSpec;
 using testing::EmulatedPrinter;
-
-class WaitingQueue final : public TaskQueue {
-public:
-    void post(std::function<void()> task) override
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        tasks_.push_back(std::move(task));
-        ready_.notify_all();
-    }
-    bool runNext(std::chrono::milliseconds wait = std::chrono::milliseconds(3000))
-    {
-        std::function<void()> task;
-        {
-            std::unique_lock<std::mutex> guard(lock_);
-            if (!ready_.wait_for(guard, wait, [this] { return !tasks_.empty(); })) {
-                return false;
-            }
-            task = std::move(tasks_.front());
-            tasks_.pop_front();
-        }
-        task();
-        return true;
-    }
-
-private:
-    std::mutex lock_;
-    std::condition_variable ready_;
-    std::deque<std::function<void()>> tasks_;
-};
+using testing::TestQueue;
 
 class HandlesOnLibusb : public ::testing::Test {
 protected:
@@ -134,7 +104,7 @@ TEST_F(HandlesOnLibusb, ObserverSeesPrintersComeAndGo)
 {
     bed_.addDevice();
     platform_ = makeLibusbPlatform();
-    WaitingQueue queue;
+    TestQueue queue;
     std::vector<std::pair<std::string, int>> seen;  // notification, product id
     auto observer = USBDeviceHandle::observeDeviceList(
         *platform_, 0x356C, 0x0033, queue, [&](const std::string& name, io_service_t service) {

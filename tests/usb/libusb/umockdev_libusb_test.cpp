@@ -3,18 +3,16 @@
 // Runs under LD_PRELOAD=libumockdev-preload.so.0 (set by CTest). Each test
 // builds its own testbed before the backend starts libusb.
 #include "libusb_platform.h"
+#include "test_queue.h"
 #include "umockdev_printer.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <functional>
 #include <future>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,6 +22,7 @@ namespace {
 
 using testing::EmulatedDeviceSpec;
 using testing::EmulatedPrinter;
+using testing::TestQueue;
 using testing::UsbfsCall;
 using Clock = std::chrono::steady_clock;
 
@@ -57,42 +56,6 @@ MatchingDictionary deviceMatching(std::optional<std::int64_t> vendor, std::optio
     }
     return matching;
 }
-
-// Posted tasks wait here until the test runs them on its own thread.
-class TestQueue final : public TaskQueue {
-public:
-    void post(std::function<void()> task) override
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        tasks_.push_back(std::move(task));
-        ready_.notify_all();
-    }
-    // Runs the next task; false when none came within the wait.
-    bool runNext(std::chrono::milliseconds wait = std::chrono::milliseconds(3000))
-    {
-        std::function<void()> task;
-        {
-            std::unique_lock<std::mutex> guard(lock_);
-            if (!ready_.wait_for(guard, wait, [this] { return !tasks_.empty(); })) {
-                return false;
-            }
-            task = std::move(tasks_.front());
-            tasks_.pop_front();
-        }
-        task();
-        return true;
-    }
-    std::size_t pending()
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        return tasks_.size();
-    }
-
-private:
-    std::mutex lock_;
-    std::condition_variable ready_;
-    std::deque<std::function<void()>> tasks_;
-};
 
 class LibusbBackend : public ::testing::Test {
 protected:
