@@ -13,11 +13,14 @@
 #include "transforms.h"
 #include "zoom.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <cups/raster.h>
 #include <cups/sidechannel.h>
+#include <fcntl.h>
 #include <memory>
+#include <unistd.h>
 #include <vector>
 
 namespace rvt {
@@ -26,6 +29,16 @@ namespace {
 
 struct RasterCloser {
     void operator()(cups_raster_t* r) const { cupsRasterClose(r); }
+};
+
+// A descriptor this job opened itself.
+struct OwnedFd {
+    int fd = -1;
+    ~OwnedFd()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
 };
 
 struct PageSizeRecord {
@@ -41,7 +54,9 @@ public:
     {
     }
 
-    void run(char* argv[]);
+    // `rasterFile`: the document named on the command line, or null when the
+    // raster comes on the environment's descriptor (standard input).
+    void run(char* argv[], const char* rasterFile);
 
 private:
     Flow waitForConnection();
@@ -103,7 +118,7 @@ Flow PrintJob::waitForConnection()
     }
 }
 
-void PrintJob::run(char* argv[])
+void PrintJob::run(char* argv[], const char* rasterFile)
 {
     job_.PrinterName = argv[0] ? argv[0] : "";
     job_.JobId = argv[1] ? std::atoi(argv[1]) : 0;
@@ -126,7 +141,22 @@ void PrintJob::run(char* argv[])
     if (back_.checkpoint() == Flow::Stop)
         return;
 
-    std::unique_ptr<cups_raster_t, RasterCloser> ras(cupsRasterOpen(env_.rasterFd, CUPS_RASTER_READ));
+    // The first filter of a chain gets its document as the file named after
+    // the options, with nothing on standard input; every later filter reads
+    // standard input.
+    OwnedFd file;
+    int rasterFd = env_.rasterFd;
+    if (rasterFile) {
+        file.fd = open(rasterFile, O_RDONLY | O_CLOEXEC);
+        rasterFd = file.fd;
+        if (file.fd < 0) {
+            log_.printf("DEBUG:[RVT4410LW] cannot open raster file %s: %s\n", rasterFile,
+                        std::strerror(errno));
+            job_.isCanceled = 1;  // nothing to print: the job is cancelled at its end
+        }
+    }
+    std::unique_ptr<cups_raster_t, RasterCloser> ras(
+        rasterFd >= 0 ? cupsRasterOpen(rasterFd, CUPS_RASTER_READ) : nullptr);
     // The page files live in a directory of this job, removed when the job
     // ends, however it ends.
     std::unique_ptr<PageFiles> files = PageFiles::create(env_.tmpdir, log_);
@@ -308,7 +338,7 @@ int runJob(int argc, char* argv[], PrinterConnection& connection, Log& log,
         return 1;
     }
     PrintJob job(connection, log, env);
-    job.run(argv);
+    job.run(argv, (argc > 6 && argv[6] && *argv[6]) ? argv[6] : nullptr);
     return 0;
 }
 

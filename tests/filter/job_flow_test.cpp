@@ -345,6 +345,35 @@ TEST(JobTest, ShortRasterPrintsWhiteRows)
     EXPECT_EQ(job.conn.commands().back(), kUnlock);
 }
 
+struct FileArgumentCase {
+    const char* name;
+    bool fileExists;
+    std::vector<int> sent;
+    std::string lastCommand;
+};
+
+class FileArgumentTest : public ::testing::TestWithParam<FileArgumentCase> {};
+
+// The first filter of a chain gets its document as a file named on the command
+// line, with nothing on standard input.
+TEST_P(FileArgumentTest, RasterIsReadFromTheNamedFile)
+{
+    const FileArgumentCase& c = GetParam();
+    JobRun job;
+    job.fileArgument = c.fileExists ? job.rasterPath() : job.tmpdir + "/no-such-raster";
+    EXPECT_EQ(job.run(pages(2)), 0);
+    EXPECT_EQ(job.pagesSent(), c.sent);
+    EXPECT_EQ(job.conn.commands().back(), c.lastCommand);
+    EXPECT_EQ(job.log.contains("cannot open raster file"), !c.fileExists);
+    EXPECT_TRUE(job.leftovers().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, FileArgumentTest,
+    ::testing::Values(FileArgumentCase{"Readable", true, {1, 2}, kUnlock},
+                      FileArgumentCase{"Missing", false, {}, kCancel}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 int refusingParser(const char*, int, cups_option_t**) { return -1; }
 
 TEST(JobTest, IllegalOptionsSendNothing)

@@ -7,6 +7,7 @@
 
 #include <cups/raster.h>
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <string>
 #include <unistd.h>
@@ -83,6 +84,8 @@ public:
     {
         writeRaster(pages);
         std::vector<std::string> args = {"queue", "12", "user", "title", copies, options};
+        if (!fileArgument.empty())
+            args.push_back(fileArgument);
         std::vector<char*> argv;
         for (std::string& a : args)
             argv.push_back(a.data());
@@ -93,8 +96,19 @@ public:
         env.rasterFd = rasterFd_;
         if (parser)
             env.parseOptions = parser;
-        return runJob(6, argv.data(), conn, log.log(), env);
+        // With a file argument, the descriptor holds nothing, as the
+        // scheduler's first filter of a chain gets it.
+        const int devNull = fileArgument.empty() ? -1 : open("/dev/null", O_RDONLY);
+        if (devNull >= 0)
+            env.rasterFd = devNull;
+        const int status = runJob(static_cast<int>(args.size()), argv.data(), conn, log.log(), env);
+        if (devNull >= 0)
+            close(devNull);
+        return status;
     }
+
+    // The file the raster of run() is written to.
+    const std::string& rasterPath() const { return rasterPath_; }
 
     // Page numbers in the order they were sent.
     std::vector<int> pagesSent()
@@ -135,6 +149,8 @@ public:
     std::string tmpdir;
     std::string ppd;
     OptionParser parser = nullptr;
+    // Not empty: the seventh argument, the file the job prints.
+    std::string fileArgument;
 
 private:
     std::string rasterPath_;
