@@ -16,6 +16,25 @@ namespace rvt {
 
 namespace {
 
+struct KeywordCode {
+    const char* keyword;
+    int code;
+};
+
+// Sets `code` to the code of `choice` in `table` (exact comparison). False,
+// leaving `code` alone, when the table does not have the keyword.
+template <size_t N>
+bool lookUpCode(const char* choice, const KeywordCode (&table)[N], int& code)
+{
+    for (const KeywordCode& entry : table) {
+        if (std::strcmp(choice, entry.keyword) == 0) {
+            code = entry.code;
+            return true;
+        }
+    }
+    return false;
+}
+
 const char* markedChoice(ppd_file_t* ppd, const char* keyword)
 {
     if (!ppd)
@@ -32,19 +51,9 @@ void readMediaType(const char* choice, JobSettings& job, Log& log)
         return;
     }
     job.media_type = choice;
-    static constexpr struct {
-        const char* keyword;
-        int code;
-    } kMedia[] = {{"PLAIN", 0}, {"THICK", 1}, {"THIN", 2}, {"Card", 3}, {"Envelope", 4}};
-    bool known = false;
-    for (const auto& m : kMedia) {
-        if (std::strcmp(choice, m.keyword) == 0) {
-            job.isMediaType = m.code;
-            known = true;
-            break;
-        }
-    }
-    if (!known) {
+    static constexpr KeywordCode kMedia[] = {
+        {"PLAIN", 0}, {"THICK", 1}, {"THIN", 2}, {"Card", 3}, {"Envelope", 4}};
+    if (!lookUpCode(choice, kMedia, job.isMediaType)) {
         job.isMediaType = 0;
         log.printf("DEBUG:[RVT4410LW]media_type =%s\n", choice);
     }
@@ -71,19 +80,9 @@ void readInputSlot(const char* choice, JobSettings& job, Log& log)
     }
     job.InputSlot = choice;
     log.printf("DEBUG:[RVT4410LW]InputSlot =%s\n", choice);
-    static constexpr struct {
-        const char* keyword;
-        int code;
-    } kSlots[] = {{"AUTO", 0}, {"MPTRAY", 1}, {"TRAY1", 2}, {"TRAY2", 3}, {"TRAY3", 4}};
-    bool known = false;
-    for (const auto& s : kSlots) {
-        if (std::strcmp(choice, s.keyword) == 0) {
-            job.isInputSlot = s.code;
-            known = true;
-            break;
-        }
-    }
-    if (!known) {
+    static constexpr KeywordCode kSlots[] = {
+        {"AUTO", 0}, {"MPTRAY", 1}, {"TRAY1", 2}, {"TRAY2", 3}, {"TRAY3", 4}};
+    if (!lookUpCode(choice, kSlots, job.isInputSlot)) {
         job.isInputSlot = 0;
         log.printf("DEBUG:[RVT4410LW]InputSlot =%s\n", choice);
     }

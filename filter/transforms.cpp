@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace rvt {
 
@@ -28,18 +29,28 @@ uint64_t pageBytes(int32_t width, int32_t height)
     return static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
 }
 
+// The first step of both transforms: `src` copied into the caller's `dst` and
+// released. False when there is nothing to transform (no destination, which
+// cancels the job, or an empty page).
+bool copyPage(PageBuffer src, uint8_t* dst, int32_t width, int32_t height, JobSettings& job,
+              Log& log)
+{
+    if (!checkDestination(dst, job, log))
+        return false;
+    const uint64_t bytes = pageBytes(width, height);
+    if (bytes == 0 || !src)
+        return false;
+    std::memcpy(dst, src.get(), bytes);
+    return true;
+}
+
 }  // namespace
 
 void mirrorGrayPage(PageBuffer src, uint8_t* dst, int32_t width, int32_t height,
                     JobSettings& job, Log& log)
 {
-    if (!checkDestination(dst, job, log))
+    if (!copyPage(std::move(src), dst, width, height, job, log))
         return;
-    const uint64_t bytes = pageBytes(width, height);
-    if (bytes == 0 || !src)
-        return;
-    std::memcpy(dst, src.get(), bytes);
-    src.reset();
     const int64_t w = width;
     for (int64_t y = 0; y < height; ++y) {
         uint8_t* row = dst + y * w;
@@ -50,13 +61,8 @@ void mirrorGrayPage(PageBuffer src, uint8_t* dst, int32_t width, int32_t height,
 void mirrorGrayPage1(PageBuffer src, uint8_t* dst, int32_t width, int32_t height,
                      JobSettings& job, Log& log)
 {
-    if (!checkDestination(dst, job, log))
+    if (!copyPage(std::move(src), dst, width, height, job, log))
         return;
-    const uint64_t bytes = pageBytes(width, height);
-    if (bytes == 0 || !src)
-        return;
-    std::memcpy(dst, src.get(), bytes);
-    src.reset();
     // Rows are exchanged in place, so no line buffer is needed.
     const int64_t w = width;
     for (int64_t top = 0, bottom = int64_t{height} - 1; top < bottom; ++top, --bottom)
