@@ -66,6 +66,9 @@ private:
     void readErrors();
     void readSideChannel();
     void handleRequest(const SideChannelMessage& request);
+    // Writes `bytes` to the channel `fd` now, or after `delayMs` milliseconds;
+    // a failed write is noted as the event `failure`.
+    void sendLater(const int& fd, std::string bytes, int delayMs, const char* failure);
     void handleElements(std::vector<Element> elements);
     void handleElement(Element& e);
     void finishPage(const std::string& why);
@@ -327,13 +330,18 @@ void Session::handleRequest(const SideChannelMessage& request)
                             {"status", answer.status},
                             {"data_length", answer.data.size()},
                             {"delay_ms", delay}});
-    std::string bytes = encodeSideChannel(answer);
-    auto send = [this, bytes] {
-        if (scFd_ >= 0 && write(scFd_, bytes.data(), bytes.size()) < 0)
-            events_.push_back({{"time_ms", elapsedMs()}, {"event", "side-channel write failed"}});
+    sendLater(scFd_, encodeSideChannel(answer), delay, "side-channel write failed");
+}
+
+void Session::sendLater(const int& fd, std::string bytes, int delayMs, const char* failure)
+{
+    // `fd` is looked at when the answer goes out: the channel may be closed by then.
+    auto send = [this, &fd, bytes = std::move(bytes), failure] {
+        if (fd >= 0 && write(fd, bytes.data(), bytes.size()) < 0)
+            events_.push_back({{"time_ms", elapsedMs()}, {"event", failure}});
     };
-    if (delay > 0)
-        timers_.emplace(Clock::now() + std::chrono::milliseconds(delay), send);
+    if (delayMs > 0)
+        timers_.emplace(Clock::now() + std::chrono::milliseconds(delayMs), send);
     else
         send();
 }
@@ -416,17 +424,8 @@ void Session::handleElement(Element& e)
                             {"occurrence", occurrence},
                             {"reply", record["reply"]},
                             {"delay_ms", delay}});
-        if (reply) {
-            std::string text = *reply;
-            auto send = [this, text] {
-                if (backFd_ >= 0 && write(backFd_, text.data(), text.size()) < 0)
-                    events_.push_back({{"time_ms", elapsedMs()}, {"event", "back-channel write failed"}});
-            };
-            if (delay > 0)
-                timers_.emplace(Clock::now() + std::chrono::milliseconds(delay), send);
-            else
-                send();
-        }
+        if (reply)
+            sendLater(backFd_, *reply, delay, "back-channel write failed");
     }
     if (std::string fault = grammar_.accept(e, reply); !fault.empty()) {
         protocolError(e.offset, fault);

@@ -83,6 +83,27 @@ FieldResult field(std::string_view in, std::string_view key, std::string& value,
     return FieldResult::Done;
 }
 
+using Fields = std::vector<std::pair<std::string, std::string>>;
+
+// The fields `keys`, in this order, one after the other at the start of `in`;
+// `used` is the length they take.
+FieldResult fieldsInOrder(std::string_view in, std::initializer_list<std::string_view> keys,
+                          Fields& fields, size_t& used)
+{
+    size_t at = 0;
+    for (std::string_view key : keys) {
+        std::string value;
+        size_t n = 0;
+        FieldResult r = field(in.substr(at), key, value, n);
+        if (r != FieldResult::Done)
+            return r;
+        fields.emplace_back(std::string(key), value);
+        at += n;
+    }
+    used = at;
+    return FieldResult::Done;
+}
+
 }  // namespace
 
 const char* kindName(ElementKind kind)
@@ -262,18 +283,11 @@ StreamParser::Result StreamParser::parseData(std::string_view in, Element& out, 
 StreamParser::Result StreamParser::parsePageHeader(std::string_view in, Element& out, size_t& used)
 {
     size_t at = 0;
-    std::vector<std::pair<std::string, std::string>> fields;
-    for (std::string_view key : {"MediaSize", "RasterObject.Width", "RasterObject.Height"}) {
-        std::string value;
-        size_t n = 0;
-        FieldResult r = field(in.substr(at), key, value, n);
-        if (r == FieldResult::NeedMore)
-            return Result::NeedMore;
-        if (r == FieldResult::NoMatch)
-            return Result::NoMatch;
-        fields.emplace_back(std::string(key), value);
-        at += n;
-    }
+    Fields fields;
+    FieldResult r =
+        fieldsInOrder(in, {"MediaSize", "RasterObject.Width", "RasterObject.Height"}, fields, at);
+    if (r != FieldResult::Done)
+        return r == FieldResult::NeedMore ? Result::NeedMore : Result::NoMatch;
     out.kind = ElementKind::PageHeader;
     out.text = std::string(in.substr(0, at));
     out.fields = std::move(fields);
@@ -285,22 +299,14 @@ StreamParser::Result StreamParser::parseJobHeader(std::string_view in, bool boun
                                                   size_t& used)
 {
     size_t at = 0;
-    std::vector<std::pair<std::string, std::string>> fields;
-    for (std::string_view key : {"Resolution", "MediaType", "Sides", "Copies"}) {
-        std::string value;
-        size_t n = 0;
-        FieldResult r = field(in.substr(at), key, value, n);
-        if (r == FieldResult::NeedMore)
-            return Result::NeedMore;
-        if (r == FieldResult::NoMatch)
-            return Result::NoMatch;
-        fields.emplace_back(std::string(key), value);
-        at += n;
-    }
+    Fields fields;
+    FieldResult r = fieldsInOrder(in, {"Resolution", "MediaType", "Sides", "Copies"}, fields, at);
+    if (r != FieldResult::Done)
+        return r == FieldResult::NeedMore ? Result::NeedMore : Result::NoMatch;
     // The tray field is optional: the header may end after the copies.
     std::string value;
     size_t n = 0;
-    FieldResult r = field(in.substr(at), "MediaInputTrayCheck", value, n);
+    r = field(in.substr(at), "MediaInputTrayCheck", value, n);
     if (r == FieldResult::NeedMore && !boundary)
         return Result::NeedMore;
     if (r == FieldResult::Done) {
