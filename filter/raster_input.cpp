@@ -22,6 +22,16 @@ bool pageHeaderAcceptable(const cups_page_header2_t& header, Log& log)
                    header.cupsBitsPerPixel, header.cupsBytesPerLine, header.cupsWidth);
         return false;
     }
+    // A line of a banded or planar colour page is also one byte per pixel, and
+    // a black (DeviceK) page has 0 for white: only one channel of luminance,
+    // 0 black and 255 white, is the gray page the image steps take.
+    if (header.cupsNumColors != 1 ||
+        (header.cupsColorSpace != CUPS_CSPACE_W && header.cupsColorSpace != CUPS_CSPACE_SW)) {
+        log.printf("DEBUG: refusing a page of %u colours in colour space %d: only gray with 0 "
+                   "for black is printed\n",
+                   header.cupsNumColors, static_cast<int>(header.cupsColorSpace));
+        return false;
+    }
     return true;
 }
 

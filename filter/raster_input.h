@@ -12,8 +12,9 @@ class Log;
 constexpr unsigned kMaxPageWidth = 5400;
 constexpr unsigned kMaxPageHeight = 8400;
 
-// True when the page is one byte of gray per pixel, not empty and not larger
-// than the printer's largest page. Otherwise logs why and returns false.
+// True when the page is one byte of gray per pixel (one channel of luminance,
+// 0 black), not empty and not larger than the printer's largest page.
+// Otherwise logs why and returns false.
 bool pageHeaderAcceptable(const cups_page_header2_t& header, Log& log);
 
 }  // namespace rvt

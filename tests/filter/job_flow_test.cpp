@@ -334,7 +334,9 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"SixteenBits", RasterPage{16, 4, 0, 16, 0, ~0u},
                     "DEBUG: refusing a page of 16 bits per pixel and 32 bytes per line"},
         RefusedCase{"OneBit", RasterPage{16, 4, 0, 1, 0, ~0u},
-                    "DEBUG: refusing a page of 1 bits per pixel and 2 bytes per line"}),
+                    "DEBUG: refusing a page of 1 bits per pixel and 2 bytes per line"},
+        RefusedCase{"DeviceK", RasterPage{16, 4, 0, 8, 0, ~0u, 0, CUPS_CSPACE_K},
+                    "DEBUG: refusing a page of 1 colours in colour space 3"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(JobTest, ShortRasterPrintsWhiteRows)

@@ -15,6 +15,8 @@ struct HeaderCase {
     unsigned bitsPerPixel;
     unsigned bytesPerLine;
     bool accepted;
+    unsigned colors = 1;
+    cups_cspace_t colorSpace = CUPS_CSPACE_SW;
 };
 
 class PageHeaderCheckTest : public ::testing::TestWithParam<HeaderCase> {};
@@ -27,6 +29,8 @@ TEST_P(PageHeaderCheckTest, OneByteOfGrayWithinThePrintersLargestPage)
     h.cupsHeight = c.height;
     h.cupsBitsPerPixel = c.bitsPerPixel;
     h.cupsBytesPerLine = c.bytesPerLine;
+    h.cupsNumColors = c.colors;
+    h.cupsColorSpace = c.colorSpace;
     MemoryLog log;
     EXPECT_EQ(pageHeaderAcceptable(h, log.log()), c.accepted)
         << c.width << " x " << c.height << ", " << c.bitsPerPixel << " bpp, " << c.bytesPerLine;
@@ -44,7 +48,13 @@ INSTANTIATE_TEST_SUITE_P(
                       HeaderCase{65536, 65536, 8, 65536, false},
                       HeaderCase{4294967295u, 4294967295u, 8, 4294967295u, false},
                       HeaderCase{4960, 7016, 8, 4968, false}, HeaderCase{4960, 7016, 24, 14880, false},
-                      HeaderCase{4960, 7016, 1, 620, false}, HeaderCase{4960, 7016, 16, 4960, false}));
+                      HeaderCase{4960, 7016, 1, 620, false}, HeaderCase{4960, 7016, 16, 4960, false},
+                      // Luminance with 0 for black, as DeviceGray or sGray.
+                      HeaderCase{4960, 7016, 8, 4960, true, 1, CUPS_CSPACE_W},
+                      // One byte per pixel on a line, but not a gray page: a band
+                      // of a banded RGB page, ink amounts of a DeviceK page.
+                      HeaderCase{4960, 7016, 8, 4960, false, 3, CUPS_CSPACE_RGB},
+                      HeaderCase{4960, 7016, 8, 4960, false, 1, CUPS_CSPACE_K}));
 
 // CUPS itself ends the raster at a header without rows or columns: the pages
 // before it make the job.

@@ -23,6 +23,7 @@ struct RasterPage {
     unsigned bytesPerLine = 0;  // 0: one byte per pixel
     unsigned rowsWritten = ~0u;  // fewer: the raster ends early
     unsigned noiseSeed = 0;      // not 0: pixels of pseudo-random gray instead
+    cups_cspace_t colorSpace = CUPS_CSPACE_SW;
 };
 
 inline std::string printerPpd()
@@ -61,7 +62,7 @@ public:
             h.cupsBitsPerColor = p.bitsPerPixel == 16 ? 16 : 8;
             h.cupsBitsPerPixel = p.bitsPerPixel;
             h.cupsBytesPerLine = p.bytesPerLine ? p.bytesPerLine : (p.width * p.bitsPerPixel + 7) / 8;
-            h.cupsColorSpace = CUPS_CSPACE_SW;
+            h.cupsColorSpace = p.colorSpace;
             h.cupsColorOrder = CUPS_ORDER_CHUNKED;
             h.cupsNumColors = 1;
             cupsRasterWriteHeader2(ras, &h);
