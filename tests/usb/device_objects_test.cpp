@@ -60,6 +60,63 @@ TEST_F(DeviceObjects, CreateTakesTheFirstOfTwoMatchingDevicesAndReleasesTheRest)
     expectNothingLeaked();
 }
 
+TEST_F(DeviceObjects, CreateByLocationTakesOnlyTheDeviceAtThatPlace)
+{
+    const auto otherProduct = plug(test::printerLikeDevice(0x356C, 0x0034));
+    const auto twoInterfaces =
+        plug(test::basicDevice(0x356C, 0x0033, {sim::printerInterface(), sim::printerInterface()}));
+    const auto oneInterface = plug(test::printerLikeDevice());
+    const auto gone = plug(test::printerLikeDevice());
+    bus.unplug(gone);
+    servicesOnBus -= 2;
+
+    // Every service's registry properties carry its device's place; the
+    // interfaces carry their device's.
+    io_iterator_t all = IO_OBJECT_NULL;
+    ASSERT_EQ(bus.getMatchingServices(IOServiceMatching(kIOUSBHostInterfaceClassName), &all), kIOReturnSuccess);
+    std::vector<std::int64_t> interfaceLocations;
+    enumerateServices(bus, all, [&](io_service_t service, bool&) {
+        RegistryProperties properties;
+        ASSERT_EQ(bus.registryEntryCreateCFProperties(service, &properties), kIOReturnSuccess);
+        interfaceLocations.push_back(std::get<std::int64_t>(properties.at("locationID")));
+    });
+    release(bus, all);
+    const auto at = [](sim::SimulatedBus::DeviceId id) {
+        return static_cast<std::int64_t>(sim::SimulatedBus::locationOf(id));
+    };
+    EXPECT_EQ(interfaceLocations,
+              (std::vector<std::int64_t>{at(otherProduct), at(twoInterfaces), at(twoInterfaces), at(oneInterface)}));
+
+    struct Case {
+        const char* what;
+        sim::SimulatedBus::DeviceId place;
+        std::size_t interfaces;   // 0: no device
+    };
+    const Case cases[] = {
+        {"the second of two", oneInterface, 1},
+        {"the first of two", twoInterfaces, 2},
+        {"another product there", otherProduct, 0},
+        {"unplugged", gone, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        try {
+            USBDeviceHandle device =
+                USBDeviceHandle::create(bus, 0x356C, 0x0033, sim::SimulatedBus::locationOf(c.place));
+            auto interfaces = device.createInterfaceInterface();
+            EXPECT_EQ(interfaces.size(), c.interfaces);
+            for (const auto& interface : interfaces) {
+                interface.release();
+            }
+            device.release();
+        } catch (const VXIOErrorException& error) {
+            EXPECT_EQ(c.interfaces, 0u);
+            EXPECT_EQ(error.error(), VXIOError::pluginHasNoUsbDeviceInterface);
+        }
+    }
+    expectNothingLeaked();
+}
+
 TEST_F(DeviceObjects, NoMatchingDeviceIsNotAPlatformStatus)
 {
     plug(test::printerLikeDevice(0x356C, 0x0034));

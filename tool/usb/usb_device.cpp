@@ -131,6 +131,14 @@ USBDeviceHandle USBDeviceHandle::create(UsbPlatform& platform, int vendorIdentif
     return create(platform, matchingDictionary(vendorIdentifier, productIdentifier));
 }
 
+USBDeviceHandle USBDeviceHandle::create(UsbPlatform& platform, int vendorIdentifier,
+                                        int productIdentifier, std::uint32_t locationID)
+{
+    MatchingDictionary dictionary = matchingDictionary(vendorIdentifier, productIdentifier);
+    dictionary[kUSBDevicePropertyLocationID] = static_cast<std::int64_t>(locationID);
+    return create(platform, dictionary);
+}
+
 USBDeviceHandle USBDeviceHandle::create(UsbPlatform& platform,
                                         const MatchingDictionary& matchingDictionary)
 {

@@ -78,6 +78,10 @@ public:
     static MatchingDictionary matchingDictionary(std::optional<int> vendorIdentifier,
                                                  std::optional<int> productIdentifier);
     static USBDeviceHandle create(UsbPlatform& platform, int vendorIdentifier, int productIdentifier);
+    // The one device with these ids at this place on the bus ("locationID");
+    // pluginHasNoUsbDeviceInterface when it is not there, whatever else is.
+    static USBDeviceHandle create(UsbPlatform& platform, int vendorIdentifier, int productIdentifier,
+                                  std::uint32_t locationID);
     static USBDeviceHandle create(UsbPlatform& platform, const MatchingDictionary& matchingDictionary);
     static USBDeviceHandle create(UsbPlatform& platform, io_service_t service);
 

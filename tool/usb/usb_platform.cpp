@@ -55,6 +55,11 @@ bool serviceMatches(const MatchingDictionary& dictionary, const ServiceDescripti
             if (name == nullptr || *name != service.className) {
                 return false;
             }
+        } else if (key == kUSBDevicePropertyLocationID) {
+            const auto* location = std::get_if<std::int64_t>(&value);
+            if (location == nullptr || *location != static_cast<std::int64_t>(service.locationID)) {
+                return false;
+            }
         } else if (key == kUSBVendorID || key == kUSBProductID) {
             const auto* id = std::get_if<std::int64_t>(&value);
             const std::int64_t actual = key == kUSBVendorID ? service.vendorId : service.productId;
@@ -66,6 +71,26 @@ bool serviceMatches(const MatchingDictionary& dictionary, const ServiceDescripti
         }
     }
     return true;
+}
+
+RegistryProperties registryProperties(const ServiceDescription& service)
+{
+    RegistryProperties properties{{kIOProviderClassKey, service.className}};
+    if (service.vendorId >= 0) {
+        properties[kUSBVendorID] = service.vendorId;
+    }
+    if (service.productId >= 0) {
+        properties[kUSBProductID] = service.productId;
+    }
+    if (service.locationID != 0) {
+        properties[kUSBDevicePropertyLocationID] = static_cast<std::int64_t>(service.locationID);
+    }
+    return properties;
+}
+
+IOReturn UsbPlatform::registryEntryCreateCFProperties(io_service_t, RegistryProperties*)
+{
+    return kIOReturnUnsupported;
 }
 
 std::unique_ptr<UsbPlatform> makePlatform(PlatformFactory realDevices, bool simulate)

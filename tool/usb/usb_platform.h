@@ -16,7 +16,10 @@
 // 2. Registry references (io_object_t, io_service_t, io_iterator_t) are
 //    32-bit values, 0 meaning none. Each reference handed to a caller carries
 //    one count; the caller gives it back with objectRelease(). iteratorNext()
-//    returns a retained service reference, or 0 at the end.
+//    returns a retained service reference, or 0 at the end. A service's
+//    registry properties ("idVendor", "idProduct", "locationID") come from
+//    registryEntryCreateCFProperties(), which a backend overrides (the
+//    default says kIOReturnUnsupported).
 // 3. Device and interface objects are function tables reached through a
 //    double pointer, like COM: the backend's object starts with a pointer to
 //    its (static) table, and a handle is the address of that pointer. Every
@@ -100,12 +103,22 @@ inline CFUUIDRef USBInterfaceInterfaceID() { return kIOUSBInterfaceInterfaceID70
 constexpr const char* kIOProviderClassKey = "IOProviderClass";
 constexpr const char* kUSBVendorID = "idVendor";
 constexpr const char* kUSBProductID = "idProduct";
+// The device's place on the bus, a 32-bit unsigned number: the bus number in
+// the top 8 bits, then one 4-bit nibble per port on the way from the root hub
+// (bus 1, port 2, then port 3 gives 0x01230000; each backend says what a
+// device whose path does not fit gets). Two devices attached at the same time
+// never share it; interface services carry their device's value. 0 means
+// unknown.
+constexpr const char* kUSBDevicePropertyLocationID = "locationID";
 constexpr const char* kIOUSBHostDeviceClassName = "IOUSBHostDevice";
 constexpr const char* kIOUSBHostInterfaceClassName = "IOUSBHostInterface";
 
-// Values are strings (the class name) or signed integers (the ids).
+// Values are strings (the class name) or signed integers (the ids and the
+// location).
 using MatchingValue = std::variant<std::string, std::int64_t>;
 using MatchingDictionary = std::map<std::string, MatchingValue>;
+// A service's registry properties: the same keys and value kinds.
+using RegistryProperties = std::map<std::string, MatchingValue>;
 
 // A dictionary holding only the class-name entry.
 MatchingDictionary IOServiceMatching(const std::string& className);
@@ -115,12 +128,18 @@ struct ServiceDescription {
     std::string className;          // "IOUSBHostDevice" or "IOUSBHostInterface"
     std::int64_t vendorId = -1;
     std::int64_t productId = -1;
+    std::uint32_t locationID = 0;   // see kUSBDevicePropertyLocationID
 };
 
 // True when every entry of the dictionary is satisfied by the service: the
-// class name equals "IOProviderClass", "idVendor"/"idProduct" equal the ids.
-// Unknown keys never match. Backends use this to answer matching calls.
+// class name equals "IOProviderClass", "idVendor"/"idProduct" equal the ids,
+// "locationID" equals the location. Unknown keys never match. Backends use
+// this to answer matching calls.
 bool serviceMatches(const MatchingDictionary& dictionary, const ServiceDescription& service);
+
+// The registry properties of a described service: "IOProviderClass", and
+// "idVendor", "idProduct" and "locationID" when known.
+RegistryProperties registryProperties(const ServiceDescription& service);
 
 // ---- function tables ----------------------------------------------------------
 
@@ -236,6 +255,12 @@ public:
     // (an empty iterator when none matches).
     virtual IOReturn getMatchingServices(const MatchingDictionary& matching,
                                          io_iterator_t* existing) = 0;
+
+    // The service's registry properties (registryProperties() of its
+    // description). kIOReturnBadArgument for a reference that is not a
+    // service; a backend that keeps no properties answers
+    // kIOReturnUnsupported.
+    virtual IOReturn registryEntryCreateCFProperties(io_service_t service, RegistryProperties* properties);
 
     // Plug-in step: *plugin (with one count) and *score filled on success.
     virtual IOReturn createPlugInInterfaceForService(io_service_t service, CFUUIDBytes pluginType,

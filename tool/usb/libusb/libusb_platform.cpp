@@ -74,6 +74,20 @@ io_object_t LibusbPlatform::iteratorNext(io_iterator_t iterator)
     return next;
 }
 
+IOReturn LibusbPlatform::registryEntryCreateCFProperties(io_service_t service, RegistryProperties* properties)
+{
+    if (properties == nullptr) {
+        return kIOReturnBadArgument;
+    }
+    std::lock_guard<std::recursive_mutex> guard(core_->lock);
+    Entry* entry = core_->find(service);
+    if (entry == nullptr || entry->kind == Entry::Kind::Iterator) {
+        return kIOReturnBadArgument;
+    }
+    *properties = registryProperties(entry->description);
+    return kIOReturnSuccess;
+}
+
 IOReturn LibusbPlatform::getMatchingServices(const MatchingDictionary& matching, io_iterator_t* existing)
 {
     if (existing == nullptr) {

@@ -2,7 +2,7 @@
 // and macOS.
 //
 // Services are the devices libusb lists (class "IOUSBHostDevice", with their
-// "idVendor" and "idProduct") and their interfaces (class
+// "idVendor", "idProduct" and "locationID", see locationIDOf below) and their interfaces (class
 // "IOUSBHostInterface"), in bus order. An interface object opens its own
 // libusb device handle when it is opened, takes the interface from a kernel
 // driver that holds it (usblp) and claims it; closing or releasing the
@@ -22,11 +22,25 @@
 
 #include "../usb_platform.h"
 
+#include <cstdint>
 #include <memory>
+#include <span>
 
 namespace tervane::usb::libusb {
 
 struct Core;
+
+// The "locationID" of a device from where libusb finds it: the bus number in
+// the top 8 bits, then one 4-bit nibble per port number on the way from the
+// root hub, from the top (bus 1, port 2, then port 3: 0x01230000). A device
+// without a port path that fits the nibbles (a root hub, a device whose hub
+// libusb cannot see, a port above 15, more than six ports) gets the bus
+// number in the top 8 bits and its address on the bus in the low 8 bits
+// instead. Either way two devices attached at the same time never share a
+// value: a path that fits never has 0 in its first port nibble, the address
+// form always has it, and addresses are unique on a bus.
+std::uint32_t locationIDOf(std::uint8_t busNumber, std::span<const std::uint8_t> portNumbers,
+                           std::uint8_t deviceAddress);
 
 class LibusbPlatform final : public UsbPlatform {
 public:
@@ -38,6 +52,7 @@ public:
     IOReturn objectRetain(io_object_t object) override;
     IOReturn objectRelease(io_object_t object) override;
     io_object_t iteratorNext(io_iterator_t iterator) override;
+    IOReturn registryEntryCreateCFProperties(io_service_t service, RegistryProperties* properties) override;
 
     IOReturn getMatchingServices(const MatchingDictionary& matching, io_iterator_t* existing) override;
     IOReturn createPlugInInterfaceForService(io_service_t service, CFUUIDBytes pluginType,

@@ -1,6 +1,7 @@
 // The backend's registry: 32-bit references to device services, interface
 // services and iterators, with a count per reference.
 #include "libusb_backend.h"
+#include "libusb_platform.h"
 
 #include <algorithm>
 #include <array>
@@ -166,6 +167,26 @@ std::deque<io_object_t> Core::matchingServices(const MatchingDictionary& matchin
     return found;
 }
 
+std::uint32_t locationIDOf(std::uint8_t busNumber, std::span<const std::uint8_t> portNumbers,
+                           std::uint8_t deviceAddress)
+{
+    constexpr std::size_t kNibbles = 6;
+    const std::uint32_t bus = static_cast<std::uint32_t>(busNumber) << 24;
+    const bool fits = !portNumbers.empty() && portNumbers.size() <= kNibbles &&
+                      std::all_of(portNumbers.begin(), portNumbers.end(),
+                                  [](std::uint8_t port) { return port >= 1 && port <= 0xF; });
+    if (!fits) {
+        return bus | deviceAddress;
+    }
+    std::uint32_t location = bus;
+    int shift = 20;
+    for (std::uint8_t port : portNumbers) {
+        location |= static_cast<std::uint32_t>(port) << shift;
+        shift -= 4;
+    }
+    return location;
+}
+
 ServiceDescription describeDevice(libusb_device* device)
 {
     ServiceDescription description;
@@ -175,6 +196,13 @@ ServiceDescription describeDevice(libusb_device* device)
         description.vendorId = descriptor.idVendor;
         description.productId = descriptor.idProduct;
     }
+    // Seven ports is more than a USB tree holds; an error leaves no path.
+    std::array<std::uint8_t, 7> ports{};
+    const int depth = libusb_get_port_numbers(device, ports.data(), static_cast<int>(ports.size()));
+    description.locationID =
+        locationIDOf(libusb_get_bus_number(device),
+                     std::span<const std::uint8_t>(ports.data(), static_cast<std::size_t>(std::max(depth, 0))),
+                     libusb_get_device_address(device));
     return description;
 }
 

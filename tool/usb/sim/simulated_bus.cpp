@@ -25,6 +25,7 @@ struct DeviceEntry {
     std::shared_ptr<VirtualDevice> device;
     std::vector<InterfaceSpec> interfaces;
     bool attached = true;
+    std::uint32_t locationID = 0;                  // fixed when plugged
     io_service_t service = IO_OBJECT_NULL;
     std::vector<io_service_t> interfaceServices;
     std::set<std::uint8_t> halted;                 // endpoint addresses
@@ -61,7 +62,8 @@ struct Registration {
 ServiceDescription describe(const ServiceData& service)
 {
     return {service.interfaceIndex < 0 ? kIOUSBHostDeviceClassName : kIOUSBHostInterfaceClassName,
-            service.device->device->vendorId(), service.device->device->productId()};
+            service.device->device->vendorId(), service.device->device->productId(),
+            service.device->locationID};
 }
 
 } // namespace
@@ -642,11 +644,12 @@ SimulatedBus::DeviceId SimulatedBus::plug(std::shared_ptr<VirtualDevice> device)
     auto entry = std::make_shared<DeviceEntry>();
     entry->device = std::move(device);
     entry->interfaces = entry->device->interfaces();
+    const DeviceId id = impl_->nextDeviceId++;
+    entry->locationID = locationOf(id);
     entry->service = impl_->add({1, ServiceData{entry, -1}});
     for (std::size_t i = 0; i < entry->interfaces.size(); ++i) {
         entry->interfaceServices.push_back(impl_->add({1, ServiceData{entry, static_cast<int>(i)}}));
     }
-    const DeviceId id = impl_->nextDeviceId++;
     impl_->devices.push_back(entry);
     impl_->byId[id] = entry;
     impl_->announce(entry, kIOFirstMatchNotification);
@@ -659,6 +662,11 @@ void SimulatedBus::unplug(DeviceId device)
     if (auto found = impl_->byId.find(device); found != impl_->byId.end()) {
         impl_->unplugLocked(found->second);
     }
+}
+
+std::uint32_t SimulatedBus::locationOf(DeviceId device)
+{
+    return 0x01100000u + (static_cast<std::uint32_t>(device) << 16);
 }
 
 void SimulatedBus::setTimeScale(double scale)
@@ -693,6 +701,17 @@ IOReturn SimulatedBus::objectRelease(io_object_t object)
 {
     std::lock_guard guard(impl_->lock);
     return impl_->releaseLocked(object);
+}
+
+IOReturn SimulatedBus::registryEntryCreateCFProperties(io_service_t service, RegistryProperties* properties)
+{
+    std::lock_guard guard(impl_->lock);
+    const ServiceData* data = impl_->service(service);
+    if (data == nullptr || properties == nullptr) {
+        return kIOReturnBadArgument;
+    }
+    *properties = registryProperties(describe(*data));
+    return kIOReturnSuccess;
 }
 
 io_object_t SimulatedBus::iteratorNext(io_iterator_t iterator)

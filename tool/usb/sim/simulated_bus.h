@@ -24,6 +24,9 @@ public:
     // ---- scripting ----
     DeviceId plug(std::shared_ptr<VirtualDevice> device);
     void unplug(DeviceId device);
+    // The "locationID" of the device plugged as the given id: 0x01100000 +
+    // (id << 16), as if each were on its own port of a hub at bus 1, port 1.
+    static std::uint32_t locationOf(DeviceId device);
     // Waiting times are multiplied by the scale (1.0 = real time).
     void setTimeScale(double scale);
     // Registry objects alive (services, iterators), and device/interface/
@@ -36,6 +39,7 @@ public:
     IOReturn objectRetain(io_object_t object) override;
     IOReturn objectRelease(io_object_t object) override;
     io_object_t iteratorNext(io_iterator_t iterator) override;
+    IOReturn registryEntryCreateCFProperties(io_service_t service, RegistryProperties* properties) override;
     IOReturn getMatchingServices(const MatchingDictionary& matching, io_iterator_t* existing) override;
     IOReturn createPlugInInterfaceForService(io_service_t service, CFUUIDBytes pluginType,
                                              CFUUIDBytes interfaceType, IOCFPlugInInterfaceRef* plugin,
