@@ -222,6 +222,83 @@ TEST(PrinterModel, WriteOutcomes)
     }
 }
 
+TEST(PrinterModel, TwoPrintersOfOneModelEachRecordReachesItsOwnPrinter)
+{
+    const NetworkSettings first{false, {10, 0, 0, 5}, {255, 255, 0, 0}, {10, 0, 0, 1}};
+    const NetworkSettings second{true, {172, 16, 3, 9}, {255, 255, 255, 0}, {172, 16, 3, 254}};
+    struct Case {
+        const char *label;
+        bool write;
+        bool unplugSecond;      // the chosen printer is gone when the record is used
+        QString alertMessage;   // empty: a read that raises no alert
+    };
+    const std::vector<Case> cases{
+        {"read_second", false, false, ""},
+        {"static_write_to_second", true, false, "设置成功"},
+        {"read_after_unplug", false, true, "获取失败，请重试"},
+        {"write_after_unplug", true, true, "设置失败，请重试"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        ModelBench bench;
+        bench.plug(kSupported, first);
+        auto chosen = std::make_shared<RecordingPrinter>(second);
+        const SimulatedBus::DeviceId chosenId = bench.bus.plug(chosen);
+        PrinterModel &model = bench.makeModel();
+        ASSERT_EQ(model.printerList().size(), 2);
+        auto other = bench.printers[0];
+        ASSERT_EQ(other->events(), kReadEvents) << "the first printer is read at start";
+        // Each record knows where its printer is.
+        EXPECT_EQ(model.printerList()[0].locationID(), SimulatedBus::locationOf(chosenId - 1));
+        EXPECT_EQ(model.printerList()[1].locationID(), SimulatedBus::locationOf(chosenId));
+        const std::vector<std::string> otherEvents = other->events();
+
+        Device target = model.printerList()[1];
+        if (c.write) {
+            target.ip = "192.168.9.40";
+            target.subNetMast = "255.255.252.0";
+            target.gateway = "192.168.8.1";
+            target.ipSetType = "S";
+        }
+        model.setSelectedPrinter(target);
+        if (c.unplugSecond) {
+            bench.bus.unplug(chosenId);
+        }
+        model.setShowAlert(false);
+        ::testing::internal::CaptureStdout();
+        c.write ? model.setPrinterIP() : model.getPrinterIP();
+        const auto log = linesOf(::testing::internal::GetCapturedStdout());
+
+        EXPECT_EQ(other->events(), otherEvents) << "nothing is sent to the other printer";
+        EXPECT_EQ(other->settings().ip, first.ip);
+        EXPECT_EQ(other->settings().dhcp, first.dhcp);
+        EXPECT_EQ(other->restarts(), 0);
+        EXPECT_EQ(model.showAlert(), !c.alertMessage.isEmpty());
+        EXPECT_EQ(model.alertMessage(), c.alertMessage);
+        EXPECT_EQ(model.selectedPrinter().id(), target.id());
+        if (c.unplugSecond) {
+            ASSERT_NE(model.usb(), nullptr);
+            EXPECT_FALSE(model.usb()->deviceInterface.has_value());
+            EXPECT_TRUE(hasLine(log, "init usb interface error. and error is USB: Plugin has no device interface."));
+            EXPECT_TRUE(chosen->events().empty());
+            EXPECT_EQ(model.selectedPrinter().ip, target.ip) << "nothing read from another printer";
+            EXPECT_EQ(model.selectedPrinter().ipSetType, target.ipSetType);
+        } else if (c.write) {
+            EXPECT_EQ(chosen->restarts(), 1);
+            EXPECT_FALSE(chosen->settings().dhcp);
+            EXPECT_EQ(chosen->settings().ip, (std::array<std::uint8_t, 4>{192, 168, 9, 40}));
+            EXPECT_EQ(chosen->settings().gateway, (std::array<std::uint8_t, 4>{192, 168, 8, 1}));
+        } else {
+            EXPECT_EQ(chosen->events(), kReadEvents);
+            const Device &read = model.selectedPrinter();
+            EXPECT_EQ(read.ipSetType, "D");
+            EXPECT_EQ(read.ip, "172.16.3.9");
+            EXPECT_EQ(read.subNetMast, "255.255.255.0");
+            EXPECT_EQ(read.gateway, "172.16.3.254");
+        }
+    }
+}
+
 TEST(PrinterModel, NoPrinterAlertRaisesShowFirstThenTitleThenMessage)
 {
     ModelBench bench;

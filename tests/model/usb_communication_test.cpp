@@ -227,6 +227,17 @@ TEST(USBCommunication, FailuresEndTheSequenceAtOnce)
              b.bus.plug(b.other);
          },
          kClaimFailed, {}, "init usb interface error. and error is ", "D"},
+        // The record's own printer (the second plugged) is gone: the other
+        // printer of the same model is not taken instead.
+        {"chosen_printer_unplugged", false,
+         Device("RV-T4410LW", "", "", "", "D", kPID, kVID, SimulatedBus::locationOf(2)),
+         [](Bench &b) {
+             b.other = std::make_shared<VirtualPrinter>(NetworkSettings{});
+             b.bus.plug(b.other);
+             b.plugPrinter();
+             b.bus.unplug(2);
+         },
+         kClaimFailed, {}, "init usb interface error. and error is USB: Plugin has no device interface.", "D"},
         {"no_interface_0", false, printerRecord(), plugBasic({interface1}), kClaimFailed, {},
          "interface interface num = 1", "D"},
         {"no_read_pipe", true, staticRecord, plugBasic({outOnly}), kClaimFailed, {},

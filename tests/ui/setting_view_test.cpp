@@ -209,18 +209,31 @@ void SettingViewTest::findShowsTheSelectedPrinter()
 
 void SettingViewTest::readChosenPrinter()
 {
-    Bench bench({kStaticPrinter, kStaticPrinter});
+    Bench bench({kStaticPrinter, kDhcpPrinter});
     bench.printerPicker()->setCurrentIndex(1);
     bench.type("ipField", QStringLiteral("1.1.1.1"));
-    bench.modePicker()->setCurrentIndex(0);
+    bench.modePicker()->setCurrentIndex(1);
     bench.click("readButton");
     WAIT_IDLE(bench);
-    // The chosen record is the one read into (two printers of one model are
-    // reached through the same vendor and product id).
+    // The chosen record is read into, from the chosen printer.
     QVERIFY(bench.model->selectedPrinter().id() == bench.model->printerList().at(1).id());
-    CHECK(expectFields(bench, kStaticPrinter));
-    QCOMPARE(bench.model->selectedPrinter().ipSetType, std::string("S"));
+    CHECK(expectFields(bench, kDhcpPrinter));
+    QCOMPARE(bench.model->selectedPrinter().ipSetType, std::string("D"));
     QVERIFY(bench.view->currentAlert() == nullptr);
+
+    // A write goes to the chosen printer only.
+    bench.modePicker()->setCurrentIndex(1);
+    bench.type("ipField", QStringLiteral("172.16.3.77"));
+    bench.click("writeButton");
+    WAIT_IDLE(bench);
+    CHECK(expectAlert(bench, QString(), QStringLiteral("设置成功")));
+    QCOMPARE(bench.printers[1]->restarts(), 1);
+    NetworkSettings written = kDhcpPrinter;
+    written.dhcp = false;
+    written.ip = {172, 16, 3, 77};
+    QVERIFY(bench.printers[1]->settings() == written);
+    QCOMPARE(bench.printers[0]->restarts(), 0);
+    QVERIFY(bench.printers[0]->settings() == kStaticPrinter);
 }
 
 void SettingViewTest::writeInBothModes_data()

@@ -39,7 +39,7 @@ std::string Uuid::toString() const
 }
 
 Device::Device(std::string name, std::string subNetMask, std::string gateway_, std::string ip_,
-               std::string ipSetType_, std::uint16_t PID, std::uint16_t VID)
+               std::string ipSetType_, std::uint16_t PID, std::uint16_t VID, std::uint32_t locationID)
     : subNetMast(std::move(subNetMask)),
       gateway(std::move(gateway_)),
       ip(std::move(ip_)),
@@ -47,7 +47,8 @@ Device::Device(std::string name, std::string subNetMask, std::string gateway_, s
       id_(Uuid::random()),
       name_(std::move(name)),
       PID_(PID),
-      VID_(VID)
+      VID_(VID),
+      locationID_(locationID)
 {
 }
 

@@ -47,10 +47,10 @@ inline constexpr std::array<BaseDevice, 1> ORVIDevices{{
 class Device {
 public:
     Device(std::string name, std::string subNetMask, std::string gateway, std::string ip,
-           std::string ipSetType, std::uint16_t PID, std::uint16_t VID);
+           std::string ipSetType, std::uint16_t PID, std::uint16_t VID, std::uint32_t locationID = 0);
 
-    // The placeholder record: empty name and addresses, mode "D", ids 0
-    // (with a fresh id, like every new record).
+    // The placeholder record: empty name and addresses, mode "D", ids 0,
+    // location 0 (with a fresh id, like every new record).
     Device();
     static Device placeholder() { return Device(); }
 
@@ -58,6 +58,11 @@ public:
     const std::string &name() const { return name_; }
     std::uint16_t PID() const { return PID_; }
     std::uint16_t VID() const { return VID_; }
+    // Where the printer was found on the bus (the registry's "locationID"),
+    // so that a read or write reaches this printer and not another of the
+    // same model; 0 when unknown. Fixed when the record is made. It is not
+    // part of equality and hashing, which stay on the eight fields below.
+    std::uint32_t locationID() const { return locationID_; }
 
     std::string subNetMast;
     std::string gateway;
@@ -72,6 +77,7 @@ private:
     std::string name_;
     std::uint16_t PID_;
     std::uint16_t VID_;
+    std::uint32_t locationID_;
 };
 
 std::size_t hashValue(const Device &device);

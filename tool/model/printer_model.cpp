@@ -83,7 +83,7 @@ std::vector<Device> PrinterModel::scanBus(usb::UsbPlatform &platform)
             if (model.PID != pid) {
                 continue;
             }
-            found.emplace_back(model.name, "", "", "", "D", model.PID, model.VID);
+            found.emplace_back(model.name, "", "", "", "D", model.PID, model.VID, ids.locationID);
             usb::usbLog(" find orvi device  pid = " + std::to_string(pid) + " and vid = " + std::to_string(vid));
         }
     }

@@ -4,8 +4,30 @@
 #include "usb_handles.h"
 
 #include <exception>
+#include <variant>
 
 namespace tervane {
+
+namespace {
+
+std::uint32_t locationOf(usb::UsbPlatform &platform, usb::io_service_t service)
+{
+    usb::RegistryProperties properties;
+    if (platform.registryEntryCreateCFProperties(service, &properties) != usb::kIOReturnSuccess) {
+        return 0;
+    }
+    const auto found = properties.find(usb::kUSBDevicePropertyLocationID);
+    if (found == properties.end()) {
+        return 0;
+    }
+    const auto *value = std::get_if<std::int64_t>(&found->second);
+    if (value == nullptr || *value < 0 || *value > 0xFFFFFFFF) {
+        return 0;
+    }
+    return static_cast<std::uint32_t>(*value);
+}
+
+}  // namespace
 
 std::vector<UsbDeviceIds> listUsbDevices(usb::UsbPlatform &platform)
 {
@@ -22,7 +44,8 @@ std::vector<UsbDeviceIds> listUsbDevices(usb::UsbPlatform &platform)
             try {
                 usb::USBDeviceHandle device = usb::USBDeviceHandle::create(platform, service);
                 try {
-                    UsbDeviceIds ids{device.getVendorIdentifier(), device.getProductIdentifier()};
+                    UsbDeviceIds ids{device.getVendorIdentifier(), device.getProductIdentifier(),
+                                     locationOf(platform, service)};
                     found.push_back(ids);
                 } catch (const std::exception &) {
                 }

@@ -1,9 +1,10 @@
-// Walk of the USB registry: the vendor and product id of every attached
-// device, in registry order.
+// Walk of the USB registry: the vendor and product id and the place on the
+// bus of every attached device, in registry order.
 #pragma once
 
 #include "usb_platform.h"
 
+#include <cstdint>
 #include <vector>
 
 namespace tervane {
@@ -11,6 +12,7 @@ namespace tervane {
 struct UsbDeviceIds {
     int vendorId = 0;
     int productId = 0;
+    std::uint32_t locationID = 0;  // the entry's "locationID"; 0 when it has none
 };
 
 // Devices whose ids cannot be read are left out. Every registry reference

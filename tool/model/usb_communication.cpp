@@ -46,8 +46,16 @@ USBCommunication::USBCommunication(usb::UsbPlatform &platform, Device printer_)
     usbLog("init usbscanprocess pid=" + std::to_string(printer.PID()) +
            " and vid = " + std::to_string(printer.VID()));
     try {
-        deviceInterface = usb::USBDeviceHandle::create(platform_, static_cast<int>(printer.VID()),
-                                                       static_cast<int>(printer.PID()));
+        // A record that knows where its printer is reaches that printer only
+        // (another of the same model is never taken instead); one that does
+        // not takes the first device with the ids.
+        if (printer.locationID() != 0) {
+            deviceInterface = usb::USBDeviceHandle::create(platform_, static_cast<int>(printer.VID()),
+                                                           static_cast<int>(printer.PID()), printer.locationID());
+        } else {
+            deviceInterface = usb::USBDeviceHandle::create(platform_, static_cast<int>(printer.VID()),
+                                                           static_cast<int>(printer.PID()));
+        }
     } catch (const std::exception &error) {
         realse();
         usbLog("init usb interface error. and error is " + describe(error));

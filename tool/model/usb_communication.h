@@ -37,7 +37,8 @@ inline constexpr int kReplyMaxCount = 64;
 
 class USBCommunication {
 public:
-    // Looks the printer's device up by vendor and product id; never fails
+    // Looks the printer's device up by vendor and product id, and by its
+    // place on the bus when the record has one; never fails
     // (a device that cannot be found leaves deviceInterface empty and both
     // sequences then fail without sending anything).
     USBCommunication(usb::UsbPlatform &platform, Device printer);
