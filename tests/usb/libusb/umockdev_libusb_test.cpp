@@ -217,6 +217,82 @@ TEST_F(LibusbBackend, MatchesDevicesByVendorAndProductInBusOrder)
     }
 }
 
+TEST(LibusbLocation, FromBusAndPortPath)
+{
+    struct Case {
+        const char* what;
+        std::uint8_t bus;
+        std::vector<std::uint8_t> ports;
+        std::uint8_t address;
+        std::uint32_t expected;
+    };
+    const Case cases[] = {
+        {"one port", 1, {2}, 5, 0x01200000},
+        {"behind a hub", 1, {2, 3}, 9, 0x01230000},
+        {"six ports, the deepest that fits", 0x14, {1, 2, 3, 4, 5, 15}, 40, 0x1412345F},
+        {"root hub: bus and address", 3, {}, 1, 0x03000001},
+        {"port above 15: bus and address", 1, {16}, 7, 0x01000007},
+        {"seven ports: bus and address", 2, {1, 1, 1, 1, 1, 1, 1}, 99, 0x02000063},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(libusb::locationIDOf(c.bus, c.ports, c.address), c.expected);
+    }
+}
+
+TEST_F(LibusbBackend, LocationIDFollowsTheBusAndPortPath)
+{
+    EmulatedDeviceSpec rootHub;
+    rootHub.vendor = 0x1D6B;
+    rootHub.product = 0x0002;
+    rootHub.address = 1;
+    rootHub.rootHub = true;
+    EmulatedDeviceSpec hub = rootHub;
+    hub.rootHub = false;
+    hub.product = 0x0003;
+    hub.address = 2;
+    hub.ports = "2";
+    EmulatedDeviceSpec behindHub;  // bus 1, port 2, then port 3
+    behindHub.address = 3;
+    behindHub.ports = "2.3";
+    EmulatedDeviceSpec onRootPort;  // bus 1, port 4
+    onRootPort.address = 4;
+    onRootPort.ports = "4";
+    EmulatedDeviceSpec otherBus;  // bus 2, port 5
+    otherBus.bus = 2;
+    otherBus.address = 5;
+    bed_.addDevice(rootHub);
+    bed_.addDevice(hub);
+    bed_.addDevice(behindHub);
+    bed_.addDevice(onRootPort);
+    bed_.addDevice(otherBus);
+    start();
+
+    std::vector<std::int64_t> locations;
+    for (io_service_t service : services(deviceMatching(kVendor, kProduct))) {
+        RegistryProperties properties;
+        EXPECT_EQ(platform_->registryEntryCreateCFProperties(service, &properties), kIOReturnSuccess);
+        locations.push_back(std::get<std::int64_t>(properties.at("locationID")));
+        platform_->objectRelease(service);
+    }
+    EXPECT_EQ(locations, (std::vector<std::int64_t>{0x01230000, 0x01400000, 0x02500000}));
+
+    // The place picks one printer among those with the same ids.
+    for (std::int64_t location : locations) {
+        MatchingDictionary matching = deviceMatching(kVendor, kProduct);
+        matching["locationID"] = location;
+        const std::vector<io_service_t> found = services(matching);
+        ASSERT_EQ(found.size(), 1u) << std::hex << location;
+        RegistryProperties properties;
+        EXPECT_EQ(platform_->registryEntryCreateCFProperties(found[0], &properties), kIOReturnSuccess);
+        EXPECT_EQ(std::get<std::int64_t>(properties.at("locationID")), location);
+        platform_->objectRelease(found[0]);
+    }
+    MatchingDictionary nowhere = deviceMatching(kVendor, kProduct);
+    nowhere["locationID"] = std::int64_t{0x01500000};
+    EXPECT_TRUE(services(nowhere).empty());
+}
+
 TEST_F(LibusbBackend, EmptyBusFindsNoDeviceCleanly)
 {
     start();

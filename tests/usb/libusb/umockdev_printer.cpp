@@ -94,10 +94,16 @@ std::string EmulatedPrinter::addDevice(const EmulatedDeviceSpec &spec)
     std::snprintf(name, sizeof name, "%03d/%03d", spec.bus, spec.address);
     const std::string node = std::string("bus/usb/") + name;
     const std::string devnode = "/dev/" + node;
-    char port[32];
-    std::snprintf(port, sizeof port, "%d-%d", spec.bus, spec.address);
-    const std::string syspath = std::string("/sys/devices/pci0000:00/usb") +
-                                std::to_string(spec.bus) + "/" + port;
+    // The sysfs path names every hub on the way: usb1/1-2/1-2.3.
+    const std::string bus = std::to_string(spec.bus);
+    std::string syspath = "/sys/devices/pci0000:00/usb" + bus;
+    if (!spec.rootHub) {
+        const std::string ports = spec.ports.empty() ? std::to_string(spec.address) : spec.ports;
+        for (std::size_t dot = ports.find('.'); dot != std::string::npos; dot = ports.find('.', dot + 1)) {
+            syspath += "/" + bus + "-" + ports.substr(0, dot);
+        }
+        syspath += "/" + bus + "-" + ports;
+    }
 
     auto dev = std::make_unique<Device>();
     dev->spec = spec;

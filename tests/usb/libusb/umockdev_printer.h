@@ -43,6 +43,11 @@ struct EmulatedDeviceSpec {
     std::uint16_t product = 0x0033;
     int bus = 1;
     int address = 2;
+    // Where the device hangs: the ports from the root hub, "2" or "2.3"
+    // (its sysfs name is then "<bus>-2.3"); empty: the address is the port.
+    // A root hub ("usb<bus>") when rootHub is set.
+    std::string ports;
+    bool rootHub = false;
     std::uint8_t interfaceNumber = 0;
     std::vector<EmulatedEndpoint> endpoints = {{0x01, 2, 512, 0}, {0x81, 2, 512, 0}};
     std::string kernelDriver = "usblp";  // empty: no driver bound
