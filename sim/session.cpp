@@ -480,19 +480,25 @@ void Session::closeStream(const std::string& at)
                        {"after_element", static_cast<long>(kinds_.size()) - 1}});
 }
 
+// What the transcript records of every page, decoded or not.
+json pageRecord(const Page& p)
+{
+    return {{"index", p.index},
+            {"media_size", p.mediaSize},
+            {"declared_width", p.declaredWidth},
+            {"declared_height", p.declaredHeight},
+            {"chunks", p.chunks},
+            {"bie_size", p.bie.size()},
+            {"job_header", p.jobHeader}};
+}
+
 void Session::dropCancelledPage()
 {
-    Page p = std::move(*page_);
+    json rec = pageRecord(*page_);
     page_.reset();
-    pages_.push_back({{"index", p.index},
-                      {"media_size", p.mediaSize},
-                      {"declared_width", p.declaredWidth},
-                      {"declared_height", p.declaredHeight},
-                      {"chunks", p.chunks},
-                      {"bie_size", p.bie.size()},
-                      {"job_header", p.jobHeader},
-                      {"cancelled", true},
-                      {"faults", json::array()}});
+    rec["cancelled"] = true;
+    rec["faults"] = json::array();
+    pages_.push_back(std::move(rec));
 }
 
 void Session::finishPage(const std::string& why)
@@ -501,13 +507,7 @@ void Session::finishPage(const std::string& why)
     page_.reset();
     char name[32];
     std::snprintf(name, sizeof name, "page-%03d", p.index);
-    json rec = {{"index", p.index},
-                {"media_size", p.mediaSize},
-                {"declared_width", p.declaredWidth},
-                {"declared_height", p.declaredHeight},
-                {"chunks", p.chunks},
-                {"bie_size", p.bie.size()},
-                {"job_header", p.jobHeader}};
+    json rec = pageRecord(p);
     json faults = json::array();
     if (!why.empty())
         faults.push_back(why);
