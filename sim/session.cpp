@@ -235,65 +235,54 @@ bool Session::spawn(std::string& error)
     return true;
 }
 
-void Session::readStream(bool boundary)
+// Reads the non-blocking `fd` until it has nothing more for now, handing
+// every block to `take`; at end of file closes it (fd becomes -1). `take` may
+// close `fd` itself.
+template <typename Take>
+void readAvailable(int& fd, Take take)
 {
     char buf[65536];
-    while (streamFd_ >= 0) {
-        ssize_t n = read(streamFd_, buf, sizeof buf);
+    while (fd >= 0) {
+        ssize_t n = read(fd, buf, sizeof buf);
         if (n > 0) {
-            parser_.feed(std::string_view(buf, static_cast<size_t>(n)));
-            // Handle as we go, so that triggers fire at their element.
-            handleElements(parser_.take(false));
+            take(std::string_view(buf, static_cast<size_t>(n)));
             continue;
         }
         if (n == 0)
-            closeFd(streamFd_);
+            closeFd(fd);
         else if (errno == EINTR)
             continue;
         break;
     }
+}
+
+void Session::readStream(bool boundary)
+{
+    readAvailable(streamFd_, [this](std::string_view bytes) {
+        parser_.feed(bytes);
+        // Handle as we go, so that triggers fire at their element.
+        handleElements(parser_.take(false));
+    });
     if (boundary)
         handleElements(parser_.take(true));
 }
 
 void Session::readErrors()
 {
-    char buf[8192];
-    while (errFd_ >= 0) {
-        ssize_t n = read(errFd_, buf, sizeof buf);
-        if (n > 0) {
-            log_.write(buf, n);
-            errPending_.append(buf, static_cast<size_t>(n));
-            size_t nl;
-            while ((nl = errPending_.find('\n')) != std::string::npos) {
-                logLines_.push_back(errPending_.substr(0, nl));
-                errPending_.erase(0, nl + 1);
-            }
-            continue;
+    readAvailable(errFd_, [this](std::string_view bytes) {
+        log_.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        errPending_.append(bytes);
+        size_t nl;
+        while ((nl = errPending_.find('\n')) != std::string::npos) {
+            logLines_.push_back(errPending_.substr(0, nl));
+            errPending_.erase(0, nl + 1);
         }
-        if (n == 0)
-            closeFd(errFd_);
-        else if (errno == EINTR)
-            continue;
-        break;
-    }
+    });
 }
 
 void Session::readSideChannel()
 {
-    char buf[4096];
-    while (scFd_ >= 0) {
-        ssize_t n = read(scFd_, buf, sizeof buf);
-        if (n > 0) {
-            scBuffer_.append(buf, static_cast<size_t>(n));
-            continue;
-        }
-        if (n == 0)
-            closeFd(scFd_);
-        else if (errno == EINTR)
-            continue;
-        break;
-    }
+    readAvailable(scFd_, [this](std::string_view bytes) { scBuffer_.append(bytes); });
     SideChannelMessage request;
     while (takeSideChannel(scBuffer_, request))
         handleRequest(request);
