@@ -88,6 +88,19 @@ RegistryProperties registryProperties(const ServiceDescription& service)
     return properties;
 }
 
+bool interfaceMatches(const IOUSBFindInterfaceRequest& request, std::uint8_t interfaceClass,
+                      std::uint8_t interfaceSubClass, std::uint8_t interfaceProtocol,
+                      std::uint8_t alternateSetting)
+{
+    const auto fits = [](std::uint16_t wanted, std::uint8_t actual) {
+        return wanted == kIOUSBFindInterfaceDontCare || wanted == actual;
+    };
+    return fits(request.bInterfaceClass, interfaceClass) &&
+           fits(request.bInterfaceSubClass, interfaceSubClass) &&
+           fits(request.bInterfaceProtocol, interfaceProtocol) &&
+           fits(request.bAlternateSetting, alternateSetting);
+}
+
 IOReturn UsbPlatform::registryEntryCreateCFProperties(io_service_t, RegistryProperties*)
 {
     return kIOReturnUnsupported;

@@ -151,6 +151,13 @@ struct IOUSBFindInterfaceRequest {
 };
 constexpr std::uint16_t kIOUSBFindInterfaceDontCare = 0xFFFF;
 
+// True when every field of the request is kIOUSBFindInterfaceDontCare or
+// equals the interface's value. Backends use this to answer
+// CreateInterfaceIterator.
+bool interfaceMatches(const IOUSBFindInterfaceRequest& request, std::uint8_t interfaceClass,
+                      std::uint8_t interfaceSubClass, std::uint8_t interfaceProtocol,
+                      std::uint8_t alternateSetting);
+
 struct IOUSBDevRequestTO {
     std::uint8_t bmRequestType = 0;
     std::uint8_t bRequest = 0;

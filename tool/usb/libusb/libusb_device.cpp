@@ -84,11 +84,6 @@ IOReturn getProduct(void* self, std::uint16_t* product)
     return product == nullptr ? kIOReturnBadArgument : ioReturnFromLibusb(result);
 }
 
-bool fieldMatches(std::uint16_t wanted, std::uint8_t actual)
-{
-    return wanted == kIOUSBFindInterfaceDontCare || wanted == actual;
-}
-
 IOReturn createInterfaceIterator(void* self, IOUSBFindInterfaceRequest* request,
                                  io_iterator_t* iterator)
 {
@@ -101,10 +96,8 @@ IOReturn createInterfaceIterator(void* self, IOUSBFindInterfaceRequest* request,
     std::lock_guard<std::recursive_mutex> guard(device->core->lock);
     std::deque<io_object_t> items;
     for (const InterfaceInfo& info : interfacesOf(device->device)) {
-        if (!fieldMatches(request->bInterfaceClass, info.interfaceClass) ||
-            !fieldMatches(request->bInterfaceSubClass, info.interfaceSubClass) ||
-            !fieldMatches(request->bInterfaceProtocol, info.interfaceProtocol) ||
-            !fieldMatches(request->bAlternateSetting, info.alternateSetting)) {
+        if (!interfaceMatches(*request, info.interfaceClass, info.interfaceSubClass,
+                              info.interfaceProtocol, info.alternateSetting)) {
             continue;
         }
         Entry entry;

@@ -345,11 +345,6 @@ IOReturn deviceId(void* handle, std::uint16_t* value, bool vendor)
     return kIOReturnSuccess;
 }
 
-bool fieldMatches(std::uint16_t wanted, std::uint8_t actual)
-{
-    return wanted == kIOUSBFindInterfaceDontCare || wanted == actual;
-}
-
 IOReturn createInterfaceIterator(void* handle, IOUSBFindInterfaceRequest* request, io_iterator_t* iterator)
 {
     auto* object = self<DeviceObject>(handle);
@@ -365,10 +360,8 @@ IOReturn createInterfaceIterator(void* handle, IOUSBFindInterfaceRequest* reques
     IteratorData data;
     for (std::size_t i = 0; i < entry.interfaces.size(); ++i) {
         const auto& spec = entry.interfaces[i];
-        if (fieldMatches(request->bInterfaceClass, spec.interfaceClass) &&
-            fieldMatches(request->bInterfaceSubClass, spec.interfaceSubClass) &&
-            fieldMatches(request->bInterfaceProtocol, spec.interfaceProtocol) &&
-            fieldMatches(request->bAlternateSetting, spec.alternateSetting)) {
+        if (interfaceMatches(*request, spec.interfaceClass, spec.interfaceSubClass,
+                             spec.interfaceProtocol, spec.alternateSetting)) {
             bus->retainLocked(entry.interfaceServices[i]);
             data.items.push_back(entry.interfaceServices[i]);
         }
