@@ -56,7 +56,7 @@ struct BenchRun {
 
 BenchRun bench(const std::string& raster, const std::string& dir, int level)
 {
-    test_support::CapturedLog out, err;
+    test::MemoryLog out, err;
     const int result = testRaster2JBIG(raster.c_str(), dir, level, out.file(), err.file());
     return {result, out.text() + err.text()};
 }

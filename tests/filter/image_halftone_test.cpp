@@ -15,7 +15,7 @@ struct Screened {
 
 Screened screen(uint8_t gray, int width, int height, int level)
 {
-    test_support::CapturedLog log;
+    test::MemoryLog log;
     std::vector<uint8_t> page(static_cast<size_t>(width) * height, gray);
     PageBuffer out = halftone(test_support::pageFrom(page), width, height, level, log.log());
     Screened s{{}, log.text()};
@@ -97,7 +97,7 @@ TEST(ImageHalftone, NoMemoryGivesNoPage)
     if (!options || !std::strstr(options, "allocator_may_return_null=1"))
         GTEST_SKIP() << "needs ASAN_OPTIONS=allocator_may_return_null=1";
 #endif
-    test_support::CapturedLog log;
+    test::MemoryLog log;
     EXPECT_FALSE(halftone(test_support::pageFrom({0}), INT_MAX, INT_MAX, 3, log.log()));
     EXPECT_EQ(log.text(), "DEBUG: failed to locate memory for halftone line and dstImage .\n");
 }

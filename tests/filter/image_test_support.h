@@ -1,7 +1,7 @@
 // Helpers shared by the image, JBIG and diagnostics tests.
 #pragma once
 
-#include "log.h"
+#include "memory_log.h"
 #include "page_buffer.h"
 
 // JBIG-KIT's header has no C++ linkage block of its own.
@@ -17,30 +17,6 @@ extern "C" {
 #include <vector>
 
 namespace rvt::test_support {
-
-// A log stream in memory.
-class CapturedLog {
-public:
-    CapturedLog() : file_(open_memstream(&buf_, &len_)), log_(file_) {}
-    ~CapturedLog()
-    {
-        std::fclose(file_);
-        std::free(buf_);
-    }
-    Log& log() { return log_; }
-    FILE* file() { return file_; }
-    std::string text()
-    {
-        std::fflush(file_);
-        return std::string(buf_, len_);
-    }
-
-private:
-    char* buf_ = nullptr;
-    size_t len_ = 0;
-    FILE* file_;
-    Log log_;
-};
 
 inline PageBuffer pageFrom(const std::vector<uint8_t>& bytes)
 {

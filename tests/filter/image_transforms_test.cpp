@@ -8,7 +8,7 @@
 namespace rvt {
 namespace {
 
-using test_support::CapturedLog;
+using test::MemoryLog;
 
 struct TransformCase {
     const char* name;
@@ -23,7 +23,7 @@ TEST_P(ImageTransforms, GivesTheExpectedPage)
 {
     const TransformCase& c = GetParam();
     JobSettings job;
-    CapturedLog log;
+    MemoryLog log;
     std::vector<uint8_t> dst(c.src.size(), 0xAA);
     auto transform = c.flip ? mirrorGrayPage1 : mirrorGrayPage;
     transform(test_support::pageFrom(c.src), dst.data(), c.width, c.height, job, log.log());
@@ -47,7 +47,7 @@ TEST(ImageTransforms, MissingDestinationCancelsTheJob)
 {
     for (auto transform : {mirrorGrayPage, mirrorGrayPage1}) {
         JobSettings job;
-        CapturedLog log;
+        MemoryLog log;
         transform(test_support::pageFrom({1, 2, 3, 4}), nullptr, 2, 2, job, log.log());
         EXPECT_EQ(job.isCanceled, 1);
         EXPECT_EQ(log.text(), "DEBUG:[RVT4410LW]:allocate zoom page image memory failed\n");
@@ -57,7 +57,7 @@ TEST(ImageTransforms, MissingDestinationCancelsTheJob)
 TEST(ImageBlankPage, IsAnAllWhitePageFileOfTheLastPageSize)
 {
     test_support::TempDir tmp;
-    CapturedLog log;
+    MemoryLog log;
     auto files = PageFiles::create(tmp.path.c_str(), log.log());
     ASSERT_TRUE(files);
     JobSettings job;

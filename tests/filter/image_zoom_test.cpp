@@ -9,7 +9,7 @@
 namespace rvt {
 namespace {
 
-using test_support::CapturedLog;
+using test::MemoryLog;
 
 struct Zoomed {
     std::vector<uint8_t> page;
@@ -20,7 +20,7 @@ struct Zoomed {
 Zoomed zoom(const std::vector<uint8_t>& src, int width, int height, double ratio)
 {
     JobSettings job;
-    CapturedLog log;
+    MemoryLog log;
     Zoomed z{std::vector<uint8_t>(src.size(), 0xAA), "", 0};
     zoomGrayPage(test_support::pageFrom(src), z.page.data(), width, height, ratio, job, log.log());
     z.log = log.text();
@@ -114,7 +114,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ImageZoom, MissingDestinationCancelsTheJob)
 {
     JobSettings job;
-    CapturedLog log;
+    MemoryLog log;
     zoomGrayPage(test_support::pageFrom({1, 2, 3, 4}), nullptr, 2, 2, 0.5, job, log.log());
     EXPECT_EQ(job.isCanceled, 1);
     EXPECT_EQ(log.text(), "DEBUG:[RVT4410LW]:allocate zoom page image memory failed\n");

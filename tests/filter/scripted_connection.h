@@ -4,13 +4,11 @@
 // termination request raised at a chosen moment.
 #pragma once
 
-#include "log.h"
+#include "memory_log.h"
 #include "printer_connection.h"
 
 #include <cups/sidechannel.h>
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <functional>
@@ -158,37 +156,6 @@ public:
 
 private:
     std::optional<Reply> pending_;
-};
-
-}  // namespace rvt::test
-
-namespace rvt::test {
-
-// A log that keeps its lines in memory.
-class MemoryLog {
-public:
-    MemoryLog() : file_(open_memstream(&buffer_, &size_)), log_(file_) {}
-    ~MemoryLog()
-    {
-        std::fclose(file_);
-        std::free(buffer_);
-    }
-    MemoryLog(const MemoryLog&) = delete;
-    MemoryLog& operator=(const MemoryLog&) = delete;
-
-    Log& log() { return log_; }
-    std::string text()
-    {
-        std::fflush(file_);
-        return std::string(buffer_, size_);
-    }
-    bool contains(const std::string& line) { return text().find(line) != std::string::npos; }
-
-private:
-    char* buffer_ = nullptr;
-    size_t size_ = 0;
-    FILE* file_;
-    Log log_;
 };
 
 }  // namespace rvt::test
