@@ -1,6 +1,7 @@
 #include "setting_view.h"
 
 #include "device_list_observer.h"
+#include "ip_settings_codec.h"
 #include "ipv4_pattern.h"
 #include "usb_handles.h"
 
@@ -30,13 +31,9 @@ constexpr int kPadding = 20;
 constexpr int kModeDHCP = 0;
 constexpr int kModeManual = 1;
 
-// Address modes as the printer records hold them.
-const std::string kStatic = "S";
-const std::string kDHCP = "D";
-
 int selectionForMode(const std::string &ipSetType)
 {
-    return ipSetType == kStatic ? kModeManual : kModeDHCP;
+    return ipSetType == kIPSetTypeStatic ? kModeManual : kModeDHCP;
 }
 
 QString fromStd(const std::string &text)
@@ -372,7 +369,8 @@ void SettingView::writeSettings()
     printer.ip = ip().toStdString();
     printer.subNetMast = subNetMast().toStdString();
     printer.gateway = gateway().toStdString();
-    printer.ipSetType = ipSetTypeSelection() == kModeManual ? kStatic : kDHCP;
+    printer.ipSetType =
+        std::string(ipSetTypeSelection() == kModeManual ? kIPSetTypeStatic : kIPSetTypeDHCP);
     model_.setSelectedPrinter(printer);
     usb::UsbPlatform &platform = model_.platform();
     runInBackground([this, &platform, printer]() -> Apply {
