@@ -98,11 +98,8 @@ void readDuplex(const char* choice, JobSettings& job, Log& log)
     }
     job.Duplex = choice;
     log.printf("DEBUG:[RVT4410LW]Duplex =%s\n", choice);
-    if (std::strcmp(choice, "DuplexTumble") == 0)
-        job.isDuplex = 1;
-    else if (std::strcmp(choice, "DuplexNoTumble") == 0)
-        job.isDuplex = 2;
-    else
+    static constexpr KeywordCode kDuplex[] = {{"DuplexTumble", 1}, {"DuplexNoTumble", 2}};
+    if (!lookUpCode(choice, kDuplex, job.isDuplex))
         job.isDuplex = 0;
 }
 
@@ -144,14 +141,11 @@ void readDarkness(const char* choice, JobSettings& job, Log& log)
 {
     if (choice) {
         log.printf("DEBUG:[RVT4410LW]imageDarkness choice = %s\n", choice);
-        static constexpr const char* kLevels[] = {"darkness0", "darkness1", "darkness2",
-                                                  "darkness3", "darkness4", "darkness5"};
-        for (int level = 0; level < 6; ++level) {
-            if (std::strcmp(choice, kLevels[level]) == 0) {
-                job.imageDarkness_type = level;
-                break;
-            }
-        }
+        // Another choice leaves the level as it was.
+        static constexpr KeywordCode kLevels[] = {{"darkness0", 0}, {"darkness1", 1},
+                                                  {"darkness2", 2}, {"darkness3", 3},
+                                                  {"darkness4", 4}, {"darkness5", 5}};
+        lookUpCode(choice, kLevels, job.imageDarkness_type);
     }
     log.printf("DEBUG:[RVT4410LW]imageDarkness=%d, 0 = off ,1->5 = ligth->dark\n",
                job.imageDarkness_type);
