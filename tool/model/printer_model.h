@@ -87,6 +87,8 @@ public:
     void setAlertMessage(const QString &message);
     void setAlertTitle(const QString &title);
     void setSelectedPrinter(const Device &printer);
+    // Shows an alert: showAlert, then title, then message.
+    void raiseAlert(const QString &title, const QString &message);
 
     // The connection of the last read or write (null before the first).
     const USBCommunication *usb() const { return usb_.get(); }
@@ -100,8 +102,6 @@ signals:
     void selectedPrinterChanged();
 
 private:
-    void raiseAlert(const QString &title, const QString &message);
-
     usb::UsbPlatform &platform_;
     QList<Device> printerList_;
     bool showAlert_ = false;

@@ -312,7 +312,7 @@ void SettingView::findPrinters()
                 model_.setSelectedPrinter(found->front());
                 model_.applyReadOutcome(std::move(*read));
             } else {
-                raiseAlert(PrinterModel::tr("错误"),
+                model_.raiseAlert(PrinterModel::tr("错误"),
                            PrinterModel::tr("未查找到适配的打印机"));
                 model_.setSelectedPrinter(Device::placeholder());
             }
@@ -327,7 +327,7 @@ void SettingView::readCurrentSettings()
         return;
     }
     if (model_.printerList().isEmpty()) {
-        raiseAlert(tr("错误"), tr("未查找到适配的打印机"));
+        model_.raiseAlert(tr("错误"), tr("未查找到适配的打印机"));
         return;
     }
     clampScannerIndex();
@@ -349,19 +349,19 @@ void SettingView::writeSettings()
         return;
     }
     if (model_.printerList().isEmpty() || ip().isEmpty() || subNetMast().isEmpty() || gateway().isEmpty()) {
-        raiseAlert(tr("错误"), tr("请选择打印机且将信息填写完整"));
+        model_.raiseAlert(tr("错误"), tr("请选择打印机且将信息填写完整"));
         return;
     }
     if (!isIPv4(ip())) {
-        raiseAlert(tr("错误"), leftToRight(tr("IP格式错误")));
+        model_.raiseAlert(tr("错误"), leftToRight(tr("IP格式错误")));
         return;
     }
     if (!isIPv4(subNetMast())) {
-        raiseAlert(tr("错误"), leftToRight(tr("子网掩码格式错误")));
+        model_.raiseAlert(tr("错误"), leftToRight(tr("子网掩码格式错误")));
         return;
     }
     if (!isIPv4(gateway())) {
-        raiseAlert(tr("错误"), leftToRight(tr("网关格式错误")));
+        model_.raiseAlert(tr("错误"), leftToRight(tr("网关格式错误")));
         return;
     }
     clampScannerIndex();
@@ -417,13 +417,6 @@ void SettingView::onBusChanged()
 }
 
 // ---- the alert -------------------------------------------------------------------
-
-void SettingView::raiseAlert(const QString &title, const QString &message)
-{
-    model_.setShowAlert(true);
-    model_.setAlertTitle(title);
-    model_.setAlertMessage(message);
-}
 
 QString SettingView::alertText(const QString &text) const
 {

@@ -79,7 +79,6 @@ private:
     void fillPrinterPicker();
     void copyFieldsFromSelectedPrinter();
     void updateFieldsEnabled();
-    void raiseAlert(const QString &title, const QString &message);
     void presentAlert();
     void refreshAlert();
     QString alertText(const QString &text) const;
