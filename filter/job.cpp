@@ -60,10 +60,10 @@ public:
 
 private:
     Flow waitForConnection();
-    void pageLoop(cups_raster_t* ras, PageFiles* files);
+    void pageLoop(cups_raster_t* ras);
     // Reads, processes and encodes one page into its page file; false when
     // the page could not be processed (the job is then cancelled or stopped).
-    bool convertPage(cups_raster_t* ras, const cups_page_header2_t& header, PageFiles& files);
+    bool convertPage(cups_raster_t* ras, const cups_page_header2_t& header);
     Flow sendOnePage(int pageNumber);
     Flow finishJob();
     void rememberSize(int pageNumber, int width, int height);
@@ -75,7 +75,8 @@ private:
     JobSettings job_;
     CommandStream stream_;
     BackChannel back_;
-    PageFiles* files_ = nullptr;
+    // The job's page files; null when their directory could not be made.
+    std::unique_ptr<PageFiles> files_;
     int pageCounter_ = 1;
     std::vector<PageSizeRecord> sizes_;  // by page number
 };
@@ -159,20 +160,19 @@ void PrintJob::run(char* argv[], const char* rasterFile)
         rasterFd >= 0 ? cupsRasterOpen(rasterFd, CUPS_RASTER_READ) : nullptr);
     // The page files live in a directory of this job, removed when the job
     // ends, however it ends.
-    std::unique_ptr<PageFiles> files = PageFiles::create(env_.tmpdir, log_);
-    if (!files)
+    files_ = PageFiles::create(env_.tmpdir, log_);
+    if (!files_)
         job_.isCanceled = 1;  // no page can be written: the job is cancelled at its end
-    files_ = files.get();
     pageCounter_ = 1;
 
-    if (ras && files)
-        pageLoop(ras.get(), files.get());
+    if (ras && files_)
+        pageLoop(ras.get());
     if (back_.finished())
         return;
     finishJob();
 }
 
-void PrintJob::pageLoop(cups_raster_t* ras, PageFiles* files)
+void PrintJob::pageLoop(cups_raster_t* ras)
 {
     cups_page_header2_t header;
     while (cupsRasterReadHeader2(ras, &header) && !job_.isCanceled) {
@@ -184,7 +184,7 @@ void PrintJob::pageLoop(cups_raster_t* ras, PageFiles* files)
             back_.cancelJob();
             return;
         }
-        if (!convertPage(ras, header, *files)) {
+        if (!convertPage(ras, header)) {
             if (back_.finished())
                 return;
             break;  // out of memory: the pages sent so far make the job
@@ -204,7 +204,7 @@ void PrintJob::pageLoop(cups_raster_t* ras, PageFiles* files)
     }
 }
 
-bool PrintJob::convertPage(cups_raster_t* ras, const cups_page_header2_t& header, PageFiles& files)
+bool PrintJob::convertPage(cups_raster_t* ras, const cups_page_header2_t& header)
 {
     const int32_t w = static_cast<int32_t>(header.cupsWidth);
     const int32_t h = static_cast<int32_t>(header.cupsHeight);
@@ -261,7 +261,7 @@ bool PrintJob::convertPage(cups_raster_t* ras, const cups_page_header2_t& header
     BmpInfoHeader infoHeader;
     BmpPalette palette;
     fillBmpHeaders(w, h, bytesPerLine, fileHeader, infoHeader, palette);
-    const std::string path = files.pathFor(pageCounter_);
+    const std::string path = files_->pathFor(pageCounter_);
     bmp_to_jbg(path.c_str(), bits.get(), fileHeader, infoHeader, palette);
     return true;
 }
