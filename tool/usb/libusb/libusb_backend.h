@@ -76,7 +76,6 @@ struct Core {
     Core& operator=(const Core&) = delete;
 
     libusb_context* context = nullptr;  // null when libusb could not start
-    int initResult = 0;
 
     // Registry (all under the lock; recursive because a task queue may run a
     // notification callback inline, and that walks the iterator).

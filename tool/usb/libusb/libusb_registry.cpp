@@ -11,8 +11,7 @@ namespace tervane::usb::libusb {
 
 Core::Core()
 {
-    initResult = libusb_init(&context);
-    if (initResult != LIBUSB_SUCCESS) {
+    if (libusb_init(&context) != LIBUSB_SUCCESS) {
         // No USB support at all (no usbfs, no permission to look): the
         // registry stays empty, so every search finds no device.
         context = nullptr;
