@@ -99,6 +99,10 @@ struct Core {
     // The service of an attached device, with one count for the caller.
     io_service_t serviceFor(libusb_device* device);
     io_iterator_t makeIterator(std::deque<io_object_t> items);
+    // A new interface service of the device (the entry takes its own libusb
+    // reference), with one count for the caller.
+    io_service_t addInterface(libusb_device* device, const ServiceDescription& description,
+                              const InterfaceInfo& interface);
     // Devices and interfaces currently on the bus matching the dictionary,
     // each retained, in bus order.
     std::deque<io_object_t> matchingServices(const MatchingDictionary& matching);

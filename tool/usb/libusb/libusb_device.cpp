@@ -100,12 +100,7 @@ IOReturn createInterfaceIterator(void* self, IOUSBFindInterfaceRequest* request,
                               info.interfaceProtocol, info.alternateSetting)) {
             continue;
         }
-        Entry entry;
-        entry.kind = Entry::Kind::Interface;
-        entry.device = libusb_ref_device(device->device);
-        entry.description = description;
-        entry.interface = info;
-        items.push_back(device->core->add(std::move(entry)));
+        items.push_back(device->core->addInterface(device->device, description, info));
     }
     *iterator = device->core->makeIterator(std::move(items));
     return kIOReturnSuccess;

@@ -120,6 +120,17 @@ io_iterator_t Core::makeIterator(std::deque<io_object_t> items)
     return add(std::move(entry));
 }
 
+io_service_t Core::addInterface(libusb_device* device, const ServiceDescription& description,
+                                const InterfaceInfo& interface)
+{
+    Entry entry;
+    entry.kind = Entry::Kind::Interface;
+    entry.device = libusb_ref_device(device);
+    entry.description = description;
+    entry.interface = interface;
+    return add(std::move(entry));
+}
+
 std::deque<io_object_t> Core::matchingServices(const MatchingDictionary& matching)
 {
     std::deque<io_object_t> found;
@@ -154,12 +165,7 @@ std::deque<io_object_t> Core::matchingServices(const MatchingDictionary& matchin
             continue;
         }
         for (const InterfaceInfo& info : interfacesOf(device)) {
-            Entry entry;
-            entry.kind = Entry::Kind::Interface;
-            entry.device = libusb_ref_device(device);
-            entry.description = asInterface;
-            entry.interface = info;
-            found.push_back(add(std::move(entry)));
+            found.push_back(addInterface(device, asInterface, info));
         }
     }
     libusb_free_device_list(list, 1);
