@@ -52,6 +52,41 @@ const MediaSize& mediaSizeFor(const std::string& keyword)
     return kOtherMediaSize;
 }
 
+// A field of the job header and the log line that goes with it, by code.
+struct HeaderField {
+    const char* field;
+    const char* logLine;
+};
+
+constexpr HeaderField kMediaTypes[] = {
+    {"MediaType=plain;", "DEBUG:[RVT4410LW]MediaType=plain(NULL);\n"},
+    {"MediaType=Thick;", "DEBUG:[RVT4410LW]MediaType=Thick;\n"},
+    {"MediaType=Narrow;", "DEBUG:[RVT4410LW]MediaType=Narrow;\n"},
+    {"MediaType=card;", "DEBUG:[RVT4410LW]MediaType=recycled;\n"},
+    {"MediaType=envelope;", "DEBUG:[RVT4410LW]MediaType=cover;\n"},
+};
+constexpr HeaderField kOtherMediaType = {"MediaType=plain;", "DEBUG:[RVT4410LW]MediaType=plain;\n"};
+
+constexpr HeaderField kSides[] = {
+    {"Sides=OneSided;", "DEBUG:[RVT4410LW]Sides=OneSided;\n"},
+    {"Sides=TwoSidedShortEdge;", "DEBUG:[RVT4410LW]Sides=TwoSidedShortEdge;\n"},
+    {"Sides=TwoSidedLongEdge;", "DEBUG:[RVT4410LW]Sides=TwoSidedLongEdge;\n"},
+};
+
+constexpr HeaderField kTrays[] = {
+    {"MediaInputTrayCheck=auto;", "DEBUG:[RVT4410LW]MediaInputTrayCheck=auto;\n"},
+    {"MediaInputTrayCheck=manual;", "DEBUG:[RVT4410LW]MediaInputTrayCheck=manual;\n"},
+    {"MediaInputTrayCheck=cassette;", "DEBUG:[RVT4410LW]MediaInputTrayCheck=cassette;\n"},
+};
+
+// The entry of `code` in `table`; `other` (none when null) for a code out of range.
+template <size_t N>
+const HeaderField* fieldFor(const HeaderField (&table)[N], int code,
+                            const HeaderField* other = nullptr)
+{
+    return (code >= 0 && code < static_cast<int>(N)) ? &table[code] : other;
+}
+
 }  // namespace
 
 bool CommandStream::writeElement(std::string_view bytes)
@@ -84,47 +119,15 @@ void CommandStream::sendJobHeader(const JobSettings& job)
     log_.write("DEBUG:[RVT4410LW]************ send job header*************************\n\n");
     std::string header = "Resolution=600x600;";
 
-    switch (job.isMediaType) {
-    case 0:
-        header += "MediaType=plain;";
-        log_.write("DEBUG:[RVT4410LW]MediaType=plain(NULL);\n");
-        break;
-    case 1:
-        header += "MediaType=Thick;";
-        log_.write("DEBUG:[RVT4410LW]MediaType=Thick;\n");
-        break;
-    case 2:
-        header += "MediaType=Narrow;";
-        log_.write("DEBUG:[RVT4410LW]MediaType=Narrow;\n");
-        break;
-    case 3:
-        header += "MediaType=card;";
-        log_.write("DEBUG:[RVT4410LW]MediaType=recycled;\n");
-        break;
-    case 4:
-        header += "MediaType=envelope;";
-        log_.write("DEBUG:[RVT4410LW]MediaType=cover;\n");
-        break;
-    default:
-        header += "MediaType=plain;";
-        log_.write("DEBUG:[RVT4410LW]MediaType=plain;\n");
-        break;
-    }
+    auto add = [&](const HeaderField* f) {
+        if (f) {
+            header += f->field;
+            log_.write(f->logLine);
+        }
+    };
 
-    switch (job.isDuplex) {
-    case 0:
-        header += "Sides=OneSided;";
-        log_.write("DEBUG:[RVT4410LW]Sides=OneSided;\n");
-        break;
-    case 1:
-        header += "Sides=TwoSidedShortEdge;";
-        log_.write("DEBUG:[RVT4410LW]Sides=TwoSidedShortEdge;\n");
-        break;
-    default:
-        header += "Sides=TwoSidedLongEdge;";
-        log_.write("DEBUG:[RVT4410LW]Sides=TwoSidedLongEdge;\n");
-        break;
-    }
+    add(fieldFor(kMediaTypes, job.isMediaType, &kOtherMediaType));
+    add(fieldFor(kSides, job.isDuplex, &kSides[2]));  // other codes: long edge
 
     // The copies text goes out as it is, "%" included.
     header += "Copies=";
@@ -132,22 +135,8 @@ void CommandStream::sendJobHeader(const JobSettings& job)
     header += ";";
     log_.printf("DEBUG:[RVT4410LW]##copies=%s\n", job.jobCopies.c_str());
 
-    switch (job.isInputSlot) {
-    case 0:
-        header += "MediaInputTrayCheck=auto;";
-        log_.write("DEBUG:[RVT4410LW]MediaInputTrayCheck=auto;\n");
-        break;
-    case 1:
-        header += "MediaInputTrayCheck=manual;";
-        log_.write("DEBUG:[RVT4410LW]MediaInputTrayCheck=manual;\n");
-        break;
-    case 2:
-        header += "MediaInputTrayCheck=cassette;";
-        log_.write("DEBUG:[RVT4410LW]MediaInputTrayCheck=cassette;\n");
-        break;
-    default:  // trays 2 and 3 of the printer: the printer picks by itself
-        break;
-    }
+    // Trays 2 and 3 of the printer have no field: the printer picks by itself.
+    add(fieldFor(kTrays, job.isInputSlot));
 
     sendCmd(header);
     log_.printf("DEBUG:[RVT4410LW]send job header info : %s \n", header.c_str());
