@@ -211,8 +211,8 @@ bool PrintJob::convertPage(cups_raster_t* ras, const cups_page_header2_t& header
     const uint32_t bytesPerLine = header.cupsBytesPerLine;
     const uint64_t pageBytes = static_cast<uint64_t>(w) * static_cast<uint64_t>(h);
 
-    PageBuffer line = allocatePage(bytesPerLine);
-    if (!line) {
+    GrayRowReader rows(ras, header);
+    if (!rows.ready()) {
         log_.printf("DEBUG:[RVT4410LW] failed to locate mem cupsBytesPerLine=%u\n", bytesPerLine);
         return false;
     }
@@ -231,12 +231,9 @@ bool PrintJob::convertPage(cups_raster_t* ras, const cups_page_header2_t& header
     for (int32_t y = 0; y < h; ++y) {
         if (back_.checkpoint() == Flow::Stop)
             return false;
-        if (cupsRasterReadPixels(ras, line.get(), bytesPerLine) == 0)
+        if (!rows.readRow(raw.get() + static_cast<uint64_t>(y) * static_cast<uint64_t>(w)))
             break;
-        std::memcpy(raw.get() + static_cast<uint64_t>(y) * static_cast<uint64_t>(w), line.get(),
-                    bytesPerLine);
     }
-    line.reset();
 
     PageBuffer scaled = allocatePage(pageBytes);
     zoomGrayPage(std::move(raw), scaled.get(), w, h, job_.ratio, job_, log_);
@@ -260,7 +257,8 @@ bool PrintJob::convertPage(cups_raster_t* ras, const cups_page_header2_t& header
     BmpFileHeader fileHeader;
     BmpInfoHeader infoHeader;
     BmpPalette palette;
-    fillBmpHeaders(w, h, bytesPerLine, fileHeader, infoHeader, palette);
+    // The gray page has one byte per pixel, whatever the raster line held.
+    fillBmpHeaders(w, h, static_cast<uint64_t>(w), fileHeader, infoHeader, palette);
     const std::string path = files_->pathFor(pageCounter_);
     bmp_to_jbg(path.c_str(), bits.get(), fileHeader, infoHeader, palette);
     return true;

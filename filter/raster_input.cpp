@@ -2,6 +2,8 @@
 
 #include "log.h"
 
+#include <cstring>
+
 namespace rvt {
 
 bool pageHeaderAcceptable(const cups_page_header2_t& header, Log& log)
@@ -32,6 +34,19 @@ bool pageHeaderAcceptable(const cups_page_header2_t& header, Log& log)
                    header.cupsNumColors, static_cast<int>(header.cupsColorSpace));
         return false;
     }
+    return true;
+}
+
+GrayRowReader::GrayRowReader(cups_raster_t* ras, const cups_page_header2_t& header)
+    : ras_(ras), header_(header), line_(allocatePage(header.cupsBytesPerLine))
+{
+}
+
+bool GrayRowReader::readRow(uint8_t* gray)
+{
+    if (!line_ || cupsRasterReadPixels(ras_, line_.get(), header_.cupsBytesPerLine) == 0)
+        return false;
+    std::memcpy(gray, line_.get(), header_.cupsWidth);
     return true;
 }
 
