@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the project twice (plain, and with AddressSanitizer + UBSan) and runs
-# every test in both builds. Build trees: build/ and build-asan/.
+# every test in both builds, then fuzzes the filter for a bounded time. Build
+# trees: build/, build-asan/ and build-fuzz/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,3 +20,7 @@ cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:allocator_may_return_null=1:verify_asan_link_order=0} \
 UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1} \
     ctest --test-dir build-asan --output-on-failure -j"$jobs" --timeout 900
+
+echo "== fuzzing the filter's raster path (bounded)"
+# A short libFuzzer run from the seed corpus; a crash fails the run.
+scripts/fuzz.sh "${FUZZ_SECONDS:-60}" build-fuzz

@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Fuzzes the filter's raster and page path for a bounded time: builds the
+# libFuzzer target with clang (ASan + UBSan), makes a seed corpus of real
+# rasters and runs the target on it. Exit status non-zero when the fuzzer
+# found a crash (the reproducer is left in the build dir's fuzz/artifacts/).
+#
+# Usage: scripts/fuzz.sh [SECONDS [BUILD_DIR]]   (default 60 s, build-fuzz)
+#   FUZZ_ARGS   further libFuzzer arguments
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds=${1:-60}
+build=${2:-build-fuzz}
+jobs=${JOBS:-2}
+
+command -v clang++ >/dev/null || { echo "fuzz: clang++ is missing; run scripts/install-deps.sh" >&2; exit 1; }
+
+echo "== fuzz build (clang, libFuzzer, ASan + UBSan) in $build"
+CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DRVT_FUZZ=ON -DRVT_BUILD_TESTS=OFF \
+      -DRVT_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j"$jobs" --target raster_fuzz rvt4410lw-make-raster
+
+work=$build/fuzz
+seeds=$work/seeds
+corpus=$work/corpus
+mkdir -p "$seeds" "$corpus" "$work/artifacts"
+
+# A seed is two option bytes (see tests/fuzz/raster_fuzz.cpp) and a raster.
+seed() {  # NAME OPTION-BYTE0 OPTION-BYTE1 RASTER
+    { printf "\\x$(printf %02x "$2")\\x$(printf %02x "$3")"; cat "$4"; } >"$seeds/$1"
+}
+
+echo "== seed corpus in $seeds"
+tmp=$(mktemp -d "${TMPDIR:-/tmp}/fuzz-seeds-XXXXXX")
+trap 'rm -rf "$tmp"' EXIT
+mk=$build/bin/rvt4410lw-make-raster
+# Pages made by the project's raster maker: sGray and W, several patterns and
+# sizes; the option bytes spread scale, duplex, collate, copies and darkness.
+"$mk" "$tmp/text.ras" text:203x150:3 >/dev/null
+"$mk" "$tmp/two.ras" noise:120x90:1 hgradient:121x90 >/dev/null
+"$mk" --cspace 0 "$tmp/w.ras" vgradient:64x200 black:9x7 >/dev/null
+"$mk" "$tmp/three.ras" text:240x180:1 blank:240x180 text:240x180:2 >/dev/null
+"$mk" "$tmp/tiny.ras" noise:1x1:5 noise:7x3:6 >/dev/null
+seed text 0x04 0 "$tmp/text.ras"           # 100%, one-sided
+seed two-tumble 0x4d 2 "$tmp/two.ras"       # 110%, DuplexTumble, 2 copies
+seed w-notumble 0x90 5 "$tmp/w.ras"         # 25%, DuplexNoTumble, 3 copies
+seed three-uncollated 0x63 3 "$tmp/three.ras"  # 90%, Collate=False, 2 copies
+seed tiny 0x07 1 "$tmp/tiny.ras"            # 150%
+# Pages rendered by Ghostscript at a low resolution, in the formats a
+# scheduler may send: 8-bit gray (sGray, W), 8-bit K, 1-bit W, RGB.
+if command -v gs >/dev/null; then
+    n=0
+    for fmt in "18 8" "0 8" "3 8" "0 1" "3 1" "1 8" "19 8"; do
+        set -- $fmt
+        out=$tmp/gs-$1-$2.ras
+        gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=cups -r24 -dcupsColorSpace="$1" \
+           -dcupsBitsPerColor="$2" -dDEVICEWIDTHPOINTS=595 -dDEVICEHEIGHTPOINTS=842 \
+           -dFIXEDMEDIA -dFirstPage=1 -dLastPage=2 -sOutputFile="$out" samples/sample.ps \
+           >/dev/null 2>&1 || true
+        if [ -s "$out" ]; then
+            seed "gs-cspace$1-bits$2" $(((n * 37) & 0xff)) $n "$out"
+            n=$((n + 1))
+        fi
+    done
+else
+    echo "fuzz: no Ghostscript, only the made rasters are seeds" >&2
+fi
+ls "$seeds" | wc -l | xargs echo "seeds:"
+
+echo "== fuzzing for $seconds s"
+rc=0
+# The corpus grows in $corpus across runs; the seeds are read every time.
+"$build/bin/raster_fuzz" "$corpus" "$seeds" -max_total_time="$seconds" -max_len=65536 \
+    -timeout=20 -rss_limit_mb=2048 -artifact_prefix="$work/artifacts/" -print_final_stats=1 \
+    ${FUZZ_ARGS:-} || rc=$?
+if [ "$rc" -ne 0 ]; then
+    echo "fuzz: the target failed (exit $rc); reproducers in $work/artifacts/:" >&2
+    ls -l "$work/artifacts" >&2
+    exit 1
+fi
+echo "fuzz: no crash in $seconds s"
