@@ -1,10 +1,7 @@
 #include "session.h"
 
-#include "image_files.h"
-#include "jbig_decode.h"
-#include "job_grammar.h"
+#include "printer_role.h"
 #include "side_channel.h"
-#include "stream_parser.h"
 
 #include <cerrno>
 #include <chrono>
@@ -15,8 +12,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <map>
+#include <optional>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -42,17 +38,6 @@ void closeFd(int& fd)
     fd = -1;
 }
 
-struct Page {
-    int index = 0;
-    uint64_t headerOffset = 0;
-    std::string mediaSize;
-    long declaredWidth = -1;
-    long declaredHeight = -1;
-    int chunks = 0;
-    std::string bie;
-    json jobHeader;
-};
-
 class Session {
 public:
     explicit Session(const RunConfig& c) : config_(c), script_(c.script) {}
@@ -69,14 +54,10 @@ private:
     // Writes `bytes` to the channel `fd` now, or after `delayMs` milliseconds;
     // a failed write is noted as the event `failure`.
     void sendLater(const int& fd, std::string bytes, int delayMs, const char* failure);
-    void handleElements(std::vector<Element> elements);
-    void handleElement(Element& e);
-    void finishPage(const std::string& why);
-    void dropCancelledPage();
+    void onElement(const Element& e, int occurrence);
     void fire(const Trigger& t, const Element* e, int occurrence, bool sigterm);
     void sendSigterm(const std::string& at);
     void closeStream(const std::string& at);
-    void protocolError(uint64_t offset, const std::string& message);
     long elapsedMs() const;
     void finish(RunResult& result);
 
@@ -90,41 +71,22 @@ private:
     int streamFd_ = -1, errFd_ = -1, scFd_ = -1, backFd_ = -1;
     Clock::time_point start_;
     Clock::time_point end_;
-    std::multimap<Clock::time_point, std::function<void()>> timers_;
+    DelayedActions timers_;
 
-    StreamParser parser_;
-    JobGrammar grammar_;
-    std::map<ElementKind, int> occurrences_;
+    std::optional<PrinterRole> printer_;
     std::string scBuffer_;
-    int connectedQueries_ = 0, drains_ = 0;
     std::string errPending_;
     std::ofstream log_;
     bool streamClosed_ = false;
     bool sigtermSent_ = false;
     long sigtermElement_ = -1;
     bool sigtermBeforeExit_ = false;
-    std::optional<Page> page_;
-    int pagesSent_ = 0;
-    json jobHeader_ = json::object();
-
-    json elements_ = json::array();
-    json replies_ = json::array();
-    json sideChannel_ = json::array();
-    json pages_ = json::array();
-    json errors_ = json::array();
     json logLines_ = json::array();
-    json events_ = json::array();
-    std::vector<ElementKind> kinds_;
 };
 
 long Session::elapsedMs() const
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_).count();
-}
-
-void Session::protocolError(uint64_t offset, const std::string& message)
-{
-    errors_.push_back({{"offset", offset}, {"message", message}});
 }
 
 bool Session::setUp(std::string& error)
@@ -212,6 +174,11 @@ bool Session::spawn(std::string& error)
     envp.push_back(nullptr);
 
     start_ = Clock::now();
+    printer_.emplace(script_, out_, config_.preview, start_);
+    printer_->onReply([this](std::string bytes, int delayMs) {
+        sendLater(backFd_, std::move(bytes), delayMs, "back-channel write failed");
+    });
+    printer_->onElement([this](const Element& e, int occurrence) { onElement(e, occurrence); });
     pid_ = fork();
     if (pid_ == 0) {
         for (int i = 0; i < 5; ++i)
@@ -258,13 +225,9 @@ void readAvailable(int& fd, Take take)
 
 void Session::readStream(bool boundary)
 {
-    readAvailable(streamFd_, [this](std::string_view bytes) {
-        parser_.feed(bytes);
-        // Handle as we go, so that triggers fire at their element.
-        handleElements(parser_.take(false));
-    });
+    readAvailable(streamFd_, [this](std::string_view bytes) { printer_->feed(bytes); });
     if (boundary)
-        handleElements(parser_.take(true));
+        printer_->boundary();
 }
 
 void Session::readErrors()
@@ -293,33 +256,8 @@ void Session::handleRequest(const SideChannelMessage& request)
     // The filter finished writing its command before asking: read it all
     // first, so that the transcript keeps the real order.
     readStream(true);
-    SideChannelMessage answer;
-    answer.command = request.command;
-    int delay = 0;
-    auto pick = [](const std::vector<int>& seq, int i) {
-        return seq[std::min<size_t>(static_cast<size_t>(i), seq.size() - 1)];
-    };
-    if (request.command == CUPS_SC_CMD_GET_CONNECTED) {
-        answer.status = pick(script_.connected, connectedQueries_++);
-        if (answer.status == CUPS_SC_STATUS_OK)
-            answer.data = std::string(1, '\1');
-    } else if (request.command == CUPS_SC_CMD_DRAIN_OUTPUT) {
-        answer.status = pick(script_.drainStatus, drains_);
-        delay = pick(script_.drainDelayMs, drains_);
-        ++drains_;
-    } else {
-        answer.status = CUPS_SC_STATUS_NOT_IMPLEMENTED;
-    }
-    sideChannel_.push_back({{"time_ms", elapsedMs()},
-                            {"after_element", static_cast<long>(kinds_.size()) - 1},
-                            {"command", request.command},
-                            {"name", sideChannelCommandName(request.command)},
-                            {"request_status", request.status},
-                            {"request_length", request.data.size()},
-                            {"status", answer.status},
-                            {"data_length", answer.data.size()},
-                            {"delay_ms", delay}});
-    sendLater(scFd_, encodeSideChannel(answer), delay, "side-channel write failed");
+    SideChannelAnswer answer = printer_->answer(request);
+    sendLater(scFd_, encodeSideChannel(answer.message), answer.delayMs, "side-channel write failed");
 }
 
 void Session::sendLater(const int& fd, std::string bytes, int delayMs, const char* failure)
@@ -327,101 +265,16 @@ void Session::sendLater(const int& fd, std::string bytes, int delayMs, const cha
     // `fd` is looked at when the answer goes out: the channel may be closed by then.
     auto send = [this, &fd, bytes = std::move(bytes), failure] {
         if (fd >= 0 && write(fd, bytes.data(), bytes.size()) < 0)
-            events_.push_back({{"time_ms", elapsedMs()}, {"event", failure}});
+            printer_->event({{"time_ms", elapsedMs()}, {"event", failure}});
     };
     if (delayMs > 0)
-        timers_.emplace(Clock::now() + std::chrono::milliseconds(delayMs), send);
+        timers_.add(delayMs, send);
     else
         send();
 }
 
-void Session::handleElements(std::vector<Element> elements)
+void Session::onElement(const Element& e, int occurrence)
 {
-    for (auto& e : elements)
-        handleElement(e);
-}
-
-void Session::handleElement(Element& e)
-{
-    const long index = static_cast<long>(kinds_.size());
-    kinds_.push_back(e.kind);
-    const int occurrence = ++occurrences_[e.kind];
-
-    json record = {{"index", index},
-                   {"kind", kindName(e.kind)},
-                   {"offset", e.offset},
-                   {"size", e.size},
-                   {"time_ms", elapsedMs()}};
-    record["text"] = e.kind == ElementKind::Garbage ? printable(e.text, 200) : e.text;
-
-    switch (e.kind) {
-    case ElementKind::JobHeader:
-        jobHeader_ = json::object();
-        for (const auto& [k, v] : e.fields)
-            jobHeader_[k] = v;
-        break;
-    case ElementKind::PageHeader: {
-        if (page_)
-            finishPage("page header before the end of the previous page");
-        Page p;
-        p.index = ++pagesSent_;
-        p.headerOffset = e.offset;
-        p.mediaSize = e.fields[0].second;
-        p.declaredWidth = std::strtol(e.fields[1].second.c_str(), nullptr, 10);
-        p.declaredHeight = std::strtol(e.fields[2].second.c_str(), nullptr, 10);
-        p.jobHeader = jobHeader_;
-        page_ = std::move(p);
-        record["page"] = pagesSent_;
-        break;
-    }
-    case ElementKind::Data:
-        record["length"] = e.payload.size();
-        if (page_) {
-            page_->bie += e.payload;
-            ++page_->chunks;
-            record["page"] = page_->index;
-            record["chunk"] = page_->chunks;
-        }
-        break;
-    case ElementKind::EndOfPage:
-        if (page_) {
-            record["page"] = page_->index;
-            finishPage("");
-        }
-        break;
-    case ElementKind::Cancel:
-        // A cancel between two chunks drops the page under way: the
-        // printer prints nothing of it.
-        if (page_) {
-            record["page"] = page_->index;
-            dropCancelledPage();
-        }
-        break;
-    default:
-        break;
-    }
-
-    Reply reply;
-    if (Script::isExchange(e.kind)) {
-        reply = script_.replyFor(e.kind, occurrence);
-        int delay = 0;
-        if (auto d = script_.replyDelayMs.find(e.kind); d != script_.replyDelayMs.end())
-            delay = d->second;
-        record["reply"] = reply ? json(*reply) : json(nullptr);
-        replies_.push_back({{"element", index},
-                            {"kind", kindName(e.kind)},
-                            {"occurrence", occurrence},
-                            {"reply", record["reply"]},
-                            {"delay_ms", delay}});
-        if (reply)
-            sendLater(backFd_, *reply, delay, "back-channel write failed");
-    }
-    if (std::string fault = grammar_.accept(e, reply); !fault.empty()) {
-        protocolError(e.offset, fault);
-        record["fault"] = fault;
-    }
-    elements_.push_back(std::move(record));
-
     fire(script_.sigterm, &e, occurrence, true);
     fire(script_.closeStream, &e, occurrence, false);
 }
@@ -433,8 +286,8 @@ void Session::fire(const Trigger& t, const Element* e, int occurrence, bool sigt
     if (t.type == Trigger::Type::Element && e && e->kind == t.kind && occurrence == t.count) {
         now = true;
         at = std::string("after ") + kindName(t.kind) + " #" + std::to_string(t.count);
-    } else if (t.type == Trigger::Type::Chunk && e && e->kind == ElementKind::Data && page_ &&
-               page_->index == t.page && page_->chunks == t.chunk) {
+    } else if (t.type == Trigger::Type::Chunk && e && e->kind == ElementKind::Data &&
+               printer_->currentPage() == t.page && printer_->currentChunks() == t.chunk) {
         now = true;
         at = "after chunk " + std::to_string(t.chunk) + " of page " + std::to_string(t.page);
     }
@@ -451,12 +304,12 @@ void Session::sendSigterm(const std::string& at)
     if (sigtermSent_)
         return;
     sigtermSent_ = true;
-    sigtermElement_ = static_cast<long>(kinds_.size()) - 1;
+    sigtermElement_ = printer_->lastElement();
     sigtermBeforeExit_ = !exited_;
     if (!exited_)
         kill(pid_, SIGTERM);
-    events_.push_back({{"time_ms", elapsedMs()}, {"event", "SIGTERM sent " + at},
-                       {"after_element", sigtermElement_}, {"filter_running", sigtermBeforeExit_}});
+    printer_->event({{"time_ms", elapsedMs()}, {"event", "SIGTERM sent " + at},
+                     {"after_element", sigtermElement_}, {"filter_running", sigtermBeforeExit_}});
 }
 
 void Session::closeStream(const std::string& at)
@@ -465,79 +318,8 @@ void Session::closeStream(const std::string& at)
         return;
     streamClosed_ = true;
     closeFd(streamFd_);
-    events_.push_back({{"time_ms", elapsedMs()}, {"event", "stream closed " + at},
-                       {"after_element", static_cast<long>(kinds_.size()) - 1}});
-}
-
-// What the transcript records of every page, decoded or not.
-json pageRecord(const Page& p)
-{
-    return {{"index", p.index},
-            {"media_size", p.mediaSize},
-            {"declared_width", p.declaredWidth},
-            {"declared_height", p.declaredHeight},
-            {"chunks", p.chunks},
-            {"bie_size", p.bie.size()},
-            {"job_header", p.jobHeader}};
-}
-
-void Session::dropCancelledPage()
-{
-    json rec = pageRecord(*page_);
-    page_.reset();
-    rec["cancelled"] = true;
-    rec["faults"] = json::array();
-    pages_.push_back(std::move(rec));
-}
-
-void Session::finishPage(const std::string& why)
-{
-    Page p = std::move(*page_);
-    page_.reset();
-    char name[32];
-    std::snprintf(name, sizeof name, "page-%03d", p.index);
-    json rec = pageRecord(p);
-    json faults = json::array();
-    if (!why.empty())
-        faults.push_back(why);
-    DecodeResult d = decodeBie(p.bie);
-    if (d.ok) {
-        const BieHeader& h = d.header;
-        rec["bie"] = {{"dl", h.dl}, {"d", h.d}, {"planes", h.planes}, {"xd", h.xd},
-                      {"yd", h.yd}, {"l0", h.l0}, {"mx", h.mx}, {"my", h.my},
-                      {"order", h.order}, {"options", h.options}};
-        rec["width"] = d.page.width;
-        rec["height"] = d.page.height;
-        long raised = (static_cast<long>(d.page.width) + 7) / 8 * 8;
-        if (p.declaredWidth != raised)
-            faults.push_back("declared width " + std::to_string(p.declaredWidth) +
-                             ", image width " + std::to_string(d.page.width) + " raised to " +
-                             std::to_string(raised));
-        if (p.declaredHeight != static_cast<long>(d.page.height))
-            faults.push_back("declared height " + std::to_string(p.declaredHeight) +
-                             ", image height " + std::to_string(d.page.height));
-        long black = 0;
-        for (uint8_t b : d.page.bits)
-            black += __builtin_popcount(b);
-        rec["black_pixels"] = black;
-        std::string pbm = std::string(name) + ".pbm", png = std::string(name) + ".png";
-        if (!writePbm((out_ / pbm).string(), d.page) || !writePng((out_ / png).string(), d.page))
-            faults.push_back("cannot write the page files");
-        rec["pbm"] = pbm;
-        rec["png"] = png;
-        uint32_t longest = std::max(d.page.width, d.page.height);
-        if (config_.preview && longest > 1100) {
-            std::string preview = std::string(name) + "-preview.png";
-            if (writePreviewPng((out_ / preview).string(), d.page, (longest + 1099) / 1100))
-                rec["preview"] = preview;
-        }
-    } else {
-        faults.push_back("page not decoded: " + d.error);
-    }
-    for (const auto& f : faults)
-        protocolError(p.headerOffset, "page " + std::to_string(p.index) + ": " + f.get<std::string>());
-    rec["faults"] = faults;
-    pages_.push_back(std::move(rec));
+    printer_->event({{"time_ms", elapsedMs()}, {"event", "stream closed " + at},
+                     {"after_element", printer_->lastElement()}});
 }
 
 void Session::loop()
@@ -545,11 +327,11 @@ void Session::loop()
     const auto deadline =
         start_ + std::chrono::milliseconds(static_cast<long>(script_.timeoutSeconds * 1000));
     if (script_.sigterm.type == Trigger::Type::Delay)
-        timers_.emplace(start_ + std::chrono::milliseconds(script_.sigterm.ms),
-                        [this] { sendSigterm("after " + std::to_string(script_.sigterm.ms) + " ms"); });
+        timers_.addAt(start_ + std::chrono::milliseconds(script_.sigterm.ms),
+                      [this] { sendSigterm("after " + std::to_string(script_.sigterm.ms) + " ms"); });
     if (script_.closeStream.type == Trigger::Type::Delay)
-        timers_.emplace(start_ + std::chrono::milliseconds(script_.closeStream.ms),
-                        [this] { closeStream("after " + std::to_string(script_.closeStream.ms) + " ms"); });
+        timers_.addAt(start_ + std::chrono::milliseconds(script_.closeStream.ms),
+                      [this] { closeStream("after " + std::to_string(script_.closeStream.ms) + " ms"); });
 
     while (!exited_) {
         pollfd fds[3];
@@ -557,29 +339,19 @@ void Session::loop()
         for (int fd : {streamFd_, errFd_, scFd_})
             if (fd >= 0)
                 fds[n++] = {fd, POLLIN, 0};
-        int wait = 20;
-        if (!timers_.empty()) {
-            auto until = std::chrono::duration_cast<std::chrono::milliseconds>(
-                timers_.begin()->first - Clock::now()).count();
-            wait = static_cast<int>(std::clamp<long>(until, 0, wait));
-        }
-        if (poll(fds, n, wait) < 0 && errno != EINTR)
+        if (poll(fds, n, timers_.waitMs(20)) < 0 && errno != EINTR)
             break;
         readStream(false);
         readErrors();
         readSideChannel();
-        while (!timers_.empty() && timers_.begin()->first <= Clock::now()) {
-            auto action = std::move(timers_.begin()->second);
-            timers_.erase(timers_.begin());
-            action();
-        }
+        timers_.runDue();
         if (waitpid(pid_, &status_, WNOHANG) == pid_) {
             exited_ = true;
             end_ = Clock::now();
         } else if (!timedOut_ && Clock::now() >= deadline) {
             timedOut_ = true;
             kill(pid_, SIGKILL);
-            events_.push_back({{"time_ms", elapsedMs()}, {"event", "time-out: filter killed"}});
+            printer_->event({{"time_ms", elapsedMs()}, {"event", "time-out: filter killed"}});
         }
     }
     // The filter is gone: take what it left in the pipes.
@@ -587,30 +359,21 @@ void Session::loop()
     readErrors();
     if (!errPending_.empty())
         logLines_.push_back(errPending_);
-    if (!streamClosed_)
-        handleElements(parser_.finish());
-    if (page_ && !streamClosed_)
-        finishPage("stream ended inside the page");
-    page_.reset();
+    printer_->endOfStream(!streamClosed_);
 }
 
 void Session::finish(RunResult& result)
 {
-    for (const auto& e : parser_.errors())
-        protocolError(e.offset, e.message);
-    if (!streamClosed_ && !kinds_.empty())
-        if (std::string fault = grammar_.finish(); !fault.empty())
-            protocolError(parser_.bytesSeen(), fault);
+    printer_->finish(!streamClosed_);
 
     json sigterm = nullptr;
     if (sigtermSent_) {
-        bool cancelLast = !kinds_.empty() && kinds_.back() == ElementKind::Cancel &&
-                          static_cast<long>(kinds_.size()) - 1 > sigtermElement_;
+        bool cancelLast = printer_->endsWithCancelAfter(sigtermElement_);
         sigterm = {{"after_element", sigtermElement_},
                    {"filter_running", sigtermBeforeExit_},
                    {"cancel_last", cancelLast}};
         if (sigtermBeforeExit_ && !cancelLast && !streamClosed_)
-            protocolError(parser_.bytesSeen(), "after SIGTERM the stream does not end with CancelJob?");
+            printer_->protocolError(printer_->bytesSeen(), "after SIGTERM the stream does not end with CancelJob?");
     }
 
     // Anything the filter left in its TMPDIR.
@@ -630,7 +393,8 @@ void Session::finish(RunResult& result)
         filter["signal"] = WIFSIGNALED(status_) ? WTERMSIG(status_) : 0;
     }
     const bool exitedZero = WIFEXITED(status_) && WEXITSTATUS(status_) == 0 && !timedOut_;
-    result.clean = exitedZero && errors_.empty() && leftovers.empty();
+    const json& errors = printer_->errors();
+    result.clean = exitedZero && errors.empty() && leftovers.empty();
 
     const long wall =
         std::chrono::duration_cast<std::chrono::milliseconds>(end_ - start_).count();
@@ -639,19 +403,12 @@ void Session::finish(RunResult& result)
                  config_.options};
     t["raster"] = config_.rasterPath;
     t["ppd"] = config_.ppd.empty() ? json(nullptr) : json(config_.ppd);
-    t["elements"] = elements_;
-    t["replies"] = replies_;
-    t["side_channel"] = sideChannel_;
-    t["pages"] = pages_;
-    t["events"] = events_;
+    printer_->record(t);
     t["sigterm"] = sigterm;
     t["stream_closed"] = streamClosed_;
-    t["stream_bytes"] = parser_.bytesSeen();
-    t["final_state"] = JobGrammar::stateName(grammar_.state());
     t["filter"] = filter;
     t["wall_time_ms"] = wall;
     t["tmpdir_leftovers"] = leftovers;
-    t["protocol_errors"] = errors_;
     t["log"] = logLines_;
     t["clean"] = result.clean;
 
@@ -663,13 +420,13 @@ void Session::finish(RunResult& result)
     else
         how = "filter killed by signal " + std::to_string(WTERMSIG(status_));
     result.summary = std::string("rvt4410lw-sim: ") + (result.clean ? "clean" : "FAILED") + ": " +
-                     how + ", " + std::to_string(pagesSent_) + " pages, " +
-                     std::to_string(kinds_.size()) + " elements, " +
-                     std::to_string(errors_.size()) + " protocol errors, " +
+                     how + ", " + std::to_string(printer_->pagesSent()) + " pages, " +
+                     std::to_string(printer_->elementCount()) + " elements, " +
+                     std::to_string(errors.size()) + " protocol errors, " +
                      std::to_string(leftovers.size()) + " files left in TMPDIR, " +
                      std::to_string(wall) + " ms";
-    if (!errors_.empty())
-        result.summary += " (first: " + errors_[0]["message"].get<std::string>() + ")";
+    if (!errors.empty())
+        result.summary += " (first: " + errors[0]["message"].get<std::string>() + ")";
 
     std::ofstream(out_ / "transcript.json")
         << t.dump(2, ' ', false, json::error_handler_t::replace) << "\n";

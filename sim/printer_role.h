@@ -1,0 +1,140 @@
+// The printer's side of one job, whoever carries the bytes: the stream read
+// with the strict parser and checked against the job's order, each exchange
+// answered as the script says, side-channel requests answered, pages decoded
+// into files, and everything recorded for the transcript. The simulator's
+// session and the CUPS backend both drive it; they own the channels.
+#pragma once
+
+#include "job_grammar.h"
+#include "script.h"
+#include "side_channel.h"
+#include "stream_parser.h"
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace rvtsim {
+
+struct SideChannelAnswer {
+    SideChannelMessage message;
+    int delayMs = 0;
+};
+
+class PrinterRole {
+public:
+    using Clock = std::chrono::steady_clock;
+    // Puts `bytes` on the back channel `delayMs` milliseconds from now.
+    using ReplySender = std::function<void(std::string bytes, int delayMs)>;
+    // Called after every element has been handled and answered; `occurrence`
+    // counts the elements of its kind from 1.
+    using ElementHook = std::function<void(const Element& e, int occurrence)>;
+
+    // Page files go into `outDir`, which must exist; `preview`: also a reduced
+    // page-NNN-preview.png for large pages. Times are counted from `start`.
+    PrinterRole(const Script& script, std::filesystem::path outDir, bool preview,
+                Clock::time_point start);
+
+    void onReply(ReplySender send) { sendReply_ = std::move(send); }
+    void onElement(ElementHook hook) { elementHook_ = std::move(hook); }
+
+    // Bytes of the stream as they arrive; complete elements are handled at once.
+    void feed(std::string_view bytes);
+    // The writer has finished its command (it asked for a drain, or stopped).
+    void boundary();
+    // The answer to a side-channel request, recorded. The caller must have
+    // fed everything the writer sent before it asked.
+    SideChannelAnswer answer(const SideChannelMessage& request);
+    // The stream is over. `complete`: it ended at the writer's end of file, so
+    // leftover bytes and a page without its end are faults; otherwise the
+    // reader stopped early and the page under way is simply dropped.
+    void endOfStream(bool complete);
+    // Parser and job-order faults at the end; call once, after endOfStream.
+    void finish(bool complete);
+
+    void event(nlohmann::json record);
+    void protocolError(uint64_t offset, const std::string& message);
+    long elapsedMs() const;
+
+    // The page being received (1-based, 0 when none) and its chunks so far.
+    int currentPage() const { return page_ ? page_->index : 0; }
+    int currentChunks() const { return page_ ? page_->chunks : 0; }
+    // Index of the last element handled, -1 before the first.
+    long lastElement() const { return static_cast<long>(kinds_.size()) - 1; }
+    // The stream's last element is a cancel query that came after element `index`.
+    bool endsWithCancelAfter(long index) const;
+    bool cancelled() const { return grammar_.state() == JobGrammar::State::Cancelled; }
+    int pagesSent() const { return pagesSent_; }
+    size_t elementCount() const { return kinds_.size(); }
+    uint64_t bytesSeen() const { return parser_.bytesSeen(); }
+    const nlohmann::json& errors() const { return errors_; }
+
+    // The printer's part of the transcript: elements, replies, side_channel,
+    // pages, events, stream_bytes, final_state and protocol_errors.
+    void record(nlohmann::json& transcript) const;
+
+private:
+    struct Page {
+        int index = 0;
+        uint64_t headerOffset = 0;
+        std::string mediaSize;
+        long declaredWidth = -1;
+        long declaredHeight = -1;
+        int chunks = 0;
+        std::string bie;
+        nlohmann::json jobHeader;
+    };
+
+    void handleElements(std::vector<Element> elements);
+    void handleElement(Element& e);
+    void finishPage(const std::string& why);
+    void dropCancelledPage();
+    static nlohmann::json pageRecord(const Page& p);
+
+    const Script& script_;
+    std::filesystem::path out_;
+    bool preview_;
+    Clock::time_point start_;
+    ReplySender sendReply_;
+    ElementHook elementHook_;
+
+    StreamParser parser_;
+    JobGrammar grammar_;
+    std::map<ElementKind, int> occurrences_;
+    int connectedQueries_ = 0, drains_ = 0;
+    std::optional<Page> page_;
+    int pagesSent_ = 0;
+    nlohmann::json jobHeader_ = nlohmann::json::object();
+    std::vector<ElementKind> kinds_;
+
+    nlohmann::json elements_ = nlohmann::json::array();
+    nlohmann::json replies_ = nlohmann::json::array();
+    nlohmann::json sideChannel_ = nlohmann::json::array();
+    nlohmann::json pages_ = nlohmann::json::array();
+    nlohmann::json errors_ = nlohmann::json::array();
+    nlohmann::json events_ = nlohmann::json::array();
+};
+
+// Answers given after a delay, run from the caller's poll loop.
+class DelayedActions {
+public:
+    using Clock = std::chrono::steady_clock;
+    void add(int delayMs, std::function<void()> action);
+    void addAt(Clock::time_point when, std::function<void()> action);
+    // Milliseconds until the next action is due, capped at `cap`.
+    int waitMs(int cap) const;
+    // Runs every action that is due.
+    void runDue();
+    bool empty() const { return actions_.empty(); }
+
+private:
+    std::multimap<Clock::time_point, std::function<void()>> actions_;
+};
+
+}  // namespace rvtsim
