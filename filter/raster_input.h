@@ -1,12 +1,13 @@
 // The job's raster pages: which page headers the filter can print, and the
 // rows of a page as the image steps take them (one byte of gray per pixel,
-// 0 black, 255 white).
+// 0 black, 255 white), whatever gray or colour format the raster carries.
 #pragma once
 
 #include "page_buffer.h"
 
 #include <cstdint>
 #include <cups/raster.h>
+#include <string>
 
 namespace rvt {
 
@@ -17,10 +18,52 @@ class Log;
 constexpr unsigned kMaxPageWidth = 5400;
 constexpr unsigned kMaxPageHeight = 8400;
 
-// True when the page is one the row reader can turn into gray, not empty and
-// not larger than the printer's largest page. Otherwise logs why and returns
-// false.
-bool pageHeaderAcceptable(const cups_page_header2_t& header, Log& log);
+// How the samples of a raster line become gray.
+//
+// Accepted:
+//   - one channel, 1, 2, 4, 8 or 16 bits per colour, any colour order (one
+//     channel has one plane): W and sGray as they are (0 black), K inverted
+//     (0 no ink);
+//   - RGB, sRGB, AdobeRGB, RGBA (alpha ignored), RGBW (W 0 is true black),
+//     CMY, YMC, CMYK, YMCK, KCMY and KCMYcm (as KCMY), 8 or 16 bits per
+//     colour, chunked or banded.
+// Samples of 16 bits come in the host's byte order (libcups swaps a raster
+// written on a machine of the other order) and are reduced to 8 bits with
+// rounding: (v + 128) / 257. Samples of 1, 2 and 4 bits are scaled to 0..255.
+// Ink amounts become light as 255 - c - k per channel (at least 0). Colour
+// becomes gray by the Rec. 601 luminance in integers, rounded to nearest:
+// (299 R + 587 G + 114 B + 500) / 1000.
+struct RasterFormat {
+    enum class Model {
+        Light,  // one channel, 0 black
+        Ink,    // one channel, 0 white
+        Rgb,    // light per channel; channel 3, if any, is alpha (ignored)
+        Rgbw,   // light per channel; channel 3 is 0 for true black
+        Cmy,    // ink per channel
+        Cmyk,   // ink per channel, with black
+    };
+    Model model = Model::Light;
+    unsigned channels = 1;
+    unsigned bitsPerColor = 8;
+    bool banded = false;  // a line holds all of one colour, then the next
+    // Where red (or cyan), green (magenta), blue (yellow) and black are
+    // among the channels of a pixel or the bands of a line.
+    unsigned at[4] = {0, 1, 2, 3};
+};
+
+// Works out the format of a page. False, with the reason in plain words,
+// when the filter cannot print it: an empty or oversized page, bits per
+// colour other than 1, 2, 4, 8 and 16, bits per pixel or bytes per line that
+// do not match the width and colour space, a planar colour page (its colours
+// come one whole page after another: no row can be had before the last
+// plane), an unknown colour space.
+bool rasterFormatOf(const cups_page_header2_t& header, RasterFormat& format, std::string& reason);
+
+// True when the page is one the row reader can turn into gray. Otherwise
+// logs why ("DEBUG: refusing a page ...") and returns false; `reason`, when
+// given, receives the reason in plain words for the user.
+bool pageHeaderAcceptable(const cups_page_header2_t& header, Log& log,
+                          std::string* reason = nullptr);
 
 // Reads the rows of one page, whose header pageHeaderAcceptable() accepted,
 // and delivers each as cupsWidth bytes of gray.
@@ -28,7 +71,8 @@ class GrayRowReader {
 public:
     GrayRowReader(cups_raster_t* ras, const cups_page_header2_t& header);
 
-    // False when the row buffer could not be allocated; nothing can be read.
+    // False when the row buffer could not be allocated (or the page is not
+    // one the filter prints); nothing can be read.
     bool ready() const { return line_ != nullptr; }
 
     // Reads the next row of the page into `gray` (cupsWidth bytes). False
@@ -38,7 +82,12 @@ public:
 private:
     cups_raster_t* ras_;
     const cups_page_header2_t& header_;
+    RasterFormat format_;
     PageBuffer line_;  // one raster line, cupsBytesPerLine bytes
 };
+
+// Turns one raster line of `format` into `width` bytes of gray.
+void convertLineToGray(const RasterFormat& format, const uint8_t* line, uint32_t width,
+                       uint32_t bytesPerLine, uint8_t* gray);
 
 }  // namespace rvt

@@ -331,12 +331,12 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"TooHigh", RasterPage{8, 8401, 0, 8, 0, 0}, "DEBUG: refusing a page of 8 x 8401"},
         RefusedCase{"Huge", RasterPage{70000, 70000, 0, 8, 0, 0},
                     "DEBUG: refusing a page of 70000 x 70000"},
-        RefusedCase{"SixteenBits", RasterPage{16, 4, 0, 16, 0, ~0u},
-                    "DEBUG: refusing a page of 16 bits per pixel and 32 bytes per line"},
-        RefusedCase{"OneBit", RasterPage{16, 4, 0, 1, 0, ~0u},
-                    "DEBUG: refusing a page of 1 bits per pixel and 2 bytes per line"},
-        RefusedCase{"DeviceK", RasterPage{16, 4, 0, 8, 0, ~0u, 0, CUPS_CSPACE_K},
-                    "DEBUG: refusing a page of 1 colours in colour space 3"}),
+        RefusedCase{"SixteenBitsShortLine", RasterPage{16, 4, 0, 16, 16, ~0u},
+                    "16 bytes per line for 16 pixels of 16 bits"},
+        RefusedCase{"BitsPerPixelNotBitsPerColour", RasterPage{16, 4, 0, 1, 0, ~0u},
+                    "1 bits per pixel for 8 bits per colour"},
+        RefusedCase{"CieLab", RasterPage{16, 4, 0, 8, 0, ~0u, 0, CUPS_CSPACE_CIELab},
+                    "colour space 16 is not one the filter prints"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(JobTest, ShortRasterPrintsWhiteRows)

@@ -21,13 +21,14 @@ struct HeaderCase {
 
 class PageHeaderCheckTest : public ::testing::TestWithParam<HeaderCase> {};
 
-TEST_P(PageHeaderCheckTest, OneByteOfGrayWithinThePrintersLargestPage)
+TEST_P(PageHeaderCheckTest, ReadableFormatWithinThePrintersLargestPage)
 {
     const HeaderCase& c = GetParam();
     cups_page_header2_t h{};
     h.cupsWidth = c.width;
     h.cupsHeight = c.height;
     h.cupsBitsPerPixel = c.bitsPerPixel;
+    h.cupsBitsPerColor = c.bitsPerPixel / c.colors;  // chunked pixels
     h.cupsBytesPerLine = c.bytesPerLine;
     h.cupsNumColors = c.colors;
     h.cupsColorSpace = c.colorSpace;
@@ -48,13 +49,15 @@ INSTANTIATE_TEST_SUITE_P(
                       HeaderCase{65536, 65536, 8, 65536, false},
                       HeaderCase{4294967295u, 4294967295u, 8, 4294967295u, false},
                       HeaderCase{4960, 7016, 8, 4968, false}, HeaderCase{4960, 7016, 24, 14880, false},
-                      HeaderCase{4960, 7016, 1, 620, false}, HeaderCase{4960, 7016, 16, 4960, false},
+                      // One bit of gray per pixel, whole bytes per line.
+                      HeaderCase{4960, 7016, 1, 620, true}, HeaderCase{4960, 7016, 16, 4960, false},
                       // Luminance with 0 for black, as DeviceGray or sGray.
                       HeaderCase{4960, 7016, 8, 4960, true, 1, CUPS_CSPACE_W},
-                      // One byte per pixel on a line, but not a gray page: a band
-                      // of a banded RGB page, ink amounts of a DeviceK page.
+                      // One byte per pixel cannot hold the three colours of a
+                      // chunked RGB pixel; ink amounts of a DeviceK page are read
+                      // inverted.
                       HeaderCase{4960, 7016, 8, 4960, false, 3, CUPS_CSPACE_RGB},
-                      HeaderCase{4960, 7016, 8, 4960, false, 1, CUPS_CSPACE_K}));
+                      HeaderCase{4960, 7016, 8, 4960, true, 1, CUPS_CSPACE_K}));
 
 // CUPS itself ends the raster at a header without rows or columns: the pages
 // before it make the job.
