@@ -73,6 +73,9 @@ Trigger toTrigger(const json& j)
     if (j.contains("after_ms")) {
         t.type = Trigger::Type::Delay;
         t.ms = j.at("after_ms").get<int>();
+    } else if (j.contains("after_connected")) {
+        t.type = Trigger::Type::Connected;
+        t.count = j.at("after_connected").get<int>();
     } else if (j.contains("chunk")) {
         t.type = Trigger::Type::Chunk;
         t.page = j.value("page", 1);
@@ -82,7 +85,8 @@ Trigger toTrigger(const json& j)
         t.kind = kindOf(j.at("after").get<std::string>());
         t.count = j.value("count", 1);
     } else {
-        throw std::runtime_error("a trigger needs \"after\", \"chunk\" or \"after_ms\"");
+        throw std::runtime_error(
+            "a trigger needs \"after\", \"chunk\", \"after_connected\" or \"after_ms\"");
     }
     return t;
 }
@@ -141,6 +145,11 @@ bool parseTrigger(const std::string& text, Trigger& t)
         if (parts.size() == 2 && parts[0] == "ms") {
             t.type = Trigger::Type::Delay;
             t.ms = std::stoi(parts[1]);
+            return true;
+        }
+        if (parts.size() == 2 && parts[0] == "connected") {
+            t.type = Trigger::Type::Connected;
+            t.count = std::stoi(parts[1]);
             return true;
         }
         if (parts.size() == 3 && parts[0] == "chunk") {

@@ -15,9 +15,11 @@ namespace rvtsim {
 using Reply = std::optional<std::string>;  // nullopt: no reply at all
 
 // A point in the job: after the `count`-th element of a kind, after data
-// chunk `chunk` of the `page`-th page sent, or `ms` milliseconds after start.
+// chunk `chunk` of the `page`-th page sent, after the `count`-th connection
+// query on the side channel has been answered, or `ms` milliseconds after
+// start.
 struct Trigger {
-    enum class Type { Never, Element, Chunk, Delay };
+    enum class Type { Never, Element, Chunk, Connected, Delay };
     Type type = Type::Never;
     ElementKind kind = ElementKind::Lock;
     int count = 1;
@@ -52,7 +54,8 @@ struct Script {
 std::string parseScript(const std::string& json, Script& script);
 
 // "lock:2" (after the 2nd lock query), "chunk:1:3" (after chunk 3 of page 1),
-// "ms:1500". Returns false when the text is not one of those.
+// "connected:2" (after the 2nd connection query), "ms:1500". Returns false
+// when the text is not one of those.
 bool parseTrigger(const std::string& text, Trigger& trigger);
 
 // Comma-separated list for the command line; "-" is no reply.

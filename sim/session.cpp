@@ -56,6 +56,7 @@ private:
     void sendLater(const int& fd, std::string bytes, int delayMs, const char* failure);
     void onElement(const Element& e, int occurrence);
     void fire(const Trigger& t, const Element* e, int occurrence, bool sigterm);
+    void fireAfterConnectionQuery(const Trigger& t, bool sigterm);
     void sendSigterm(const std::string& at);
     void closeStream(const std::string& at);
     long elapsedMs() const;
@@ -81,6 +82,8 @@ private:
     bool sigtermSent_ = false;
     long sigtermElement_ = -1;
     bool sigtermBeforeExit_ = false;
+    int connectionQueries_ = 0;
+    bool processesLeft_ = false;  // the filter's process group outlived it
     json logLines_ = json::array();
 };
 
@@ -181,6 +184,9 @@ bool Session::spawn(std::string& error)
     printer_->onElement([this](const Element& e, int occurrence) { onElement(e, occurrence); });
     pid_ = fork();
     if (pid_ == 0) {
+        // A process group of its own, so that anything the filter leaves
+        // running can be seen (and stopped) when it has gone.
+        setpgid(0, 0);
         for (int i = 0; i < 5; ++i)
             dup2(high[i], i);
         struct sigaction dfl {};
@@ -193,6 +199,8 @@ bool Session::spawn(std::string& error)
         execve(config_.filterPath.c_str(), argv.data(), envp.data());
         _exit(127);
     }
+    if (pid_ > 0)
+        setpgid(pid_, pid_);  // both sides, whichever runs first
     for (int fd : high)
         close(fd);
     if (pid_ < 0) {
@@ -258,6 +266,22 @@ void Session::handleRequest(const SideChannelMessage& request)
     readStream(true);
     SideChannelAnswer answer = printer_->answer(request);
     sendLater(scFd_, encodeSideChannel(answer.message), answer.delayMs, "side-channel write failed");
+    if (request.command == CUPS_SC_CMD_GET_CONNECTED) {
+        ++connectionQueries_;
+        fireAfterConnectionQuery(script_.sigterm, true);
+        fireAfterConnectionQuery(script_.closeStream, false);
+    }
+}
+
+void Session::fireAfterConnectionQuery(const Trigger& t, bool sigterm)
+{
+    if (t.type != Trigger::Type::Connected || connectionQueries_ != t.count)
+        return;
+    std::string at = "after connection query #" + std::to_string(t.count);
+    if (sigterm)
+        sendSigterm(at);
+    else
+        closeStream(at);
 }
 
 void Session::sendLater(const int& fd, std::string bytes, int delayMs, const char* failure)
@@ -348,9 +372,20 @@ void Session::loop()
         if (waitpid(pid_, &status_, WNOHANG) == pid_) {
             exited_ = true;
             end_ = Clock::now();
+            // Anything still in the filter's process group was started by
+            // it and outlived it (a child that is only just ending gets
+            // half a second to be gone).
+            for (int i = 0; i < 25 && kill(-pid_, 0) == 0; ++i)
+                usleep(20000);
+            if (kill(-pid_, 0) == 0) {
+                processesLeft_ = true;
+                kill(-pid_, SIGKILL);
+                printer_->event({{"time_ms", elapsedMs()},
+                                 {"event", "processes of the filter left running: killed"}});
+            }
         } else if (!timedOut_ && Clock::now() >= deadline) {
             timedOut_ = true;
-            kill(pid_, SIGKILL);
+            kill(-pid_, SIGKILL);
             printer_->event({{"time_ms", elapsedMs()}, {"event", "time-out: filter killed"}});
         }
     }
@@ -384,7 +419,10 @@ void Session::finish(RunResult& result)
         leftovers.push_back(fs::relative(it->path(), tmpdir_, ec).string());
     fs::remove_all(work_, ec);
 
-    json filter = {{"path", config_.filterPath}, {"timed_out", timedOut_}};
+    json filter = {{"path", config_.filterPath},
+                   {"pid", pid_},
+                   {"timed_out", timedOut_},
+                   {"processes_left", processesLeft_}};
     if (WIFEXITED(status_)) {
         filter["exit_status"] = WEXITSTATUS(status_);
         filter["signal"] = nullptr;
@@ -394,7 +432,7 @@ void Session::finish(RunResult& result)
     }
     const bool exitedZero = WIFEXITED(status_) && WEXITSTATUS(status_) == 0 && !timedOut_;
     const json& errors = printer_->errors();
-    result.clean = exitedZero && errors.empty() && leftovers.empty();
+    result.clean = exitedZero && errors.empty() && leftovers.empty() && !processesLeft_;
 
     const long wall =
         std::chrono::duration_cast<std::chrono::milliseconds>(end_ - start_).count();
@@ -424,6 +462,7 @@ void Session::finish(RunResult& result)
                      std::to_string(printer_->elementCount()) + " elements, " +
                      std::to_string(errors.size()) + " protocol errors, " +
                      std::to_string(leftovers.size()) + " files left in TMPDIR, " +
+                     (processesLeft_ ? "processes left running, " : "") +
                      std::to_string(wall) + " ms";
     if (!errors.empty())
         result.summary += " (first: " + errors[0]["message"].get<std::string>() + ")";

@@ -70,6 +70,7 @@ TEST(Script, CommandLineTriggers)
     const Case cases[] = {
         {"lock:2", true, Trigger::Type::Element},     {"LockPrinter?:1", true, Trigger::Type::Element},
         {"chunk:1:3", true, Trigger::Type::Chunk},    {"ms:1500", true, Trigger::Type::Delay},
+        {"connected:2", true, Trigger::Type::Connected}, {"connected", false, Trigger::Type::Never},
         {"lock", false, Trigger::Type::Never},        {"chunk:x:1", false, Trigger::Type::Never},
         {"party:1", false, Trigger::Type::Never},
     };
@@ -81,6 +82,20 @@ TEST(Script, CommandLineTriggers)
         }
     }
     EXPECT_EQ(parseReplyList("5,-,2"), (std::vector<Reply>{"5", std::nullopt, "2"}));
+    Trigger t;
+    ASSERT_TRUE(parseTrigger("connected:3", t));
+    EXPECT_EQ(t.count, 3);
+}
+
+TEST(Script, TriggerAfterAConnectionQuery)
+{
+    Script s;
+    ASSERT_EQ(parseScript(R"({"connected": [3], "sigterm": {"after_connected": 2},
+                              "close_stream": {"after_connected": 4}})", s), "");
+    EXPECT_EQ(s.sigterm.type, Trigger::Type::Connected);
+    EXPECT_EQ(s.sigterm.count, 2);
+    EXPECT_EQ(s.closeStream.type, Trigger::Type::Connected);
+    EXPECT_EQ(s.closeStream.count, 4);
 }
 
 TEST(SideChannel, MessagesRoundTripAndWaitForTheirData)
