@@ -193,17 +193,29 @@ run_filter() {
     done
 }
 
-# encode_alone NAME CONFIG RUN: pbmtojbg -q on each page of the job.
+# encode_alone NAME CONFIG RUN: pbmtojbg -q on each page of the job, with its
+# wall time and its CPU time (the process's rusage, in microseconds).
+ENCODE_TIMER=$WORK/encode-timer.py
+cat >"$ENCODE_TIMER" <<'EOF'
+import os, subprocess, sys, time
+records, name, config, run, out = sys.argv[1:6]
+with open(records, "a") as r:
+    for pbm in sys.argv[6:]:
+        t0 = time.perf_counter()
+        p = subprocess.Popen(["pbmtojbg", "-q", pbm, out])
+        _, status, use = os.wait4(p.pid, 0)
+        t1 = time.perf_counter()
+        p.returncode = status
+        if status != 0:
+            sys.exit(f"filter-bench: pbmtojbg -q {pbm} failed")
+        cpu = (use.ru_utime + use.ru_stime) * 1000
+        r.write(f"encode\t{name}\t{config}\t{run}\t{os.path.basename(pbm)}\t{(t1 - t0) * 1000:.3f}\t{cpu:.3f}\n")
+EOF
 encode_alone() {
     local name=$1 config=$2 run=$3
     local scale=${config%%:*} dark=${config##*:}
-    local pbm t0 t1
-    for pbm in "$WORK/pages/$name-$scale-$dark"-page-*.pbm; do
-        t0=$EPOCHREALTIME
-        pbmtojbg -q "$pbm" "$WORK/encoded.jbg"
-        t1=$EPOCHREALTIME
-        printf 'encode\t%s\t%s\t%s\t%s\t%s\t%s\n' "$name" "$config" "$run" "$(basename "$pbm")" "$t0" "$t1" >>"$RECORDS"
-    done
+    python3 "$ENCODE_TIMER" "$RECORDS" "$name" "$config" "$run" "$WORK/encoded.jbg" \
+            "$WORK/pages/$name-$scale-$dark"-page-*.pbm
 }
 
 # The cost of the wrapper chain itself (perl, /usr/bin/time, perl), with
@@ -229,17 +241,16 @@ chain_conf "$WORK/check.time" "$WORK/check.wall" "" "$WORK/stream.bin"
        --options "PageSize=A4 MediaType=PLAIN InputSlot=AUTO Duplex=None RVTLScale=100% GammaDarkness=darkness0" \
        >"$WORK/check.sim" 2>&1 || { cat "$WORK/check.sim" >&2; die "the check job did not run clean; see $WORK/check/"; }
 
-for config in $CONFIGS; do
-    for name in "${DOCS[@]}"; do
-        echo "filter-bench: $name at ${config%%:*}% darkness ${config##*:}, $RUNS runs" >&2
-        for run in $(seq 1 "$RUNS"); do
+# Run after run over every page and setting, so that a change in the
+# machine's load touches all of them alike.
+for run in $(seq 1 "$RUNS"); do
+    echo "filter-bench: run $run of $RUNS" >&2
+    for config in $CONFIGS; do
+        for name in "${DOCS[@]}"; do
             run_filter "$name" "$config" "$run"
             encode_alone "$name" "$config" "$run"
         done
     done
-done
-echo "filter-bench: the 10-page job, $RUNS runs" >&2
-for run in $(seq 1 "$RUNS"); do
     run_filter job10 "$JOB10_CONFIG" "$run"
     encode_alone job10 "$JOB10_CONFIG" "$run"
 done
@@ -298,8 +309,7 @@ for line in open(os.path.join(work, "records.tsv")):
              "pages": len(h), "cpu_ms": (user + sys_) * 1000, "maxrss_kb": maxrss_kb})
     elif f[0] == "encode":
         name, config, page = f[1], f[2], f[4]
-        ms = (float(f[6]) - float(f[5])) * 1000
-        enc.setdefault((name, config), {}).setdefault(page, []).append(ms)
+        enc.setdefault((name, config), {}).setdefault(page, []).append((float(f[5]), float(f[6])))
 
 rows = []
 for (name, config), rs in filt_runs.items():
@@ -307,13 +317,14 @@ for (name, config), rs in filt_runs.items():
     pages = rs[0]["pages"]
     wall = median([r["wall_ms"] for r in rs])
     own = [r["wall_ms"] - r["hold_ms"] for r in rs]
-    encode_total = sum(median(v) for v in enc[(name, config)].values())
+    encode_total = sum(median([w for w, _ in v]) for v in enc[(name, config)].values())
+    encode_cpu = sum(median([c for _, c in v]) for v in enc[(name, config)].values())
     row = {
         "page": name, "pages": pages, "scale_percent": int(scale), "darkness": int(dark),
         "wall_ms": wall, "sim_hold_ms": median([r["hold_ms"] for r in rs]),
         "filter_ms": median(own), "filter_ms_min": min(own), "filter_ms_max": max(own),
         "cpu_ms": median([r["cpu_ms"] for r in rs]),
-        "encode_ms": encode_total,
+        "encode_ms": encode_total, "encode_cpu_ms": encode_cpu,
         "peak_rss_mb": max(r["maxrss_kb"] for r in rs) / 1024,
         "runs": len(rs),
     }
@@ -321,6 +332,7 @@ for (name, config), rs in filt_runs.items():
     row["encode_ms_per_page"] = encode_total / pages
     row["ratio"] = row["filter_ms"] / encode_total if encode_total > 0 else float("nan")
     row["wall_ratio"] = wall / encode_total if encode_total > 0 else float("nan")
+    row["cpu_ratio"] = row["cpu_ms"] / encode_cpu if encode_cpu > 0 else float("nan")
     rows.append(row)
 
 lines = []
@@ -330,25 +342,30 @@ p(f"built from {source}")
 p(f"{runs} runs each, medians; {cpus} CPUs; load average {load0} at the start, {load1} at the end")
 p(f"wrapper chain alone (perl, /usr/bin/time, perl, /bin/true): {median(over):.1f} ms, included in wall and filter ms")
 p("")
-hdr = f"{'page':<8} {'scale':>5} {'dark':>4} {'filter ms':>9} {'min-max':>13} {'wall ms':>8} {'sim hold':>8} {'cpu ms':>7} {'encode ms':>9} {'ratio':>6} {'RSS MB':>6}"
+hdr = (f"{'page':<8} {'scale':>5} {'dark':>4} {'filter ms':>9} {'(min-max)':>11} {'wall ms':>7} {'sim hold':>8} "
+       f"{'encode ms':>9} {'ratio':>5} {'cpu ms':>6} {'enc cpu':>7} {'cpu ratio':>9} {'RSS MB':>6}")
 p(hdr)
 p("-" * len(hdr))
 single = [r for r in rows if r["page"] != "job10"]
 for r in single:
-    p(f"{r['page']:<8} {r['scale_percent']:>4}% {r['darkness']:>4} {r['filter_ms']:>9.1f} "
-      f"{r['filter_ms_min']:>6.0f}-{r['filter_ms_max']:<6.0f} {r['wall_ms']:>8.1f} {r['sim_hold_ms']:>8.1f} "
-      f"{r['cpu_ms']:>7.0f} {r['encode_ms']:>9.1f} {r['ratio']:>6.2f} {r['peak_rss_mb']:>6.1f}")
+    minmax = f"({r['filter_ms_min']:.0f}-{r['filter_ms_max']:.0f})"
+    p(f"{r['page']:<8} {r['scale_percent']:>4}% {r['darkness']:>4} {r['filter_ms']:>9.1f} {minmax:>11} "
+      f"{r['wall_ms']:>7.1f} {r['sim_hold_ms']:>8.1f} {r['encode_ms']:>9.1f} {r['ratio']:>5.2f} "
+      f"{r['cpu_ms']:>6.0f} {r['encode_cpu_ms']:>7.1f} {r['cpu_ratio']:>9.2f} {r['peak_rss_mb']:>6.1f}")
 job = [r for r in rows if r["page"] == "job10"]
 if job:
     r = job[0]
     p("")
-    p(f"10-page job ({r['scale_percent']}%, darkness {r['darkness']}): wall {r['wall_ms']:.0f} ms, "
-      f"sim holds {r['sim_hold_ms']:.0f} ms, filter {r['filter_ms']:.0f} ms ({r['filter_ms_per_page']:.0f} ms/page), "
-      f"cpu {r['cpu_ms']:.0f} ms; encode alone, sum of the pages {r['encode_ms']:.0f} ms; "
-      f"ratio filter/encode {r['ratio']:.2f} (wall/encode {r['wall_ratio']:.2f}); peak RSS {r['peak_rss_mb']:.1f} MB")
+    p(f"10-page job ({r['scale_percent']}%, darkness {r['darkness']}):")
+    p(f"  filter {r['filter_ms']:.0f} ms ({r['filter_ms_per_page']:.0f} ms/page) = wall {r['wall_ms']:.0f} ms"
+      f" less sim holds {r['sim_hold_ms']:.0f} ms; cpu {r['cpu_ms']:.0f} ms; peak RSS {r['peak_rss_mb']:.1f} MB")
+    p(f"  encode alone, sum of the 10 pages: {r['encode_ms']:.0f} ms (cpu {r['encode_cpu_ms']:.0f} ms)")
+    p(f"  ratio filter / encode sum {r['ratio']:.2f}; wall / encode sum {r['wall_ratio']:.2f}; cpu ratio {r['cpu_ratio']:.2f}")
 p("")
-p("filter ms = the filter's wall time less the simulator's holds (its decoding of each page before it answers")
-p("the end of page); ratio = filter ms / encode ms (pbmtojbg -q on the same 1-bit page, median per page).")
+p("filter ms: the filter's wall time (wrapper included) less the simulator's holds, the time it takes to decode")
+p("and write each page before it answers the end of page. encode ms: pbmtojbg -q on the same 1-bit page(s),")
+p("median per page. ratio = filter ms / encode ms. cpu: user + system time of the filter and of pbmtojbg,")
+p("less disturbed by other work on the machine than the wall times. min-max: over the runs.")
 p("")
 
 def verdict(ok):
@@ -423,8 +440,8 @@ text = "\n".join(lines) + "\n"
 sys.stdout.write(text)
 open(os.path.join(out, "results.txt"), "w").write(text)
 fields = ["page", "pages", "scale_percent", "darkness", "filter_ms", "filter_ms_min", "filter_ms_max",
-          "filter_ms_per_page", "wall_ms", "sim_hold_ms", "cpu_ms", "encode_ms", "encode_ms_per_page",
-          "ratio", "wall_ratio", "peak_rss_mb", "runs"]
+          "filter_ms_per_page", "wall_ms", "sim_hold_ms", "encode_ms", "encode_ms_per_page", "ratio",
+          "wall_ratio", "cpu_ms", "encode_cpu_ms", "cpu_ratio", "peak_rss_mb", "runs"]
 with open(os.path.join(out, "results.csv"), "w", newline="") as f:
     w = csv.DictWriter(f, fieldnames=fields)
     w.writeheader()
