@@ -1,6 +1,7 @@
 #include "back_channel.h"
 
 #include "command_stream.h"
+#include "job_feedback.h"
 #include "job_settings.h"
 #include "log.h"
 #include "printer_connection.h"
@@ -60,6 +61,8 @@ int BackChannel::cmdInteraction(std::string_view text, bool interruptible)
     if (!streamGone()) {
         bytes = connection_.backChannelRead(reply, kReplyBufferSize, 1.0);
         log_.printf("DEBUG:[RVT4410LW]bytes_status= %d\n", static_cast<int>(bytes));
+        if (bytes <= 0 && feedback_)
+            feedback_->waitingForReply();
         while (bytes <= 0 && mInc < 3) {
             if (interruptible && connection_.terminationRequested())
                 break;
@@ -69,8 +72,12 @@ int BackChannel::cmdInteraction(std::string_view text, bool interruptible)
     }
     if (bytes <= 0) {
         log_.printf("DEBUG:[RVT4410LW]send cmd = %s, mInc=%d;return 0;\n", command.c_str(), mInc);
+        if (feedback_ && !streamGone() && !connection_.terminationRequested())
+            feedback_->replyMissing();
         return kNoReply;
     }
+    if (feedback_)
+        feedback_->replyReceived();
     reply[static_cast<size_t>(bytes) < kReplyBufferSize ? bytes : kReplyBufferSize] = '\0';
     extractCodeText(reply, codeText);
     log_.printf("DEBUG:[RVT4410LW]send cmd=%s ,original response =%s,responseCode=%s\n",
@@ -104,8 +111,14 @@ Flow BackChannel::lockPrinter()
     for (;;) {
         if (checkpoint() == Flow::Stop)
             return Flow::Stop;
-        if (cmdInteraction("LockPrinter?") == 2)
+        const int code = cmdInteraction("LockPrinter?");
+        if (code == 2) {
+            if (feedback_)
+                feedback_->lockGranted();
             return streamGone() ? Flow::Stop : Flow::Go;
+        }
+        if (feedback_ && code != kNoReply && !streamGone())
+            feedback_->lockRefused(code);
         if (pause(3) == Flow::Stop)
             return Flow::Stop;
     }
@@ -127,7 +140,7 @@ Flow BackChannel::unLockPrinter()
 Flow BackChannel::endOfPage()
 {
     if (cmdInteraction("Event=EndOfPage;") == 4) {
-        cancelJob();
+        cancelJob("The printer cancelled the job (it answered 4 at the end of a page)");
         return Flow::Stop;
     }
     return streamGone() ? Flow::Stop : Flow::Go;
@@ -137,17 +150,20 @@ Flow BackChannel::checkStatus()
 {
     int statusClass = decodeStatusCode(cmdInteraction("Status?"));
     if (statusClass == 4 || statusClass == 6) {
-        cancelJob();
+        cancelJob(statusClass == 4 ? "The printer asked to cancel the job (status 4)"
+                                   : "The printer does not answer its status query");
         return Flow::Stop;
     }
     return streamGone() ? Flow::Stop : Flow::Go;
 }
 
-void BackChannel::cancelJob()
+void BackChannel::cancelJob(std::string_view reason)
 {
     if (cancelled_)
         return;
     cancelled_ = true;
+    if (feedback_)
+        feedback_->cancelling(reason, connection_.terminationRequested());
     log_.write("任务已取消\n");
     // The reply is read (so that it does not linger) but not examined; the
     // termination signal does not cut this wait short.

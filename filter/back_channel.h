@@ -9,6 +9,7 @@
 namespace rvt {
 
 class CommandStream;
+class JobFeedback;
 class Log;
 class PrinterConnection;
 struct JobSettings;
@@ -26,8 +27,10 @@ int decodeStatusCode(int code);
 
 class BackChannel {
 public:
-    BackChannel(CommandStream& stream, PrinterConnection& connection, JobSettings& job, Log& log)
-        : stream_(stream), connection_(connection), job_(job), log_(log)
+    // `feedback`, when given, is told of the waits and of the cancel.
+    BackChannel(CommandStream& stream, PrinterConnection& connection, JobSettings& job, Log& log,
+                JobFeedback* feedback = nullptr)
+        : stream_(stream), connection_(connection), job_(job), log_(log), feedback_(feedback)
     {
     }
 
@@ -48,7 +51,9 @@ public:
 
     // The cancel sequence: log, "CancelJob?", the server-side cancel. Runs
     // once; the job then ends (exit status 0) without end of job and unlock.
-    void cancelJob();
+    // `reason`: why the filter cancels, for the user; empty for the
+    // scheduler's cancel.
+    void cancelJob(std::string_view reason = {});
 
     // A safe point: runs the cancel sequence if the termination signal has
     // arrived. Stop when the job is over for any reason.
@@ -68,6 +73,7 @@ private:
     PrinterConnection& connection_;
     JobSettings& job_;
     Log& log_;
+    JobFeedback* feedback_;
     bool cancelled_ = false;
 };
 

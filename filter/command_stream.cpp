@@ -10,6 +10,7 @@
 #include <cups/sidechannel.h>
 #include <memory>
 #include <new>
+#include <sys/stat.h>
 
 namespace rvt {
 
@@ -160,7 +161,7 @@ void CommandStream::sendPageHeader(JobSettings& job)
     log_.printf("DEBUG:[RVT4410LW]send page header info : %s \n", header.c_str());
 }
 
-int CommandStream::sendPageData(const std::string& path)
+int CommandStream::sendPageData(const std::string& path, const PageProgress& progress)
 {
     log_.printf("DEBUG:[RVT4410LW]start to send page : %s\n", path.c_str());
     std::unique_ptr<FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
@@ -174,6 +175,13 @@ int CommandStream::sendPageData(const std::string& path)
     std::unique_ptr<char[]> chunk(new (std::nothrow) char[kHeadRoom + kDataChunkSize + 1]);
     if (!chunk)
         return kPageDataUnavailable;
+    uint64_t total = 0;
+    uint64_t sent = 0;
+    if (progress) {
+        struct stat st;
+        if (fstat(fileno(file.get()), &st) == 0 && st.st_size > 0)
+            total = static_cast<uint64_t>(st.st_size);
+    }
 
     for (;;) {
         // The termination signal is looked at between two chunks: a cancel
@@ -206,6 +214,9 @@ int CommandStream::sendPageData(const std::string& path)
         default:
             break;
         }
+        sent += count;
+        if (progress)
+            progress(sent, total);
     }
     return kPageDataSent;
 }

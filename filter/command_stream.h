@@ -3,6 +3,8 @@
 // asked to drain its output.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -19,6 +21,10 @@ constexpr int kPageDataStopped = 5;      // stopped between two chunks (terminat
 
 constexpr size_t kDataChunkSize = 4096;
 
+// Told after every data chunk of a page: bytes of the page file sent so far,
+// and its size.
+using PageProgress = std::function<void(uint64_t sent, uint64_t total)>;
+
 class CommandStream {
 public:
     CommandStream(PrinterConnection& connection, Log& log) : connection_(connection), log_(log) {}
@@ -32,7 +38,7 @@ public:
     // Declares the page of job.pageWidth x job.pageHeight; raises
     // job.pageWidth to a multiple of 8 in place.
     void sendPageHeader(JobSettings& job);
-    int sendPageData(const std::string& path);
+    int sendPageData(const std::string& path, const PageProgress& progress = {});
     void endOfJob();
 
     // True once a write to the backend has failed: nothing more is written.

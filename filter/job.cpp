@@ -4,6 +4,7 @@
 #include "command_stream.h"
 #include "halftone.h"
 #include "jbig_page.h"
+#include "job_feedback.h"
 #include "job_settings.h"
 #include "log.h"
 #include "page_buffer.h"
@@ -50,13 +51,15 @@ class PrintJob {
 public:
     PrintJob(PrinterConnection& connection, Log& log, const JobEnvironment& env)
         : connection_(connection), log_(log), env_(env), stream_(connection, log),
-          back_(stream_, connection, job_, log)
+          feedback_(log), back_(stream_, connection, job_, log, &feedback_)
     {
     }
 
     // `rasterFile`: the document named on the command line, or null when the
     // raster comes on the environment's descriptor (standard input).
     void run(char* argv[], const char* rasterFile);
+    // The last word to the user, however the job ended.
+    void reportEnd() { feedback_.jobEnded(stream_.broken()); }
 
 private:
     Flow waitForConnection();
@@ -74,6 +77,7 @@ private:
     const JobEnvironment& env_;
     JobSettings job_;
     CommandStream stream_;
+    JobFeedback feedback_;
     BackChannel back_;
     // The job's page files; null when their directory could not be made.
     std::unique_ptr<PageFiles> files_;
@@ -100,20 +104,29 @@ void PrintJob::useSizeOf(int pageNumber)
 
 Flow PrintJob::waitForConnection()
 {
+    feedback_.jobStarting();
     for (;;) {
         if (back_.checkpoint() == Flow::Stop)
             return Flow::Stop;
         int status = connection_.sideChannelRequest(CUPS_SC_CMD_GET_CONNECTED, 1.0);
-        if (status == CUPS_SC_STATUS_OK)
+        if (status == CUPS_SC_STATUS_OK) {
+            feedback_.connected();
             return Flow::Go;
+        }
         log_.printf("DEBUG:[RVT4410LW] Check Connecttion CUPS Stauts = %d \n", status);
-        if (status == CUPS_SC_STATUS_NOT_IMPLEMENTED)
+        if (status == CUPS_SC_STATUS_NOT_IMPLEMENTED) {
+            feedback_.connected();
             return Flow::Go;
+        }
         if (status == CUPS_SC_STATUS_NO_RESPONSE || status == CUPS_SC_STATUS_IO_ERROR) {
             log_.write("DEBUG:[RVT4410LW] CUPS_SC_STATUS_NO_RESPONSE or CUPS_SC_STATUS_IO_ERROR\n");
-            back_.cancelJob();
+            back_.cancelJob(status == CUPS_SC_STATUS_NO_RESPONSE
+                                ? "The printer is not connected (its connection does not respond)"
+                                : "The printer is not connected (input/output error on its "
+                                  "connection)");
             return Flow::Stop;
         }
+        feedback_.waitingForConnection();
         if (back_.pause(1) == Flow::Stop)
             return Flow::Stop;
     }
@@ -153,6 +166,7 @@ void PrintJob::run(char* argv[], const char* rasterFile)
         if (file.fd < 0) {
             log_.printf("DEBUG:[RVT4410LW] cannot open raster file %s: %s\n", rasterFile,
                         std::strerror(errno));
+            feedback_.failure(std::string("The document cannot be read: ") + std::strerror(errno));
             job_.isCanceled = 1;  // nothing to print: the job is cancelled at its end
         }
     }
@@ -161,8 +175,10 @@ void PrintJob::run(char* argv[], const char* rasterFile)
     // The page files live in a directory of this job, removed when the job
     // ends, however it ends.
     files_ = PageFiles::create(env_.tmpdir, log_);
-    if (!files_)
-        job_.isCanceled = 1;  // no page can be written: the job is cancelled at its end
+    if (!files_) {
+        feedback_.failure("The job's page files cannot be created");
+        job_.isCanceled = 1;
+    }  // no page can be written: the job is cancelled at its end
     pageCounter_ = 1;
 
     if (ras && files_)
@@ -180,8 +196,9 @@ void PrintJob::pageLoop(cups_raster_t* ras)
             return;
         log_.printf("DEBUG:[RVT4410LW] raster image width =%d  height = %d\n",
                     static_cast<int>(header.cupsWidth), static_cast<int>(header.cupsHeight));
-        if (!pageHeaderAcceptable(header, log_)) {
-            back_.cancelJob();
+        std::string refusal;
+        if (!pageHeaderAcceptable(header, log_, &refusal)) {
+            back_.cancelJob(refusal);
             return;
         }
         if (!convertPage(ras, header)) {
@@ -269,19 +286,26 @@ Flow PrintJob::sendOnePage(int pageNumber)
     if (back_.checkpoint() == Flow::Stop)
         return Flow::Stop;
     log_.printf("开始发送第%d页的数据\n", pageNumber);
+    feedback_.pageStarting(pageNumber);
     const std::string path = files_->pathFor(pageNumber);
     useSizeOf(pageNumber);
     stream_.sendPageHeader(job_);
-    int result = stream_.sendPageData(path);
+    int result = stream_.sendPageData(
+        path, [this](uint64_t sent, uint64_t total) { feedback_.pageProgress(sent, total); });
     if (result == kPageDataStopped) {
         // Between two chunks: the termination signal (the cancel follows the
         // last whole chunk), or the print stream is gone.
         back_.checkpoint();
         return Flow::Stop;
     }
-    if (result == kPageDataUnavailable)
+    if (result == kPageDataUnavailable) {
+        feedback_.failure("Page " + std::to_string(pageNumber) + " cannot be read back for sending");
         job_.isCanceled = 1;
-    return back_.endOfPage();
+    }
+    const Flow flow = back_.endOfPage();
+    if (flow == Flow::Go && result == kPageDataSent)
+        feedback_.pageSent();
+    return flow;
 }
 
 Flow PrintJob::finishJob()
@@ -289,6 +313,7 @@ Flow PrintJob::finishJob()
     const int pagesRead = pageCounter_ - 1;
     log_.printf("DEBUG:[RVT4410LW] total page number =  %d ========================\n", pageCounter_);
     log_.printf("DEBUG: total page number =  %d ========================\n", pagesRead);
+    feedback_.pagesKnown(pagesRead);
 
     if (files_ && job_.isDuplex != 0 && pageCounter_ % 2 == 0) {
         // The blank back of the last sheet, of the size of the page it backs.
@@ -303,6 +328,7 @@ Flow PrintJob::finishJob()
         for (int c = 2; c <= job_.copies; ++c) {
             log_.printf("DEBUG:send copy = %d and total copies = %d ========================\n", c,
                         job_.copies);
+            feedback_.copyStarting(c, job_.copies);
             if (job_.isDuplex == 0) {
                 for (int page = 1; page <= pagesRead; ++page)
                     if (sendOnePage(page) == Flow::Stop)
@@ -316,13 +342,16 @@ Flow PrintJob::finishJob()
     }
 
     if (job_.isCanceled) {
-        back_.cancelJob();
+        back_.cancelJob(feedback_.reasonForCancel());
         return Flow::Stop;
     }
     if (back_.checkpoint() == Flow::Stop)
         return Flow::Stop;
     stream_.endOfJob();
-    return back_.unLockPrinter();
+    if (back_.unLockPrinter() == Flow::Stop)
+        return Flow::Stop;
+    feedback_.jobDone();
+    return Flow::Go;
 }
 
 }  // namespace
@@ -337,6 +366,7 @@ int runJob(int argc, char* argv[], PrinterConnection& connection, Log& log,
     }
     PrintJob job(connection, log, env);
     job.run(argv, (argc > 6 && argv[6] && *argv[6]) ? argv[6] : nullptr);
+    job.reportEnd();
     return 0;
 }
 
