@@ -323,6 +323,7 @@ for (name, config), rs in filt_runs.items():
         "page": name, "pages": pages, "scale_percent": int(scale), "darkness": int(dark),
         "wall_ms": wall, "sim_hold_ms": median([r["hold_ms"] for r in rs]),
         "filter_ms": median(own), "filter_ms_min": min(own), "filter_ms_max": max(own),
+        "wall_less_last_hold_ms": median([r["wall_ms"] - r["last_hold_ms"] for r in rs]),
         "cpu_ms": median([r["cpu_ms"] for r in rs]),
         "encode_ms": encode_total, "encode_cpu_ms": encode_cpu,
         "peak_rss_mb": max(r["maxrss_kb"] for r in rs) / 1024,
@@ -361,6 +362,10 @@ if job:
       f" less sim holds {r['sim_hold_ms']:.0f} ms; cpu {r['cpu_ms']:.0f} ms; peak RSS {r['peak_rss_mb']:.1f} MB")
     p(f"  encode alone, sum of the 10 pages: {r['encode_ms']:.0f} ms (cpu {r['encode_cpu_ms']:.0f} ms)")
     p(f"  ratio filter / encode sum {r['ratio']:.2f}; wall / encode sum {r['wall_ratio']:.2f}; cpu ratio {r['cpu_ratio']:.2f}")
+    p(f"  wall less the last page's hold only: {r['wall_less_last_hold_ms']:.0f} ms, "
+      f"ratio {r['wall_less_last_hold_ms'] / r['encode_ms']:.2f}")
+    p("  note: taking every hold out is exact for a filter that waits during the holds; one that works on")
+    p("  the next page meanwhile is then credited with that time, and the last-hold figure bounds it from above.")
 p("")
 p("filter ms: the filter's wall time (wrapper included) less the simulator's holds, the time it takes to decode")
 p("and write each page before it answers the end of page. encode ms: pbmtojbg -q on the same 1-bit page(s),")
@@ -388,7 +393,9 @@ if other:
 if job:
     r = job[0]
     targets.append(("10-page job: wall <= 0.6 x sum of encode alone", r["ratio"] <= 0.6,
-                    f"{r['ratio']:.2f} without the sim holds, {r['wall_ratio']:.2f} with them"))
+                    f"{r['ratio']:.2f} with every sim hold taken out, "
+                    f"{r['wall_less_last_hold_ms'] / r['encode_ms']:.2f} with the last one only, "
+                    f"{r['wall_ratio']:.2f} raw wall"))
 rss = max(r["peak_rss_mb"] for r in rows)
 targets.append(("peak RSS <= 24 MB", rss <= 24, f"highest {rss:.1f} MB"))
 p("targets:")
@@ -441,7 +448,7 @@ sys.stdout.write(text)
 open(os.path.join(out, "results.txt"), "w").write(text)
 fields = ["page", "pages", "scale_percent", "darkness", "filter_ms", "filter_ms_min", "filter_ms_max",
           "filter_ms_per_page", "wall_ms", "sim_hold_ms", "encode_ms", "encode_ms_per_page", "ratio",
-          "wall_ratio", "cpu_ms", "encode_cpu_ms", "cpu_ratio", "peak_rss_mb", "runs"]
+          "wall_ratio", "wall_less_last_hold_ms", "cpu_ms", "encode_cpu_ms", "cpu_ratio", "peak_rss_mb", "runs"]
 with open(os.path.join(out, "results.csv"), "w", newline="") as f:
     w = csv.DictWriter(f, fieldnames=fields)
     w.writeheader()
