@@ -105,6 +105,10 @@ void PrintJob::useSizeOf(int pageNumber)
 Flow PrintJob::waitForConnection()
 {
     feedback_.jobStarting();
+    if (const std::string note = missingChannelsNote(connection_); !note.empty()) {
+        log_.write(note);  // nobody to ask: the printer is taken to be there
+        return Flow::Go;
+    }
     for (;;) {
         if (back_.checkpoint() == Flow::Stop)
             return Flow::Stop;

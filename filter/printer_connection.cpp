@@ -7,18 +7,40 @@
 #include <cups/sidechannel.h>
 #include <ctime>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace rvt {
 
 namespace {
 
+constexpr int kBackChannelFd = 3;
+constexpr int kSideChannelFd = 4;
+
+// The file type of descriptor `fd`, 0 when it is closed.
+mode_t fileType(int fd)
+{
+    struct stat st;
+    return fstat(fd, &st) == 0 ? (st.st_mode & S_IFMT) : 0;
+}
+
 class CupsConnection final : public PrinterConnection {
 public:
-    explicit CupsConnection(int outputFd) : fd_(outputFd) {}
+    explicit CupsConnection(int outputFd)
+        : fd_(outputFd),
+          backChannel_(fileType(kBackChannelFd) == S_IFIFO ||
+                       fileType(kBackChannelFd) == S_IFSOCK),
+          sideChannel_(fileType(kSideChannelFd) == S_IFSOCK)
+    {
+    }
+
+    bool hasBackChannel() override { return backChannel_; }
+    bool hasSideChannel() override { return sideChannel_; }
 
     int sideChannelRequest(int command, double timeoutSeconds) override
     {
+        if (!sideChannel_)
+            return CUPS_SC_STATUS_NOT_IMPLEMENTED;
         char data[512];
         int length = sizeof data;
         return cupsSideChannelDoRequest(static_cast<cups_sc_command_t>(command), data, &length,
@@ -27,6 +49,8 @@ public:
 
     ssize_t backChannelRead(char* buffer, size_t size, double timeoutSeconds) override
     {
+        if (!backChannel_)
+            return 0;
         return cupsBackChannelRead(buffer, size, timeoutSeconds);
     }
 
@@ -85,9 +109,24 @@ private:
     }
 
     int fd_;
+    bool backChannel_;
+    bool sideChannel_;
 };
 
 }  // namespace
+
+std::string missingChannelsNote(PrinterConnection& connection)
+{
+    const bool back = connection.hasBackChannel();
+    const bool side = connection.hasSideChannel();
+    if (back && side)
+        return {};
+    const char* which = !back && !side ? "no back channel and no side channel"
+                        : !back        ? "no back channel"
+                                       : "no side channel";
+    return std::string("DEBUG: ") + which +
+           ": the job is sent without waiting for the printer's replies\n";
+}
 
 std::unique_ptr<PrinterConnection> makeCupsConnection(int outputFd)
 {

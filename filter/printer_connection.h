@@ -42,10 +42,25 @@ public:
 
     // True once the scheduler has asked the job to stop.
     virtual bool terminationRequested() = 0;
+
+    // Whether the job has a back channel (the printer's replies) and a side
+    // channel (connection query, drain requests). The scheduler always gives
+    // both; run by hand or by cupsfilter, they are /dev/null or closed and
+    // nothing would ever answer.
+    virtual bool hasBackChannel() { return true; }
+    virtual bool hasSideChannel() { return true; }
+    // Both channels are there: the job waits for the printer's replies.
+    bool hasPrinterChannels() { return hasBackChannel() && hasSideChannel(); }
 };
 
+// The log line of a job without the printer's channels, or "" when it has
+// both.
+std::string missingChannelsNote(PrinterConnection& connection);
+
 // The connection of a real job: libcups' side and back channel, writes to
-// `outputFd` (standard output), cupsCancelJob, the SIGTERM flag.
+// `outputFd` (standard output), cupsCancelJob, the SIGTERM flag. The
+// channels are looked at once, here: descriptor 3 (back channel) must be a
+// pipe or a socket, descriptor 4 (side channel) a socket.
 std::unique_ptr<PrinterConnection> makeCupsConnection(int outputFd = 1);
 
 }  // namespace rvt

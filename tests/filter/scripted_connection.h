@@ -48,6 +48,9 @@ public:
     std::function<void(const std::string& element)> onWrite;
     // Called after every pause.
     std::function<void()> onSleep;
+    // The scheduler's channels; without either the job waits for no reply.
+    bool backChannel = true;
+    bool sideChannel = true;
     int serverCancelResult = 1;
     std::string serverLastError = "successful-ok";
 
@@ -135,6 +138,8 @@ public:
     }
 
     bool terminationRequested() override { return terminate; }
+    bool hasBackChannel() override { return backChannel; }
+    bool hasSideChannel() override { return sideChannel; }
 
     // The elements that are text commands (data chunks left out).
     std::vector<std::string> commands() const
