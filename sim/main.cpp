@@ -1,9 +1,8 @@
 // rvt4410lw-sim: plays the printer for one job of the CUPS filter.
+#include "script_options.h"
 #include "session.h"
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <unistd.h>
 
@@ -89,62 +88,17 @@ int main(int argc, char** argv)
         return 2;
     }
     rvtsim::Script& script = config.script;
-    if (!scriptFile.empty()) {
-        std::ifstream in(scriptFile);
-        std::stringstream text;
-        text << in.rdbuf();
-        if (!in) {
-            std::fprintf(stderr, "rvt4410lw-sim: cannot read %s\n", scriptFile.c_str());
+    if (!scriptFile.empty())
+        if (std::string err = rvtsim::loadScriptFile(scriptFile, script); !err.empty()) {
+            std::fprintf(stderr, "rvt4410lw-sim: %s\n", err.c_str());
             return 2;
         }
-        if (std::string err = rvtsim::parseScript(text.str(), script); !err.empty()) {
-            std::fprintf(stderr, "rvt4410lw-sim: %s: %s\n", scriptFile.c_str(), err.c_str());
-            return 2;
-        }
-    }
     // Shortcuts apply over the script.
     for (const auto& [a, v] : shortcuts) {
-        bool ok = true;
-        try {
-            if (a == "--lock-replies") {
-                script.replies[rvtsim::ElementKind::Lock] = rvtsim::parseReplyList(v);
-            } else if (a == "--unlock-replies") {
-                script.replies[rvtsim::ElementKind::Unlock] = rvtsim::parseReplyList(v);
-            } else if (a == "--eop-reply") {
-                size_t eq = v.find('=');
-                ok = eq != std::string::npos;
-                if (ok) {
-                    std::string code = v.substr(eq + 1);
-                    script.repliesAt[rvtsim::ElementKind::EndOfPage][std::stoi(v.substr(0, eq))] =
-                        code == "-" ? rvtsim::Reply() : rvtsim::Reply(code);
-                }
-            } else if (a == "--reply-delay") {
-                size_t eq = v.find('=');
-                rvtsim::ElementKind kind;
-                ok = eq != std::string::npos && rvtsim::kindFromName(v.substr(0, eq), kind) &&
-                     rvtsim::Script::isExchange(kind);
-                if (ok)
-                    script.replyDelayMs[kind] = std::stoi(v.substr(eq + 1));
-            } else if (a == "--connected") {
-                script.connected = rvtsim::parseIntList(v);
-                ok = !script.connected.empty();
-            } else if (a == "--drain-delay") {
-                script.drainDelayMs = {std::stoi(v)};
-            } else if (a == "--sigterm") {
-                ok = rvtsim::parseTrigger(v, script.sigterm);
-            } else if (a == "--close-stream") {
-                ok = rvtsim::parseTrigger(v, script.closeStream);
-            } else if (a == "--timeout") {
-                script.timeoutSeconds = std::stod(v);
-            } else {
-                std::fprintf(stderr, "rvt4410lw-sim: unknown option %s\n%s", a.c_str(), kUsage);
-                return 2;
-            }
-        } catch (const std::exception&) {
-            ok = false;
-        }
-        if (!ok) {
-            std::fprintf(stderr, "rvt4410lw-sim: bad value for %s: %s\n", a.c_str(), v.c_str());
+        std::string err = a.rfind("--", 0) == 0 ? rvtsim::applyScriptOption(script, a.substr(2), v)
+                                                : "unknown option " + a;
+        if (!err.empty()) {
+            std::fprintf(stderr, "rvt4410lw-sim: %s\n%s", err.c_str(), kUsage);
             return 2;
         }
     }
