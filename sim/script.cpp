@@ -124,6 +124,8 @@ std::string parseScript(const std::string& text, Script& script)
             script.sigterm = toTrigger(j.at("sigterm"));
         if (j.contains("close_stream"))
             script.closeStream = toTrigger(j.at("close_stream"));
+        if (j.contains("stall_stream"))
+            script.stallStream = toTrigger(j.at("stall_stream"));
         if (j.contains("timeout_s"))
             script.timeoutSeconds = j.at("timeout_s").get<double>();
     } catch (const std::exception& e) {

@@ -41,6 +41,7 @@ struct Script {
 
     Trigger sigterm;
     Trigger closeStream;
+    Trigger stallStream;  // the stream is no longer read but stays open
     double timeoutSeconds = 120;
 
     Script();

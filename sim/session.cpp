@@ -55,10 +55,14 @@ private:
     // a failed write is noted as the event `failure`.
     void sendLater(const int& fd, std::string bytes, int delayMs, const char* failure);
     void onElement(const Element& e, int occurrence);
-    void fire(const Trigger& t, const Element* e, int occurrence, bool sigterm);
-    void fireAfterConnectionQuery(const Trigger& t, bool sigterm);
+    // What a trigger of the script does to the filter or its stream.
+    enum class Action { Sigterm, CloseStream, StallStream };
+    void fire(const Trigger& t, const Element* e, int occurrence, Action action);
+    void fireAfterConnectionQuery(const Trigger& t, Action action);
+    void act(Action action, const std::string& at);
     void sendSigterm(const std::string& at);
     void closeStream(const std::string& at);
+    void stallStream(const std::string& at);
     long elapsedMs() const;
     void finish(RunResult& result);
 
@@ -79,6 +83,7 @@ private:
     std::string errPending_;
     std::ofstream log_;
     bool streamClosed_ = false;
+    bool streamStalled_ = false;  // no longer read, but left open
     bool sigtermSent_ = false;
     long sigtermElement_ = -1;
     bool sigtermBeforeExit_ = false;
@@ -233,6 +238,8 @@ void readAvailable(int& fd, Take take)
 
 void Session::readStream(bool boundary)
 {
+    if (streamStalled_)
+        return;
     readAvailable(streamFd_, [this](std::string_view bytes) { printer_->feed(bytes); });
     if (boundary)
         printer_->boundary();
@@ -268,20 +275,31 @@ void Session::handleRequest(const SideChannelMessage& request)
     sendLater(scFd_, encodeSideChannel(answer.message), answer.delayMs, "side-channel write failed");
     if (request.command == CUPS_SC_CMD_GET_CONNECTED) {
         ++connectionQueries_;
-        fireAfterConnectionQuery(script_.sigterm, true);
-        fireAfterConnectionQuery(script_.closeStream, false);
+        fireAfterConnectionQuery(script_.sigterm, Action::Sigterm);
+        fireAfterConnectionQuery(script_.closeStream, Action::CloseStream);
+        fireAfterConnectionQuery(script_.stallStream, Action::StallStream);
     }
 }
 
-void Session::fireAfterConnectionQuery(const Trigger& t, bool sigterm)
+void Session::fireAfterConnectionQuery(const Trigger& t, Action action)
 {
-    if (t.type != Trigger::Type::Connected || connectionQueries_ != t.count)
-        return;
-    std::string at = "after connection query #" + std::to_string(t.count);
-    if (sigterm)
+    if (t.type == Trigger::Type::Connected && connectionQueries_ == t.count)
+        act(action, "after connection query #" + std::to_string(t.count));
+}
+
+void Session::act(Action action, const std::string& at)
+{
+    switch (action) {
+    case Action::Sigterm:
         sendSigterm(at);
-    else
+        break;
+    case Action::CloseStream:
         closeStream(at);
+        break;
+    case Action::StallStream:
+        stallStream(at);
+        break;
+    }
 }
 
 void Session::sendLater(const int& fd, std::string bytes, int delayMs, const char* failure)
@@ -299,11 +317,12 @@ void Session::sendLater(const int& fd, std::string bytes, int delayMs, const cha
 
 void Session::onElement(const Element& e, int occurrence)
 {
-    fire(script_.sigterm, &e, occurrence, true);
-    fire(script_.closeStream, &e, occurrence, false);
+    fire(script_.sigterm, &e, occurrence, Action::Sigterm);
+    fire(script_.closeStream, &e, occurrence, Action::CloseStream);
+    fire(script_.stallStream, &e, occurrence, Action::StallStream);
 }
 
-void Session::fire(const Trigger& t, const Element* e, int occurrence, bool sigterm)
+void Session::fire(const Trigger& t, const Element* e, int occurrence, Action action)
 {
     bool now = false;
     std::string at;
@@ -315,12 +334,8 @@ void Session::fire(const Trigger& t, const Element* e, int occurrence, bool sigt
         now = true;
         at = "after chunk " + std::to_string(t.chunk) + " of page " + std::to_string(t.page);
     }
-    if (!now)
-        return;
-    if (sigterm)
-        sendSigterm(at);
-    else
-        closeStream(at);
+    if (now)
+        act(action, at);
 }
 
 void Session::sendSigterm(const std::string& at)
@@ -346,6 +361,15 @@ void Session::closeStream(const std::string& at)
                      {"after_element", printer_->lastElement()}});
 }
 
+void Session::stallStream(const std::string& at)
+{
+    if (streamStalled_ || streamClosed_)
+        return;
+    streamStalled_ = true;
+    printer_->event({{"time_ms", elapsedMs()}, {"event", "stream no longer read " + at},
+                     {"after_element", printer_->lastElement()}});
+}
+
 void Session::loop()
 {
     const auto deadline =
@@ -356,11 +380,14 @@ void Session::loop()
     if (script_.closeStream.type == Trigger::Type::Delay)
         timers_.addAt(start_ + std::chrono::milliseconds(script_.closeStream.ms),
                       [this] { closeStream("after " + std::to_string(script_.closeStream.ms) + " ms"); });
+    if (script_.stallStream.type == Trigger::Type::Delay)
+        timers_.addAt(start_ + std::chrono::milliseconds(script_.stallStream.ms),
+                      [this] { stallStream("after " + std::to_string(script_.stallStream.ms) + " ms"); });
 
     while (!exited_) {
         pollfd fds[3];
         int n = 0;
-        for (int fd : {streamFd_, errFd_, scFd_})
+        for (int fd : {streamStalled_ ? -1 : streamFd_, errFd_, scFd_})
             if (fd >= 0)
                 fds[n++] = {fd, POLLIN, 0};
         if (poll(fds, n, timers_.waitMs(20)) < 0 && errno != EINTR)
@@ -394,12 +421,13 @@ void Session::loop()
     readErrors();
     if (!errPending_.empty())
         logLines_.push_back(errPending_);
-    printer_->endOfStream(!streamClosed_);
+    // A stream no longer read is over where the reading stopped.
+    printer_->endOfStream(!streamClosed_ && !streamStalled_);
 }
 
 void Session::finish(RunResult& result)
 {
-    printer_->finish(!streamClosed_);
+    printer_->finish(!streamClosed_ && !streamStalled_);
 
     json sigterm = nullptr;
     if (sigtermSent_) {
@@ -407,7 +435,7 @@ void Session::finish(RunResult& result)
         sigterm = {{"after_element", sigtermElement_},
                    {"filter_running", sigtermBeforeExit_},
                    {"cancel_last", cancelLast}};
-        if (sigtermBeforeExit_ && !cancelLast && !streamClosed_)
+        if (sigtermBeforeExit_ && !cancelLast && !streamClosed_ && !streamStalled_)
             printer_->protocolError(printer_->bytesSeen(), "after SIGTERM the stream does not end with CancelJob?");
     }
 
@@ -444,6 +472,7 @@ void Session::finish(RunResult& result)
     printer_->record(t);
     t["sigterm"] = sigterm;
     t["stream_closed"] = streamClosed_;
+    t["stream_stalled"] = streamStalled_;
     t["filter"] = filter;
     t["wall_time_ms"] = wall;
     t["tmpdir_leftovers"] = leftovers;

@@ -18,12 +18,13 @@ using nlohmann::json;
 
 struct FaultCase {
     const char* name;
-    int pages;          // noise pages of 400 x 300 pixels: four data chunks each
+    int pages;          // noise pages, by default of 400 x 300 pixels: four data chunks each
     const char* copies;
     std::vector<std::string> simArgs;
     const char* script;  // JSON script for --script, or null
     std::vector<std::string> shapes;  // the element kinds the stream may have, any of these
     long maxWallMs;                   // the whole run
+    const char* pageSize = "400x300";
 };
 
 // Element kinds as one line, runs of data chunks written "data+".
@@ -57,7 +58,7 @@ TEST_P(FaultMatrix, EveryJobEndsSoundly)
     std::vector<PagePattern> pages;
     for (int i = 1; i <= c.pages; ++i) {
         PagePattern p;
-        ASSERT_TRUE(parsePattern("noise:400x300:" + std::to_string(i), p));
+        ASSERT_TRUE(parsePattern(std::string("noise:") + c.pageSize + ":" + std::to_string(i), p));
         pages.push_back(p);
     }
     const std::string raster = dir + "/job.ras";
@@ -95,7 +96,10 @@ TEST_P(FaultMatrix, EveryJobEndsSoundly)
     const long wall = t["wall_time_ms"].get<long>();
     EXPECT_LT(wall, c.maxWallMs) << got;
     if (!t["sigterm"].is_null() && t["sigterm"]["filter_running"] == true) {
-        EXPECT_EQ(t["sigterm"]["cancel_last"], true) << got;
+        // The cancel reaches a backend that still reads the stream.
+        if (t["stream_closed"] == false && t["stream_stalled"] == false) {
+            EXPECT_EQ(t["sigterm"]["cancel_last"], true) << got;
+        }
         const long at = sigtermAtMs(t);
         ASSERT_GE(at, 0);
         EXPECT_LT(wall - at, 6000) << "the job took " << wall - at << " ms to end after SIGTERM";
@@ -104,7 +108,8 @@ TEST_P(FaultMatrix, EveryJobEndsSoundly)
     if (run.exitStatus == 0) {
         EXPECT_EQ(t["clean"], true);
     } else {
-        EXPECT_EQ(t["stream_closed"], true) << "the simulator found the run unclean: " << got;
+        EXPECT_TRUE(t["stream_closed"] == true || t["stream_stalled"] == true)
+            << "the simulator found the run unclean: " << got;
     }
 }
 
@@ -151,6 +156,11 @@ INSTANTIATE_TEST_SUITE_P(
                   {kHead + "page_header data+"}, 6000},
         FaultCase{"BackendGoneMidSecondPage", 2, "1", {"--close-stream", "chunk:2:2"}, nullptr,
                   {kHead + pagesOf(1) + "page_header data+"}, 6000},
+        // The backend stops reading (the print stream fills up), then SIGTERM: the
+        // filter must not wait for the stream for ever.
+        FaultCase{"SigtermWhileBackendStalled", 1, "1", {},
+                  R"({"stall_stream": {"page": 1, "chunk": 1}, "sigterm": {"after_ms": 1500}})",
+                  {kHead + "page_header data+"}, 10000, "1600x1200"},
         // SIGTERM at every phase of the job.
         FaultCase{"SigtermConnectionWait", 1, "1", {"--connected", "3", "--sigterm", "connected:2"},
                   nullptr, {"cancel"}, 8000},

@@ -87,11 +87,14 @@ TEST(Script, CommandLineTriggers)
     EXPECT_EQ(t.count, 3);
 }
 
-TEST(Script, TriggerAfterAConnectionQuery)
+TEST(Script, TriggersAfterAConnectionQueryAndAStalledStream)
 {
     Script s;
     ASSERT_EQ(parseScript(R"({"connected": [3], "sigterm": {"after_connected": 2},
-                              "close_stream": {"after_connected": 4}})", s), "");
+                              "close_stream": {"after_connected": 4},
+                              "stall_stream": {"page": 2, "chunk": 1}})", s), "");
+    EXPECT_EQ(s.stallStream.type, Trigger::Type::Chunk);
+    EXPECT_EQ(s.stallStream.page, 2);
     EXPECT_EQ(s.sigterm.type, Trigger::Type::Connected);
     EXPECT_EQ(s.sigterm.count, 2);
     EXPECT_EQ(s.closeStream.type, Trigger::Type::Connected);
