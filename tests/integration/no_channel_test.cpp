@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <vector>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -136,6 +137,85 @@ TEST_P(NoChannelByHand, WholeStreamQuicklyAndExitZero)
     for (int i = 0; i < 8; ++i)
         sheets += " page_header data end_of_page";
     EXPECT_EQ(shape, "lock start_of_job job_header" + sheets + " end_of_job unlock");
+    if (!HasFailure())
+        fs::remove_all(dir);
+}
+
+// cupsfilter runs the queue's filters as the scheduler would, but without a
+// backend: no channels. The filter comes from a private ServerBin that holds
+// the system's filters and this one.
+TEST(NoChannelUnderCupsfilter, PrintsTheWholeJob)
+{
+    const fs::path cupsfilter = "/usr/sbin/cupsfilter", systemBin = "/usr/lib/cups";
+    if (access(cupsfilter.c_str(), X_OK) != 0 || !fs::is_directory(systemBin / "filter"))
+        GTEST_SKIP() << "cupsfilter is not installed";
+    const fs::path dir = fs::temp_directory_path() / ("rvt-cupsfilter-" + std::to_string(getpid()));
+    fs::remove_all(dir);
+    const fs::path serverBin = dir / "serverbin";
+    fs::create_directories(serverBin / "filter");
+    for (const auto& e : fs::directory_iterator(systemBin))
+        if (e.path().filename() != "filter")
+            fs::create_symlink(e.path(), serverBin / e.path().filename());
+    for (const auto& e : fs::directory_iterator(systemBin / "filter"))
+        fs::create_symlink(e.path(), serverBin / "filter" / e.path().filename());
+    const fs::path filter = serverBin / "filter" / "printfilter-rvt4410lw";
+    fs::copy_file(RVT_FILTER, filter);
+    fs::permissions(filter, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                fs::perms::others_read | fs::perms::others_exec);
+    {
+        std::ofstream conf(dir / "cups-files.conf");
+        conf << "ServerBin " << serverBin.string() << "\nServerRoot " << dir.string()
+             << "\nDataDir /usr/share/cups\n";
+    }
+    std::vector<PagePattern> pages(3);
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(parsePattern("text:240x180:" + std::to_string(i + 1), pages[size_t(i)]));
+    const std::string raster = (dir / "job.ras").string();
+    ASSERT_EQ(writeRaster(raster, pages), "");
+
+    const fs::path out = dir / "stream.bin", err = dir / "cupsfilter.log";
+    pid_t pid = fork();
+    if (pid == 0) {
+        int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(o, 1);
+        dup2(e, 2);
+        setenv("CUPS_SERVER", (dir / "no-scheduler.sock").c_str(), 1);
+        setenv("TMPDIR", dir.c_str(), 1);
+        execl(cupsfilter.c_str(), "cupsfilter", "-c", (dir / "cups-files.conf").c_str(), "-p",
+              RVT_PPD, "-i", "application/vnd.cups-raster", "-m", "printer/rvt4410lw", "-e",
+              raster.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    bool ended = false;
+    for (int i = 0; i < 3000 && !ended; ++i) {
+        ended = waitpid(pid, &status, WNOHANG) == pid;
+        if (!ended)
+            usleep(10000);
+    }
+    if (!ended) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    }
+    const std::string log = slurp(err);
+    ASSERT_TRUE(ended) << "cupsfilter did not finish\n" << log;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << log;
+    EXPECT_NE(log.find("PAGE: 3 1\n"), std::string::npos) << log;
+    StreamParser parser;
+    parser.feed(slurp(out));
+    std::vector<Element> elements = parser.take(true);
+    for (Element& e : parser.finish())
+        elements.push_back(std::move(e));
+    EXPECT_TRUE(parser.errors().empty());
+    std::vector<std::string> commands;
+    for (const Element& e : elements)
+        if (e.kind != ElementKind::Data)
+            commands.push_back(kindName(e.kind));
+    EXPECT_EQ(commands, (std::vector<std::string>{"lock", "start_of_job", "job_header",
+                                                  "page_header", "end_of_page", "page_header",
+                                                  "end_of_page", "page_header", "end_of_page",
+                                                  "end_of_job", "unlock"}));
     if (!HasFailure())
         fs::remove_all(dir);
 }
