@@ -180,9 +180,10 @@ void PrintJob::run(char* argv[], const char* rasterFile)
     // ends, however it ends.
     files_ = PageFiles::create(env_.tmpdir, log_);
     if (!files_) {
+        // No page can be written: the job is cancelled at its end.
         feedback_.failure("The job's page files cannot be created");
         job_.isCanceled = 1;
-    }  // no page can be written: the job is cancelled at its end
+    }
     pageCounter_ = 1;
 
     if (ras && files_)
@@ -303,7 +304,7 @@ Flow PrintJob::sendOnePage(int pageNumber)
         return Flow::Stop;
     }
     if (result == kPageDataUnavailable) {
-        feedback_.failure("Page " + std::to_string(pageNumber) + " cannot be read back for sending");
+        feedback_.failure("The file of page " + std::to_string(pageNumber) + " cannot be read");
         job_.isCanceled = 1;
     }
     const Flow flow = back_.endOfPage();
