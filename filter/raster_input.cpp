@@ -36,10 +36,22 @@ constexpr ColourSpace kColourSpaces[] = {
     {CUPS_CSPACE_KCMYcm, "KCMYcm", RasterFormat::Model::Cmyk, 4, {1, 2, 3, 0}},
 };
 
-const ColourSpace* colourSpaceOf(cups_cspace_t space)
+// An enum field of the page header as the file holds it. The header comes
+// from the job's raster, so the field may hold any 32-bit value, and reading
+// one outside its enumeration through the enum type is undefined.
+template <typename Enum>
+unsigned storedValue(const Enum& field)
+{
+    unsigned value;
+    static_assert(sizeof value == sizeof field);
+    std::memcpy(&value, &field, sizeof value);
+    return value;
+}
+
+const ColourSpace* colourSpaceOf(unsigned space)
 {
     for (const ColourSpace& c : kColourSpaces)
-        if (c.space == space)
+        if (static_cast<unsigned>(c.space) == space)
             return &c;
     return nullptr;
 }
@@ -100,9 +112,10 @@ bool rasterFormatOf(const cups_page_header2_t& h, RasterFormat& f, std::string& 
                         h.cupsWidth, h.cupsHeight, kMaxPageWidth, kMaxPageHeight);
         return false;
     }
-    const ColourSpace* space = colourSpaceOf(h.cupsColorSpace);
+    const ColourSpace* space = colourSpaceOf(storedValue(h.cupsColorSpace));
     if (!space) {
-        reason = format("colour space %d is not one the filter prints", int(h.cupsColorSpace));
+        reason = format("colour space %u is not one the filter prints",
+                        storedValue(h.cupsColorSpace));
         return false;
     }
     const unsigned bpc = h.cupsBitsPerColor;
@@ -121,17 +134,17 @@ bool rasterFormatOf(const cups_page_header2_t& h, RasterFormat& f, std::string& 
         return false;
     }
     const bool oneChannel = space->channels == 1;
-    if (!oneChannel && h.cupsColorOrder == CUPS_ORDER_PLANAR) {
+    const unsigned order = storedValue(h.cupsColorOrder);
+    if (!oneChannel && order == CUPS_ORDER_PLANAR) {
         reason = "a planar colour page sends each colour as a whole page after the other, "
                  "so its rows cannot be read in order";
         return false;
     }
-    if (h.cupsColorOrder != CUPS_ORDER_CHUNKED && h.cupsColorOrder != CUPS_ORDER_BANDED &&
-        h.cupsColorOrder != CUPS_ORDER_PLANAR) {
-        reason = format("colour order %d is unknown", int(h.cupsColorOrder));
+    if (order != CUPS_ORDER_CHUNKED && order != CUPS_ORDER_BANDED && order != CUPS_ORDER_PLANAR) {
+        reason = format("colour order %u is unknown", order);
         return false;
     }
-    const bool banded = !oneChannel && h.cupsColorOrder == CUPS_ORDER_BANDED;
+    const bool banded = !oneChannel && order == CUPS_ORDER_BANDED;
     // A chunked pixel holds all its colours; a band or plane holds one.
     const unsigned bitsPerPixel = banded || oneChannel ? bpc : bpc * space->channels;
     if (h.cupsBitsPerPixel != bitsPerPixel) {
@@ -162,10 +175,10 @@ bool pageHeaderAcceptable(const cups_page_header2_t& header, Log& log, std::stri
     if (rasterFormatOf(header, f, why))
         return true;
     log.printf("DEBUG: refusing a page of %u x %u pixels, %u bits per colour, %u bits per pixel, "
-               "%u bytes per line, colour space %d, colour order %d: %s\n",
+               "%u bytes per line, colour space %u, colour order %u: %s\n",
                header.cupsWidth, header.cupsHeight, header.cupsBitsPerColor,
-               header.cupsBitsPerPixel, header.cupsBytesPerLine, int(header.cupsColorSpace),
-               int(header.cupsColorOrder), why.c_str());
+               header.cupsBitsPerPixel, header.cupsBytesPerLine, storedValue(header.cupsColorSpace),
+               storedValue(header.cupsColorOrder), why.c_str());
     if (reason)
         *reason = "The page cannot be printed: " + why;
     return false;
