@@ -55,6 +55,15 @@ is_our_cupsd() {
     [ "$state" != Z ]
 }
 
+# Start time of a process (clock ticks since boot), empty when it is gone.
+start_time() {
+    local stat
+    stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 0
+    # Fields after the command name, which is in parentheses and may hold blanks.
+    stat=${stat##*) }
+    echo "$stat" | awk '{print $20}'
+}
+
 # A free TCP port on 127.0.0.1 (nothing listens on it now).
 free_port() {
     local port
@@ -291,9 +300,26 @@ cmd_stop() {
         kill "$wpid" 2>/dev/null || true
     fi
 
-    local pid
+    local pid children=()
     pid=$(recorded_pid "$root")
     if is_our_cupsd "$pid"; then
+        # Jobs still running are cancelled first and given the kill delay to
+        # end, so that cupsd itself collects its filters and backends.
+        if [ -n "$(ps -o pid= --ppid "$pid" 2>/dev/null)" ]; then
+            cancel -h "$root/cupsd.sock" -a >/dev/null 2>&1 || true
+            local i
+            for i in $(seq 1 70); do
+                [ -n "$(ps -o pid= --ppid "$pid" 2>/dev/null)" ] || break
+                sleep 0.1
+            done
+        fi
+        # The filters and backends of running jobs: cupsd puts each in a
+        # process group of its own. Noted with their start times, so that
+        # only these very processes are killed if they outlive cupsd.
+        local c
+        for c in $(ps -o pid= --ppid "$pid" 2>/dev/null); do
+            children+=("$c:$(start_time "$c")")
+        done
         kill -TERM "$pid" 2>/dev/null || true
         local i
         for i in $(seq 1 150); do
@@ -306,11 +332,14 @@ cmd_stop() {
             sleep 0.2
         fi
     fi
-    # Filters and backends of jobs still running were started by that cupsd
-    # in its process group (setsid above made the group's id its PID).
-    if [ -n "$pid" ] && pgrep -g "$pid" >/dev/null 2>&1; then
-        kill -KILL -- "-$pid" 2>/dev/null || true
-    fi
+    local entry cpid
+    for entry in "${children[@]}"; do
+        cpid=${entry%%:*}
+        if [ -n "${entry#*:}" ] && [ "$(start_time "$cpid")" = "${entry#*:}" ]; then
+            echo "$PROG: killing $cpid, left running by cupsd $pid" >&2
+            kill -KILL -- "-$cpid" 2>/dev/null || kill -KILL "$cpid" 2>/dev/null || true
+        fi
+    done
     rm -f "$root/cupsd.pid" "$root/watchdog.pid"
     [ -n "$keep" ] || rm -rf "$root"
 }

@@ -1,0 +1,422 @@
+// End-to-end printing: real documents through a private CUPS scheduler, the
+// standard conversion filters, the project's filter and the simulator backend,
+// which plays the printer and records what it received.
+#include "image_files.h"
+#include "scheduler.h"
+#include "test_document.h"
+
+#include <cups/cups.h>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <thread>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using namespace std::chrono_literals;
+
+namespace rvt::e2e {
+namespace {
+
+constexpr auto kJobTimeout = 90s;
+
+// What one job left behind.
+struct Printed {
+    int jobId = -1;
+    JobState state;
+    fs::path jobDir;  // the backend's directory for the job
+    json transcript;
+    std::vector<json> pages;  // page records of the pages printed (not cancelled), in order
+    std::vector<PageLook> looks;
+    std::vector<rvtsim::Bitmap> bitmaps;
+    std::string failure;  // why the job could not be looked at, with the log's tail
+
+    std::vector<int> ids() const
+    {
+        std::vector<int> v;
+        for (const auto& l : looks)
+            v.push_back(l.blank ? 0 : l.id);
+        return v;
+    }
+    std::vector<std::string> kinds() const
+    {
+        std::vector<std::string> v;
+        for (const auto& e : transcript.value("elements", json::array()))
+            v.push_back(e.value("kind", ""));
+        return v;
+    }
+    std::string jobHeaderText() const
+    {
+        for (const auto& e : transcript.value("elements", json::array()))
+            if (e.value("kind", "") == "job_header")
+                return e.value("text", "");
+        return "";
+    }
+};
+
+class PrintThroughCups : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        if (geteuid() != 0) {
+            setupError_ = "skip: the private scheduler needs root (run the tests with sudo)";
+            return;
+        }
+        char templ[] = "/tmp/rvt-e2e.XXXXXX";
+        if (!mkdtemp(templ)) {
+            setupError_ = "cannot make a work directory";
+            return;
+        }
+        work_ = templ;
+        chmod(templ, 0755);
+        setupError_ = scheduler_.start(RVT_SOURCE_DIR "/scripts/cupsd-private.sh", RVT_BIN_DIR);
+    }
+
+    static void TearDownTestSuite()
+    {
+        scheduler_.stop();
+        const char* keep = std::getenv("RVT_E2E_KEEP");
+        if (!work_.empty() && !(keep && *keep && std::string(keep) != "0")) {
+            std::error_code ec;
+            fs::remove_all(work_, ec);
+        }
+    }
+
+    void SetUp() override
+    {
+        if (setupError_.rfind("skip:", 0) == 0)
+            GTEST_SKIP() << setupError_;
+        ASSERT_EQ(setupError_, "");
+    }
+
+    // A queue on the simulator backend with its own output directory;
+    // `script` adds the printer's behaviour to the device URI.
+    static std::string addQueue(const std::string& name, const std::string& script = "")
+    {
+        fs::path out = fs::path(work_) / ("out-" + name);
+        fs::create_directories(out);
+        std::string uri = "rvtsim:" + out.string() + (script.empty() ? "" : "?" + script);
+        return scheduler_.addQueue(name, uri, RVT_PPD);
+    }
+
+    // A test document (".ps" or ".pdf") whose pages carry these numbers; made once.
+    static std::string document(const std::vector<int>& ids, const std::string& ext)
+    {
+        std::string name = "doc";
+        for (int id : ids)
+            name += "-" + std::to_string(id);
+        std::string path = work_ + "/" + name + ext;
+        if (!fs::exists(path)) {
+            std::string err = writeTestDocument(path, ids);
+            EXPECT_EQ(err, "") << path;
+        }
+        return path;
+    }
+
+    static int submit(const std::string& queue, const std::string& doc,
+                      const std::vector<std::string>& options, int copies = 0)
+    {
+        std::string error;
+        int id = scheduler_.submit(queue, doc, options, copies, error);
+        EXPECT_GT(id, 0) << error;
+        return id;
+    }
+
+    // Waits for the job to end and reads what the printer received.
+    static Printed finish(const std::string& queue, int jobId)
+    {
+        Printed p;
+        p.jobId = jobId;
+        p.state = scheduler_.waitForEnd(jobId, queue, kJobTimeout);
+        std::string where = "job " + std::to_string(jobId) + " on " + queue + ": state " +
+                            std::to_string(p.state.state) + " [" + p.state.reasons +
+                            "], printer " + p.state.printerState + "\n";
+        if (p.state.state <= IPP_JSTATE_STOPPED) {
+            p.failure = where + "the job did not end\n" + scheduler_.logTail(jobId);
+            return p;
+        }
+        p.jobDir = fs::path(work_) / ("out-" + queue) / ("job-" + std::to_string(jobId));
+        std::ifstream in(p.jobDir / "transcript.json");
+        if (!in) {
+            p.failure = where + "no " + (p.jobDir / "transcript.json").string() + "\n" +
+                        scheduler_.logTail(jobId);
+            return p;
+        }
+        try {
+            in >> p.transcript;
+        } catch (const std::exception& e) {
+            p.failure = where + "transcript.json: " + e.what();
+            return p;
+        }
+        for (const auto& page : p.transcript.value("pages", json::array())) {
+            if (page.value("cancelled", false))
+                continue;
+            rvtsim::Bitmap bitmap;
+            if (!page.contains("pbm") || !rvtsim::readPbm((p.jobDir / page["pbm"].get<std::string>()).string(), bitmap)) {
+                p.failure = where + "page " + page.dump() + " has no readable page file";
+                return p;
+            }
+            p.pages.push_back(page);
+            p.looks.push_back(lookAt(bitmap));
+            p.bitmaps.push_back(std::move(bitmap));
+        }
+        return p;
+    }
+
+    // The job completed and the printer found nothing wrong in the stream.
+    static void expectClean(const Printed& p)
+    {
+        ASSERT_TRUE(p.failure.empty()) << p.failure;
+        EXPECT_EQ(p.state.state, IPP_JSTATE_COMPLETED)
+            << p.state.reasons << "\n" << scheduler_.logTail(p.jobId);
+        EXPECT_EQ(p.transcript.value("protocol_errors", json::array()), json::array())
+            << scheduler_.logTail(p.jobId);
+        for (const auto& page : p.pages)
+            EXPECT_EQ(page.value("faults", json::array()), json::array()) << page.dump();
+    }
+
+    // The filter's arguments as the scheduler logged them.
+    static std::string filterArgument(int jobId, int n)
+    {
+        const std::string key = "argv[" + std::to_string(n) + "]=\"";
+        for (const auto& line : scheduler_.jobLog(jobId)) {
+            // Every filter of the chain gets the same arguments.
+            size_t at = line.find(key);
+            if (at != std::string::npos) {
+                std::string v = line.substr(at + key.size());
+                return v.substr(0, v.rfind('"'));
+            }
+        }
+        return "(not logged)";
+    }
+
+    static inline Scheduler scheduler_;
+    static inline std::string work_;
+    static inline std::string setupError_;
+};
+
+struct OptionCase {
+    std::string queue;
+    std::vector<std::string> options;
+    int copies;
+    std::map<std::string, std::string> jobHeader;  // "" = the field must be absent
+    std::string mediaSize;
+    double widthMm, heightMm;  // of the sheet
+};
+
+TEST_F(PrintThroughCups, JobOptionsReachTheJobAndPageHeaders)
+{
+    const std::vector<OptionCase> cases = {
+        {"opt-a4", {"PageSize=A4", "MediaType=THICK", "InputSlot=TRAY1", "Duplex=None"}, 0,
+         {{"MediaType", "Thick"}, {"Sides", "OneSided"}, {"Copies", "1"},
+          {"MediaInputTrayCheck", "cassette"}},
+         "na_a4_210x297mm", 210, 297},
+        {"opt-a5", {"PageSize=A5", "MediaType=THIN", "InputSlot=MPTRAY", "Duplex=DuplexTumble"}, 0,
+         {{"MediaType", "Narrow"}, {"Sides", "TwoSidedShortEdge"}, {"Copies", "1"},
+          {"MediaInputTrayCheck", "manual"}},
+         "na_a5_148x210mm", 148, 210},
+        {"opt-letter", {"PageSize=Letter", "MediaType=Card", "InputSlot=TRAY2", "collate=false"}, 3,
+         {{"MediaType", "card"}, {"Sides", "OneSided"}, {"Copies", "3"},
+          {"MediaInputTrayCheck", ""}},
+         "na_LETTER_216x279mm", 215.9, 279.4},
+    };
+    const std::string doc = document({1}, ".pdf");
+    std::vector<int> jobs;
+    for (const auto& c : cases) {
+        ASSERT_EQ(addQueue(c.queue), "");
+        jobs.push_back(submit(c.queue, doc, c.options, c.copies));
+    }
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const OptionCase& c = cases[i];
+        SCOPED_TRACE(c.queue);
+        Printed p = finish(c.queue, jobs[i]);
+        expectClean(p);
+        ASSERT_FALSE(p.pages.empty());
+        for (const auto& page : p.pages) {
+            const json& header = page["job_header"];
+            EXPECT_EQ(header.value("Resolution", ""), "600x600");
+            for (const auto& [field, value] : c.jobHeader) {
+                if (value.empty())
+                    EXPECT_FALSE(header.contains(field)) << header.dump();
+                else
+                    EXPECT_EQ(header.value(field, "(absent)"), value) << field;
+            }
+            EXPECT_EQ(page.value("media_size", ""), c.mediaSize);
+            // The raster covers the whole sheet, to the pixel.
+            EXPECT_NEAR(page.value("width", 0), pixelsOfMm(c.widthMm), 1.5);
+            EXPECT_NEAR(page.value("height", 0), pixelsOfMm(c.heightMm), 1.5);
+            EXPECT_EQ(page.value("declared_width", 0), (page.value("width", 0) + 7) / 8 * 8);
+        }
+        // The filter's own log lines reach the scheduler's log, and say what
+        // the printer received.
+        const std::string headerLine = "[RVT4410LW]send job header info : " + p.jobHeaderText();
+        bool logged = false;
+        for (const auto& line : scheduler_.jobLog(p.jobId))
+            logged = logged || line.find(headerLine) != std::string::npos;
+        EXPECT_TRUE(logged) << "no \"" << headerLine << "\" in\n" << scheduler_.logTail(p.jobId);
+    }
+}
+
+TEST_F(PrintThroughCups, A4PageArrivesWholeAndMirroredFromPdfAndPostScript)
+{
+    const std::vector<std::string> formats = {".pdf", ".ps"};
+    std::vector<int> jobs;
+    for (const auto& ext : formats) {
+        std::string queue = "a4" + ext.substr(1);
+        ASSERT_EQ(addQueue(queue), "");
+        jobs.push_back(submit(queue, document({1}, ext), {"PageSize=A4"}));
+    }
+    for (size_t i = 0; i < formats.size(); ++i) {
+        SCOPED_TRACE(formats[i]);
+        Printed p = finish("a4" + formats[i].substr(1), jobs[i]);
+        expectClean(p);
+        ASSERT_EQ(p.pages.size(), 1u);
+        EXPECT_EQ(p.bitmaps[0].width, 4960u);
+        EXPECT_EQ(p.bitmaps[0].height, 7016u);
+        EXPECT_EQ(p.pages[0].value("declared_width", 0), 4960);
+        EXPECT_EQ(p.pages[0].value("declared_height", 0), 7016);
+        // No margin anywhere: the squares in the sheet's corners reach its edges.
+        EXPECT_TRUE(p.looks[0].cornersBlack);
+        // The printer prints the page as it comes, so it comes mirrored.
+        EXPECT_EQ(cornerName(p.looks[0].mark), cornerName(Corner::TopRight));
+        EXPECT_EQ(p.looks[0].id, 1);
+    }
+}
+
+TEST_F(PrintThroughCups, TwoSidedJobSendsBackPagesFirstAndABlankLastBack)
+{
+    ASSERT_EQ(addQueue("duplex"), "");
+    int job = submit("duplex", document({1, 2, 3}, ".pdf"), {"Duplex=DuplexNoTumble"});
+    Printed p = finish("duplex", job);
+    expectClean(p);
+    EXPECT_EQ(p.ids(), (std::vector<int>{2, 1, 0, 3}));
+    ASSERT_EQ(p.looks.size(), 4u);
+    // Long-edge binding: back pages are turned top to bottom, fronts mirrored.
+    EXPECT_EQ(cornerName(p.looks[0].mark), cornerName(Corner::BottomLeft));
+    EXPECT_EQ(cornerName(p.looks[1].mark), cornerName(Corner::TopRight));
+    EXPECT_TRUE(p.looks[2].blank);
+    EXPECT_EQ(cornerName(p.looks[3].mark), cornerName(Corner::TopRight));
+    for (const auto& page : p.pages)
+        EXPECT_EQ(page["job_header"].value("Sides", ""), "TwoSidedLongEdge");
+}
+
+struct CopiesCase {
+    std::string queue;
+    std::vector<std::string> options;
+    std::vector<int> ids;  // pages on the stream
+    std::string copiesField;
+};
+
+TEST_F(PrintThroughCups, CopiesAndCollationAreCountedOnce)
+{
+    // Two copies of three pages: either the filter repeats the pages (and the
+    // printer is told one copy) or the printer is told two copies; never both,
+    // and the conversion filters never repeat them on their own.
+    const std::vector<CopiesCase> cases = {
+        {"copies-collate", {"collate=true"}, {1, 2, 3, 1, 2, 3}, "1"},
+        {"copies-uncollated", {"collate=false"}, {1, 2, 3}, "2"},
+        {"copies-default", {}, {1, 2, 3, 1, 2, 3}, "1"},
+    };
+    const std::string doc = document({1, 2, 3}, ".pdf");
+    std::vector<int> jobs;
+    for (const auto& c : cases) {
+        ASSERT_EQ(addQueue(c.queue), "");
+        jobs.push_back(submit(c.queue, doc, c.options, 2));
+    }
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const CopiesCase& c = cases[i];
+        SCOPED_TRACE(c.queue);
+        Printed p = finish(c.queue, jobs[i]);
+        expectClean(p);
+        EXPECT_EQ(p.ids(), c.ids);
+        EXPECT_EQ(filterArgument(p.jobId, 4), "2");
+        for (const auto& page : p.pages)
+            EXPECT_EQ(page["job_header"].value("Copies", ""), c.copiesField);
+    }
+}
+
+TEST_F(PrintThroughCups, CancelOfARunningJobEndsWithCancelJobAndLeavesNothing)
+{
+    // A slow printer: each end of page is answered after 2 s.
+    ASSERT_EQ(addQueue("cancel", "reply-delay=end_of_page=2000"), "");
+    int job = submit("cancel", document({1, 2, 3, 4}, ".pdf"), {});
+    // Cancel once the first page is on its way.
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    bool sending = false;
+    while (!sending && std::chrono::steady_clock::now() < deadline) {
+        for (const auto& line : scheduler_.jobLog(job))
+            sending = sending || line.find("Event=EndOfPage;") != std::string::npos;
+        if (!sending)
+            std::this_thread::sleep_for(100ms);
+    }
+    ASSERT_TRUE(sending) << scheduler_.logTail(job);
+    CommandResult r = runCommand({"cancel", std::to_string(job)});
+    ASSERT_EQ(r.status, 0) << r.output;
+
+    Printed p = finish("cancel", job);
+    ASSERT_TRUE(p.failure.empty()) << p.failure;
+    EXPECT_EQ(p.state.state, IPP_JSTATE_CANCELED) << scheduler_.logTail(job);
+    std::vector<std::string> kinds = p.kinds();
+    ASSERT_FALSE(kinds.empty());
+    EXPECT_EQ(kinds.back(), "cancel") << p.transcript["elements"].back().dump();
+    EXPECT_LT(p.pages.size(), 4u);
+    EXPECT_EQ(p.transcript.value("protocol_errors", json::array()), json::array());
+
+    // Every program the scheduler started for the job has ended.
+    static const std::regex started("Started (filter|backend) (\\S+) \\(PID ([0-9]+)\\)");
+    int programs = 0;
+    for (const auto& line : scheduler_.jobLog(job)) {
+        std::smatch m;
+        if (!std::regex_search(line, m, started))
+            continue;
+        ++programs;
+        std::ifstream comm("/proc/" + m[3].str() + "/cmdline");
+        std::string cmdline;
+        std::getline(comm, cmdline, '\0');
+        EXPECT_NE(cmdline, m[2].str()) << "still running: " << line;
+    }
+    EXPECT_GE(programs, 2) << scheduler_.logTail(job);
+
+    // The filter's page files lived in a directory of its own in the
+    // scheduler's TempDir; nothing of it is left. (Ghostscript, stopped in
+    // the middle of a page, may leave a gs_* file of its own there.)
+    std::vector<std::string> left;
+    for (const auto& e : fs::directory_iterator(scheduler_.tempDir()))
+        if (e.path().filename().string().rfind("rvt4410lw-", 0) == 0)
+            left.push_back(e.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{});
+}
+
+TEST_F(PrintThroughCups, TwoQueuesPrintingAtOnceNeverMixPages)
+{
+    // Both printers slow enough that the two jobs certainly overlap.
+    ASSERT_EQ(addQueue("pair-a", "reply-delay=end_of_page=500"), "");
+    ASSERT_EQ(addQueue("pair-b", "reply-delay=end_of_page=500"), "");
+    int a = submit("pair-a", document({1, 2, 3}, ".ps"), {});
+    int b = submit("pair-b", document({5, 6, 7}, ".pdf"), {});
+    Printed pa = finish("pair-a", a);
+    Printed pb = finish("pair-b", b);
+    expectClean(pa);
+    expectClean(pb);
+    EXPECT_EQ(pa.ids(), (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(pb.ids(), (std::vector<int>{5, 6, 7}));
+    // Each backend started before the other job completed.
+    auto when = [](int job, const std::string& what) {
+        for (const auto& line : scheduler_.jobLog(job))
+            if (line.find(what) != std::string::npos)
+                return line.substr(line.find('['), line.find(']') - line.find('['));
+        return std::string("(no \"") + what + "\")";
+    };
+    EXPECT_LE(when(b, "Started backend"), when(a, "Job completed"));
+    EXPECT_LE(when(a, "Started backend"), when(b, "Job completed"));
+}
+
+}  // namespace
+}  // namespace rvt::e2e
