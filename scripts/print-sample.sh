@@ -1,60 +1,171 @@
 #!/usr/bin/env bash
-# The main job: prints the sample document through the CUPS filter onto the
-# printer simulator and leaves the pages the printer decoded, as PNG files,
-# with the transcript of the job in out/sample/.
+# The main job: prints the sample document the way a user prints. A private
+# CUPS scheduler (scripts/cupsd-private.sh) is started, a queue is added on
+# the simulated printer (the rvtsim backend) with the driver's PPD, the
+# document goes through the standard conversion filters and the driver's
+# filter, and the pages the printer decoded are left as PNG files, with the
+# transcript of the print stream, in out/sample/. The scheduler is stopped
+# again on every path.
 #
-# Usage: scripts/print-sample.sh [DOCUMENT.ps|DOCUMENT.pdf]
+# Usage: scripts/print-sample.sh [--queue NAME | --direct] [DOCUMENT.pdf|DOCUMENT.ps]
+#   (no option)   private scheduler and simulated printer, as above
+#   --queue NAME  print on the queue NAME of the system's own scheduler (a real
+#                 printer set up with this driver) with lp -d NAME instead;
+#                 RVT_QUEUE=NAME does the same
+#   --direct      no scheduler: render the document with Ghostscript and run
+#                 the filter under the simulator (rvt4410lw-sim)
+# Environment:
 #   BUILD_DIR  the build directory (default: build)
-#   OPTIONS    the job options (default: one-sided, plain paper, darkness 2)
 #   OUT_DIR    where the pages go (default: out/sample)
+#   OPTIONS    the job options (default: A4, plain paper, auto tray, one-sided,
+#              darkness 2), as NAME=VALUE words
+#   COPIES     number of copies (default 1)
+#
+# Not root: the private scheduler is started and stopped with sudo (cupsd
+# insists on root-owned filters and backends); everything else runs as you.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 BUILD_DIR=${BUILD_DIR:-build}
 OUT_DIR=${OUT_DIR:-out/sample}
 OPTIONS=${OPTIONS:-"PageSize=A4 MediaType=PLAIN InputSlot=AUTO Duplex=None GammaDarkness=darkness2"}
-DOC=${1:-samples/sample.ps}
-SIM=$BUILD_DIR/bin/rvt4410lw-sim
-FILTER=$BUILD_DIR/bin/printfilter-rvt4410lw
+COPIES=${COPIES:-1}
 PPD=ppd/rvt4410lw.ppd
+QUEUE=${RVT_QUEUE:-}
+MODE=private
+DOC=""
 
-for f in "$SIM" "$FILTER"; do
-    if [ ! -x "$f" ]; then
-        echo "print-sample: $f not found; build first: cmake -S . -B $BUILD_DIR -G Ninja && cmake --build $BUILD_DIR" >&2
+while [ $# -gt 0 ]; do
+    case $1 in
+        --queue) [ $# -ge 2 ] || { echo "print-sample: --queue needs a name" >&2; exit 2; }
+                 QUEUE=$2; shift 2 ;;
+        --direct) MODE=direct; shift ;;
+        -h|--help) sed -n '2,/^set -e/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
+        -*) echo "print-sample: unknown option $1 (see --help)" >&2; exit 2 ;;
+        *) DOC=$1; shift ;;
+    esac
+done
+[ -n "$QUEUE" ] && [ "$MODE" = private ] && MODE=queue
+DOC=${DOC:-samples/sample.pdf}
+[ -r "$DOC" ] || { echo "print-sample: cannot read $DOC" >&2; exit 1; }
+
+lp_options=()
+for o in $OPTIONS; do
+    lp_options+=(-o "$o")
+done
+
+# ---------------------------------------------------------------- real printer
+if [ "$MODE" = queue ]; then
+    if ! lpstat -p "$QUEUE" >/dev/null 2>&1; then
+        echo "print-sample: the system's scheduler has no queue '$QUEUE' (lpstat -p lists them)" >&2
         exit 1
     fi
+    echo "print-sample: printing $DOC on the queue '$QUEUE' of the system's scheduler (a real printer)"
+    lp -d "$QUEUE" -n "$COPIES" -t "$(basename "$DOC")" "${lp_options[@]}" "$DOC"
+    echo "print-sample: follow it with: lpstat -o $QUEUE"
+    exit 0
+fi
+
+# ------------------------------------------------------------- without cupsd
+if [ "$MODE" = direct ]; then
+    SIM=$BUILD_DIR/bin/rvt4410lw-sim
+    FILTER=$BUILD_DIR/bin/printfilter-rvt4410lw
+    for f in "$SIM" "$FILTER"; do
+        [ -x "$f" ] || { echo "print-sample: $f not found; build first: cmake -S . -B $BUILD_DIR -G Ninja && cmake --build $BUILD_DIR" >&2; exit 1; }
+    done
+    command -v gs >/dev/null || { echo "print-sample: Ghostscript (gs) is missing; run scripts/install-deps.sh" >&2; exit 1; }
+    RASTER=$(mktemp "${TMPDIR:-/tmp}/print-sample-XXXXXX.ras")
+    trap 'rm -f "$RASTER"' EXIT
+    # A4 at 600 dpi, one byte of gray (sGray) per pixel: 4960 x 7016 pixels.
+    gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=cups -r600 \
+       -dcupsColorSpace=18 -dcupsBitsPerColor=8 \
+       -dDEVICEWIDTHPOINTS=595.2 -dDEVICEHEIGHTPOINTS=841.92 -dFIXEDMEDIA \
+       -sOutputFile="$RASTER" "$DOC" 2>&1 | grep -v '^INFO:' >&2 || true
+    [ -s "$RASTER" ] || { echo "print-sample: Ghostscript made no raster from $DOC" >&2; exit 1; }
+    mkdir -p "$OUT_DIR"
+    status=0
+    "$SIM" --filter "$FILTER" --ppd "$PPD" --raster "$RASTER" --out "$OUT_DIR" \
+           --queue rvt4410lw --job 1 --user "${USER:-user}" --title "$(basename "$DOC")" \
+           --copies "$COPIES" --options "$OPTIONS" || status=$?
+    OUT_ABS=$(cd "$OUT_DIR" && pwd)
+    echo "print-sample: pages and transcript in $OUT_ABS"
+    ls "$OUT_ABS"/page-*.png 2>/dev/null | grep -v preview | sed 's/^/  /' || true
+    exit $status
+fi
+
+# ---------------------------------------------------- private scheduler (main)
+for f in printfilter-rvt4410lw rvtsim; do
+    [ -x "$BUILD_DIR/bin/$f" ] || { echo "print-sample: $BUILD_DIR/bin/$f not found; build first: cmake -S . -B $BUILD_DIR -G Ninja && cmake --build $BUILD_DIR" >&2; exit 1; }
 done
-command -v gs >/dev/null || { echo "print-sample: Ghostscript (gs) is missing; run scripts/install-deps.sh" >&2; exit 1; }
+for c in cupsd lp lpadmin lpstat; do
+    command -v "$c" >/dev/null || { echo "print-sample: $c is missing; run scripts/install-deps.sh" >&2; exit 1; }
+done
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
 
-RASTER=$(mktemp "${TMPDIR:-/tmp}/print-sample-XXXXXX.ras")
-trap 'rm -f "$RASTER"' EXIT
+ROOT=""
+stop_scheduler() {
+    if [ -n "$ROOT" ]; then
+        $SUDO scripts/cupsd-private.sh stop "$ROOT" || true
+        ROOT=""
+    fi
+}
+trap stop_scheduler EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
-# A4 at 600 dpi, one byte of gray (sGray) per pixel: 4960 x 7016 pixels a
-# page. 595.2 x 841.92 points are exactly those pixels; the usual
-# 595.2756 points would round up to 4961.
-gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=cups -r600 \
-   -dcupsColorSpace=18 -dcupsBitsPerColor=8 \
-   -dDEVICEWIDTHPOINTS=595.2 -dDEVICEHEIGHTPOINTS=841.92 -dFIXEDMEDIA \
-   -sOutputFile="$RASTER" "$DOC" 2>&1 | grep -v '^INFO:' >&2 || true
-if [ ! -s "$RASTER" ]; then
-    echo "print-sample: Ghostscript made no raster from $DOC" >&2
+ROOT=$($SUDO scripts/cupsd-private.sh start --bin "$BUILD_DIR/bin" --watch $$)
+export CUPS_SERVER=$ROOT/cupsd.sock
+echo "print-sample: private CUPS scheduler running in $ROOT"
+
+# The simulated printer writes each job into $PRINTER_DIR/job-<id>/.
+PRINTER_DIR=$ROOT/printer
+$SUDO mkdir -m 0755 "$PRINTER_DIR"
+lpadmin -p rvt4410lw -E -v "rvtsim:$PRINTER_DIR" -P "$PPD" 2>&1 |
+    grep -v 'Printer drivers are deprecated' >&2 || true
+lpstat -p rvt4410lw >/dev/null 2>&1 || { echo "print-sample: the queue could not be added" >&2; exit 1; }
+
+reply=$(lp -d rvt4410lw -n "$COPIES" -t "$(basename "$DOC")" "${lp_options[@]}" "$DOC")
+JOB=$(sed -n 's/^request id is rvt4410lw-\([0-9]*\) .*/\1/p' <<<"$reply")
+[ -n "$JOB" ] || { echo "print-sample: lp did not take the job: $reply" >&2; exit 1; }
+echo "print-sample: job $JOB: $DOC ($OPTIONS, $COPIES cop$([ "$COPIES" = 1 ] && echo y || echo ies))"
+
+job_log() { grep -a "\[Job $JOB\] " "$ROOT/log/error_log" 2>/dev/null || true; }
+fail() {
+    echo "print-sample: $*" >&2
+    echo "print-sample: last lines of the job in the scheduler's log:" >&2
+    job_log | tail -n 25 | sed 's/^/  /' >&2
     exit 1
-fi
+}
 
-# cupsWidth and cupsHeight of the first page header (after the 4-byte sync word).
-read -r width height < <(od -A n -t u4 -j 376 -N 8 "$RASTER")
-if [ "$width" != 4960 ] || [ "$height" != 7016 ]; then
-    echo "print-sample: warning: the raster pages are $width x $height pixels, not 4960 x 7016 (A4 at 600 dpi)" >&2
-fi
+# Wait for the end: the job leaves the list of unfinished jobs. A filter or
+# backend that fails stops the queue, and the job would wait forever.
+deadline=$((SECONDS + ${TIMEOUT:-180}))
+while lpstat -o rvt4410lw 2>/dev/null | grep -q "^rvt4410lw-$JOB "; do
+    if lpstat -p rvt4410lw 2>/dev/null | grep -q disabled; then
+        fail "the queue stopped: $(lpstat -p rvt4410lw 2>/dev/null | tail -n +2 | tr -s ' \t' ' ')"
+    fi
+    [ $SECONDS -lt $deadline ] || fail "the job did not end in ${TIMEOUT:-180} s"
+    sleep 0.5
+done
+# The job is over when the backend, the last of its programs, has exited.
+for _ in $(seq 1 50); do
+    job_log | grep -q 'backend/rvtsim) \(exited\|stopped\|terminated\|crashed\)' && break
+    sleep 0.2
+done
+job_log | grep -q 'Job completed\.' || fail "the job did not complete"
 
+JOB_DIR=$PRINTER_DIR/job-$JOB
+[ -f "$JOB_DIR/transcript.json" ] || fail "the printer left no transcript in $JOB_DIR"
 mkdir -p "$OUT_DIR"
-status=0
-"$SIM" --filter "$FILTER" --ppd "$PPD" --raster "$RASTER" --out "$OUT_DIR" \
-       --queue rvt4410lw --job 1 --user "${USER:-user}" --title "$(basename "$DOC")" \
-       --copies 1 --options "$OPTIONS" || status=$?
+rm -f "$OUT_DIR"/page-*.png "$OUT_DIR"/page-*.pbm "$OUT_DIR"/transcript.json "$OUT_DIR"/cupsd-job.log
+cp "$JOB_DIR"/* "$OUT_DIR"/
+job_log >"$OUT_DIR/cupsd-job.log"
+stop_scheduler
 
 OUT_ABS=$(cd "$OUT_DIR" && pwd)
-echo "print-sample: pages and transcript in $OUT_ABS"
+pages=$(ls "$OUT_ABS"/page-*.png 2>/dev/null | grep -vc preview || true)
+echo "print-sample: the printer received $pages page(s); pages and transcript in $OUT_ABS"
 ls "$OUT_ABS"/page-*.png 2>/dev/null | grep -v preview | sed 's/^/  /' || true
 echo "  $OUT_ABS/transcript.json"
-exit $status
+echo "  $OUT_ABS/cupsd-job.log (the job's lines of the scheduler's log)"
