@@ -170,6 +170,8 @@ INSTANTIATE_TEST_SUITE_P(
                   {kHead + "cancel"}, 6000},
         FaultCase{"SigtermMidChunks", 2, "1", {"--sigterm", "chunk:1:2"}, nullptr,
                   {kHead + "page_header data+ cancel"}, 6000},
+        FaultCase{"SigtermMidChunksCancelUnanswered", 2, "1", {"--sigterm", "chunk:1:2"},
+                  R"({"replies": {"cancel": null}})", {kHead + "page_header data+ cancel"}, 8000},
         FaultCase{"SigtermEndOfPageWait", 2, "1", {"--eop-reply", "1=-", "--sigterm", "end_of_page:1"},
                   nullptr, {kHead + pagesOf(1) + "cancel"}, 8000},
         FaultCase{"SigtermDuringCopies", 2, "2", {"--sigterm", "chunk:3:1"}, nullptr,
