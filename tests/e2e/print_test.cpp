@@ -103,7 +103,14 @@ protected:
         fs::path out = fs::path(work_) / ("out-" + name);
         fs::create_directories(out);
         std::string uri = "rvtsim:" + out.string() + (script.empty() ? "" : "?" + script);
-        return scheduler_.addQueue(name, uri, RVT_PPD);
+        return scheduler_.addQueue(name, uri, ppd());
+    }
+
+    // The driver's PPD; RVT_E2E_PPD names another one to try.
+    static std::string ppd()
+    {
+        const char* other = std::getenv("RVT_E2E_PPD");
+        return other && *other ? other : RVT_PPD;
     }
 
     // A test document (".ps" or ".pdf") whose pages carry these numbers; made once.

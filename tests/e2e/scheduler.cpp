@@ -56,8 +56,15 @@ CommandResult runCommand(const std::vector<std::string>& argv)
 std::string Scheduler::start(const std::string& script, const std::string& binDir)
 {
     script_ = script;
-    CommandResult r = runCommand({script, "start", "--bin", binDir, "--watch",
-                                  std::to_string(getpid())});
+    std::vector<std::string> argv = {script, "start", "--bin", binDir, "--watch",
+                                     std::to_string(getpid())};
+    // A sanitizer build's filter and backend run under the scheduler with
+    // the same sanitizer options as the tests (cupsd passes its programs
+    // only the variables it is told to).
+    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
+        if (const char* value = std::getenv(name); value && *value)
+            argv.insert(argv.end(), {"--setenv", std::string(name) + "=" + value});
+    CommandResult r = runCommand(argv);
     // The directory is the last line of standard output.
     std::string out = r.output;
     while (!out.empty() && out.back() == '\n')
