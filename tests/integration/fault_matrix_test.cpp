@@ -146,11 +146,15 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"ConnectionIoError", 1, "1", {"--connected", "2"}, nullptr, {"cancel"}, 6000},
         FaultCase{"ConnectionTimeoutsThenOk", 1, "1", {"--connected", "3,3,1"}, nullptr,
                   {kHead + pagesOf(1) + kEnd}, 8000},
-        // Drain: every request timed out, or answered too late for the first two.
+        // Drain: every request timed out, answered too late for the first two, or
+        // never answered (each request waits out its second).
         FaultCase{"DrainTimeouts", 2, "1", {}, R"({"drain_status": [3]})",
                   {kHead + pagesOf(2) + kEnd}, 8000},
         FaultCase{"DrainAnsweredLate", 1, "1", {}, R"({"drain_delay_ms": [1500, 1500, 0]})",
                   {kHead + pagesOf(1) + kEnd}, 12000},
+        FaultCase{"DrainNeverAnsweredThenSigterm", 1, "1", {},
+                  R"({"drain_delay_ms": [100000], "sigterm": {"page": 1, "chunk": 2}})",
+                  {kHead + "page_header data+ cancel"}, 12000},
         // The backend goes away (the filter's writes fail with EPIPE).
         FaultCase{"BackendGoneAfterFirstChunk", 2, "1", {"--close-stream", "chunk:1:1"}, nullptr,
                   {kHead + "page_header data+"}, 6000},
