@@ -3,6 +3,7 @@
 #include "scheduler.h"
 
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 
 namespace rvt::e2e {
@@ -15,17 +16,20 @@ constexpr double kMarkMm = 15.0;   // the large square
 
 }  // namespace
 
-std::string testDocumentPs(const std::vector<int>& pageIds, const std::string& title)
+std::string testDocumentPs(const std::vector<int>& pageIds, const std::string& title,
+                           double widthPt, double heightPt)
 {
+    char size[64];
+    std::snprintf(size, sizeof size, "%.2f %.2f", widthPt, heightPt);
     std::string ps =
         "%!PS-Adobe-3.0\n"
         "%%Title: " + title + "\n"
         "%%Pages: " + std::to_string(pageIds.size()) + "\n"
-        "%%DocumentMedia: A4 595.28 841.89 0 () ()\n"
+        "%%DocumentMedia: Sheet " + std::string(size) + " 0 () ()\n"
         "%%EndComments\n"
         "%%BeginProlog\n"
         "/mm { 72 mul 25.4 div } bind def\n"
-        "/W 595.28 def /H 841.89 def\n"
+        "/H " + std::to_string(heightPt) + " def /W " + std::to_string(widthPt) + " def\n"
         "/S " + std::to_string(kCornerMm) + " mm def\n"
         "/M " + std::to_string(kMarkMm) + " mm def\n"
         "% id testpage\n"
@@ -40,7 +44,7 @@ std::string testDocumentPs(const std::vector<int>& pageIds, const std::string& t
         "  showpage } bind def\n"
         "%%EndProlog\n"
         "%%BeginSetup\n"
-        "<< /PageSize [595.28 841.89] >> setpagedevice\n"
+        "<< /PageSize [" + std::string(size) + "] >> setpagedevice\n"
         "%%EndSetup\n";
     for (size_t i = 0; i < pageIds.size(); ++i) {
         std::string n = std::to_string(i + 1);
@@ -50,20 +54,21 @@ std::string testDocumentPs(const std::vector<int>& pageIds, const std::string& t
     return ps;
 }
 
-std::string writeTestDocument(const std::string& path, const std::vector<int>& pageIds)
+std::string writeTestDocument(const std::string& path, const std::vector<int>& pageIds,
+                              double widthPt, double heightPt)
 {
     const bool pdf = path.size() > 4 && path.compare(path.size() - 4, 4, ".pdf") == 0;
     std::string psPath = pdf ? path.substr(0, path.size() - 4) + "-source.ps" : path;
     std::string title = path.substr(path.rfind('/') + 1);
     {
         std::ofstream out(psPath);
-        out << testDocumentPs(pageIds, title);
+        out << testDocumentPs(pageIds, title, widthPt, heightPt);
         if (!out)
             return "cannot write " + psPath;
     }
     if (!pdf)
         return "";
-    CommandResult r = runCommand({"ps2pdf", "-sPAPERSIZE=a4", psPath, path});
+    CommandResult r = runCommand({"ps2pdf", psPath, path});
     if (r.status != 0)
         return "ps2pdf failed: " + r.output;
     return "";
@@ -82,6 +87,13 @@ const char* cornerName(Corner c)
     return "?";
 }
 
+std::string PageLook::gaps() const
+{
+    return "white lines at the edges: top " + std::to_string(top) + ", bottom " +
+           std::to_string(bottom) + ", left " + std::to_string(left) + ", right " +
+           std::to_string(right);
+}
+
 PageLook lookAt(const rvtsim::Bitmap& page)
 {
     PageLook look;
@@ -98,6 +110,21 @@ PageLook lookAt(const rvtsim::Bitmap& page)
 
     look.cornersBlack = page.pixel(0, 0) && page.pixel(w - 1, 0) && page.pixel(0, h - 1) &&
                         page.pixel(w - 1, h - 1);
+
+    // Along a line through the small squares, 20 pixels in from the edge.
+    auto firstBlack = [&](uint32_t x, uint32_t y, int dx, int dy) {
+        int n = 0;
+        while (n < 50 && !page.pixel(x, y)) {
+            ++n;
+            x += dx;
+            y += dy;
+        }
+        return n;
+    };
+    look.top = firstBlack(20, 0, 0, 1);
+    look.bottom = firstBlack(20, h - 1, 0, -1);
+    look.left = firstBlack(0, 20, 1, 0);
+    look.right = firstBlack(w - 1, 20, -1, 0);
 
     // Halfway between the small squares' edge and the large square's edge.
     const uint32_t in = static_cast<uint32_t>(pixelsOfMm((kCornerMm + kMarkMm) / 2));
