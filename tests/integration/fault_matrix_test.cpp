@@ -93,6 +93,18 @@ TEST_P(FaultMatrix, EveryJobEndsSoundly)
     EXPECT_EQ(t["tmpdir_leftovers"], json::array());
     EXPECT_EQ(t["filter"]["processes_left"], false);
     // The run as a whole, and the time a stopped job takes to end.
+    // The scripted fault did happen, while the filter was running.
+    auto hasArg = [&c](const char* arg) {
+        return std::find(c.simArgs.begin(), c.simArgs.end(), arg) != c.simArgs.end();
+    };
+    const bool wantsSigterm =
+        hasArg("--sigterm") || (c.script && std::string(c.script).find("\"sigterm\"") != std::string::npos);
+    if (wantsSigterm) {
+        EXPECT_TRUE(!t["sigterm"].is_null() && t["sigterm"]["filter_running"] == true) << got;
+    }
+    if (hasArg("--close-stream")) {
+        EXPECT_EQ(t["stream_closed"], true) << got;
+    }
     const long wall = t["wall_time_ms"].get<long>();
     EXPECT_LT(wall, c.maxWallMs) << got;
     if (!t["sigterm"].is_null() && t["sigterm"]["filter_running"] == true) {
