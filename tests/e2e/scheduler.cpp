@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
-#include <regex>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -51,6 +50,25 @@ CommandResult runCommand(const std::vector<std::string>& argv)
     }
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
+}
+
+bool startedProgram(const std::string& line, std::string& path, std::string& pid)
+{
+    size_t at = line.find("] Started filter ");
+    size_t skip = sizeof "] Started filter " - 1;
+    if (at == std::string::npos) {
+        at = line.find("] Started backend ");
+        skip = sizeof "] Started backend " - 1;
+    }
+    if (at == std::string::npos)
+        return false;
+    const size_t open = line.find(" (PID ", at + skip);
+    const size_t close = line.find(')', open == std::string::npos ? line.size() : open);
+    if (open == std::string::npos || close == std::string::npos)
+        return false;
+    path = line.substr(at + skip, open - (at + skip));
+    pid = line.substr(open + 6, close - (open + 6));
+    return !pid.empty() && pid.find_first_not_of("0123456789") == std::string::npos;
 }
 
 std::string Scheduler::start(const std::string& script, const std::string& binDir)
@@ -114,13 +132,15 @@ int Scheduler::submit(const std::string& queue, const std::string& document,
     }
     argv.push_back(document);
     CommandResult r = runCommand(argv);
-    std::smatch m;
-    static const std::regex id("request id is .*-([0-9]+) \\(");
-    if (r.status != 0 || !std::regex_search(r.output, m, id)) {
+    // "request id is QUEUE-12 (1 file(s))"
+    const std::string lead = "request id is " + queue + "-";
+    const size_t at = r.output.find(lead);
+    const int id = at == std::string::npos ? 0 : std::atoi(r.output.c_str() + at + lead.size());
+    if (r.status != 0 || id <= 0) {
         error = "lp failed (" + std::to_string(r.status) + "): " + r.output;
         return -1;
     }
-    return std::stoi(m[1].str());
+    return id;
 }
 
 namespace {
@@ -209,13 +229,12 @@ bool Scheduler::programsEnded(int jobId) const
     // "Started filter /.../gstoraster (PID 123)" when it starts,
     // "PID 123 (/.../gstoraster) exited with no errors." (or "stopped with
     // status", "terminated normally with signal", "crashed") when it ends.
-    static const std::regex started("Started (filter|backend) \\S+ \\(PID ([0-9]+)\\)");
     std::vector<std::string> lines = jobLog(jobId);
     for (const auto& line : lines) {
-        std::smatch m;
-        if (!std::regex_search(line, m, started))
+        std::string path, pid;
+        if (!startedProgram(line, path, pid))
             continue;
-        const std::string end = "] PID " + m[2].str() + " (";
+        const std::string end = "] PID " + pid + " (";
         bool ended = false;
         for (const auto& other : lines)
             ended = ended || other.find(end) != std::string::npos;

@@ -19,6 +19,10 @@ struct CommandResult {
 // (when one is running) and returns what it printed.
 CommandResult runCommand(const std::vector<std::string>& argv);
 
+// A scheduler log line "... Started filter /path/prog (PID 123)" (or backend):
+// the program's path and its process id.
+bool startedProgram(const std::string& line, std::string& path, std::string& pid);
+
 struct JobState {
     int state = 0;  // IPP job-state: 3 pending ... 5 processing, 6 stopped, 7 canceled, 8 aborted, 9 completed
     std::string reasons;
