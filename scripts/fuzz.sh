@@ -23,6 +23,7 @@ cmake --build "$build" -j"$jobs" --target raster_fuzz rvt4410lw-make-raster
 work=$build/fuzz
 seeds=$work/seeds
 corpus=$work/corpus
+rm -rf "$seeds"
 mkdir -p "$seeds" "$corpus" "$work/artifacts"
 
 # A seed is two option bytes (see tests/fuzz/raster_fuzz.cpp) and a raster.
@@ -47,18 +48,29 @@ seed w-notumble 0x90 5 "$tmp/w.ras"         # 25%, DuplexNoTumble, 3 copies
 seed three-uncollated 0x63 3 "$tmp/three.ras"  # 90%, Collate=False, 2 copies
 seed tiny 0x07 1 "$tmp/tiny.ras"            # 150%
 # Pages rendered by Ghostscript at a low resolution, in the formats a
-# scheduler may send: 8-bit gray (sGray, W), 8-bit K, 1-bit W, RGB.
+# scheduler may send: gray and black of 1 to 16 bits, RGB and its kin, CMY(K)
+# and its orders, chunked and banded. "SPACE BITS ORDER" (cupsColorSpace,
+# cupsBitsPerColor, cupsColorOrder).
 if command -v gs >/dev/null; then
+    render() {  # OUT RESOLUTION PAGES SPACE BITS ORDER
+        gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=cups -r"$2" -dcupsColorSpace="$4" \
+           -dcupsBitsPerColor="$5" -dcupsColorOrder="$6" -dDEVICEWIDTHPOINTS=595 \
+           -dDEVICEHEIGHTPOINTS=842 -dFIXEDMEDIA -dFirstPage=1 -dLastPage="$3" \
+           -sOutputFile="$1" samples/sample.ps >/dev/null 2>&1 || true
+    }
+    render "$tmp/gs-gray-2pages.ras" 24 2 18 8 0
+    if [ -s "$tmp/gs-gray-2pages.ras" ]; then
+        seed gs-gray-2pages 0x0c 2 "$tmp/gs-gray-2pages.ras"
+    fi
     n=0
-    for fmt in "18 8" "0 8" "3 8" "0 1" "3 1" "1 8" "19 8"; do
+    for fmt in "18 8 0" "0 8 0" "3 8 0" "0 1 0" "3 1 0" "18 2 0" "18 4 0" "18 16 0" \
+               "1 8 0" "19 8 0" "20 8 0" "2 8 0" "17 8 0" "1 16 0" "4 8 0" "5 8 0" \
+               "6 8 0" "6 8 1" "7 8 1" "8 8 0" "6 16 1"; do
         set -- $fmt
-        out=$tmp/gs-$1-$2.ras
-        gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=cups -r24 -dcupsColorSpace="$1" \
-           -dcupsBitsPerColor="$2" -dDEVICEWIDTHPOINTS=595 -dDEVICEHEIGHTPOINTS=842 \
-           -dFIXEDMEDIA -dFirstPage=1 -dLastPage=2 -sOutputFile="$out" samples/sample.ps \
-           >/dev/null 2>&1 || true
+        out=$tmp/gs-$1-$2-$3.ras
+        render "$out" 12 1 "$1" "$2" "$3"
         if [ -s "$out" ]; then
-            seed "gs-cspace$1-bits$2" $(((n * 37) & 0xff)) $n "$out"
+            seed "gs-cspace$1-bits$2-order$3" $(((n * 37) & 0xff)) $((n % 6)) "$out"
             n=$((n + 1))
         fi
     done
