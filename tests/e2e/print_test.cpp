@@ -486,5 +486,30 @@ TEST_F(PrintThroughCups, TwoQueuesPrintingAtOnceNeverMixPages)
     EXPECT_LE(when(a, "Started backend"), when(b, "Job completed"));
 }
 
+TEST_F(PrintThroughCups, ABackendThatFailsAtStartStopsTheQueueAndKeepsTheJob)
+{
+    // A device URI the backend refuses: it ends at once and asks the
+    // scheduler to stop the queue, which the scheduler does once the job's
+    // filters have ended too. The job is kept for when the queue is fixed.
+    // The filter must not wait for the gone printer forever.
+    ASSERT_EQ(addQueue("broken", "no-such-setting=1"), "");
+    int job = submit("broken", document({1}, ".pdf"), {});
+    JobState s = scheduler_.waitForEnd(job, "broken", 30s);
+    std::string backendEnd = "(no line on the backend's end)";
+    for (const auto& line : scheduler_.jobLog(job))
+        if (line.find("/backend/rvtsim) ") != std::string::npos)
+            backendEnd = line;
+    EXPECT_EQ(s.printerState.rfind("stopped", 0), 0u)
+        << "printer " << s.printerState << ", job state " << s.state << " [" << s.reasons
+        << "]\n  " << backendEnd << "\n" << scheduler_.logTail(job, 6);
+    EXPECT_LE(s.state, IPP_JSTATE_STOPPED) << s.reasons;
+
+    CommandResult r = runCommand({"cancel", std::to_string(job)});
+    EXPECT_EQ(r.status, 0) << r.output;
+    s = scheduler_.waitForEnd(job, "broken", 20s);
+    EXPECT_EQ(s.state, IPP_JSTATE_CANCELED) << s.reasons;
+    EXPECT_TRUE(scheduler_.programsEnded(job)) << scheduler_.logTail(job, 6);
+}
+
 }  // namespace
 }  // namespace rvt::e2e
