@@ -167,13 +167,12 @@ void PrintJob::run(char* argv[], const char* rasterFile)
 
 void PrintJob::pageLoop(cups_raster_t* ras)
 {
-    // Each page is read, converted and encoded by the worker while the page
-    // before it is sent; its log lines are written here, where the page is
-    // taken on, and every exchange stays on this thread.
-    PageWorker worker(ras, job_, *files_, connection_);
-    worker.start(pageCounter_);
+    // The pages are read, converted and encoded by the workers while the pages
+    // before them are sent; a page's log lines are written here, where the
+    // page is taken on, and every exchange stays on this thread.
+    PageWorker worker(ras, job_, *files_, connection_, pageCounter_);
     for (;;) {
-        ConvertedPage page = worker.take();
+        ConvertedPage page = worker.next();
         if (page.outcome == ConvertedPage::Outcome::NoPage || job_.isCanceled)
             break;
         if (back_.checkpoint() == Flow::Stop)
@@ -198,7 +197,6 @@ void PrintJob::pageLoop(cups_raster_t* ras)
             job_.isCanceled = 1;
         if (job_.isCanceled)
             break;
-        worker.start(pageCounter_ + 1);
         log_.printf("完成第%d页的数据转换\n", pageCounter_);
 
         if (job_.isDuplex == 0) {

@@ -45,8 +45,10 @@ private:
     FILE* file_;
 };
 
+// Reads and converts the page; leaves its 1-bit page in `bits` when the page
+// file is to be written.
 void convertInto(ConvertedPage& page, cups_raster_t* ras, const PageSteps& steps,
-                 const PageFiles& files, const KeepGoing& keepGoing, Log& log)
+                 const KeepGoing& keepGoing, Log& log, PageBuffer& bits)
 {
     using Outcome = ConvertedPage::Outcome;
     cups_page_header2_t header;
@@ -75,7 +77,6 @@ void convertInto(ConvertedPage& page, cups_raster_t* ras, const PageSteps& steps
     page.height = h;
 
     JobSettings job;  // the image steps' cancel flag for this page
-    PageBuffer bits;
     const GrayRowSource readRow = [&rows](uint8_t* gray) { return rows.readRow(gray); };
     switch (streamPage(w, h, steps, readRow, keepGoing, job, log, bits)) {
     case PageOutcome::OutOfMemory:
@@ -88,17 +89,17 @@ void convertInto(ConvertedPage& page, cups_raster_t* ras, const PageSteps& steps
         break;
     }
     page.outcome = Outcome::Converted;
-    if (!bits) {
-        page.canceled = true;
-        return;
-    }
-    page.canceled = job.isCanceled != 0;
+    page.canceled = !bits || job.isCanceled != 0;
+}
 
+void encodeInto(const ConvertedPage& page, const PageFiles& files, PageBuffer& bits)
+{
     BmpFileHeader fileHeader;
     BmpInfoHeader infoHeader;
     BmpPalette palette;
     // The gray page has one byte per pixel, whatever the raster line held.
-    fillBmpHeaders(w, h, static_cast<uint64_t>(w), fileHeader, infoHeader, palette);
+    fillBmpHeaders(page.width, page.height, static_cast<uint64_t>(page.width), fileHeader,
+                   infoHeader, palette);
     const std::string path = files.pathFor(page.pageNumber);
     bmp_to_jbg(path.c_str(), bits.get(), fileHeader, infoHeader, palette);
 }
@@ -106,77 +107,116 @@ void convertInto(ConvertedPage& page, cups_raster_t* ras, const PageSteps& steps
 }  // namespace
 
 ConvertedPage convertNextPage(cups_raster_t* ras, int pageNumber, const PageSteps& steps,
-                              const PageFiles& files, const KeepGoing& keepGoing)
+                              const PageFiles& files, const KeepGoing& keepGoing,
+                              const std::function<void(bool lastRead)>& rasterDone)
 {
     ConvertedPage page;
     page.pageNumber = pageNumber;
     PageLog pageLog;
     if (!pageLog.ready()) {
         // Not even the page's log fits in memory: the page cannot be read.
+        rasterDone(true);
         page.outcome = ConvertedPage::Outcome::OutOfMemory;
         page.log = "DEBUG:[RVT4410LW] failed to locate temp image memory size=0\n";
         return page;
     }
     Log log(pageLog.file());
-    convertInto(page, ras, steps, files, keepGoing, log);
+    PageBuffer bits;
+    convertInto(page, ras, steps, keepGoing, log, bits);
+    const bool encode = page.outcome == ConvertedPage::Outcome::Converted && !page.canceled;
+    rasterDone(!encode);
+    if (encode)
+        encodeInto(page, files, bits);
     page.log = pageLog.text();
     return page;
 }
 
 PageWorker::PageWorker(cups_raster_t* ras, const JobSettings& job, const PageFiles& files,
-                       PrinterConnection& connection)
-    : ras_(ras), job_(job), files_(files), connection_(connection)
+                       PrinterConnection& connection, int firstPage)
+    : ras_(ras), job_(job), files_(files), connection_(connection), nextToTake_(firstPage),
+      nextToStart_(firstPage), reader_(firstPage)
 {
+    start(nextToStart_++);
+    start(nextToStart_++);
 }
 
 PageWorker::~PageWorker()
 {
-    abandoned_ = true;
-    if (thread_.joinable())
-        thread_.join();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        abandoned_ = true;
+    }
+    turnChanged_.notify_all();
+    for (Slot& slot : slots_)
+        if (slot.thread.joinable())
+            slot.thread.join();
 }
 
-void PageWorker::run()
+void PageWorker::run(Slot& slot)
 {
+    const int pageNumber = slot.pageNumber;
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        turnChanged_.wait(lock, [&] { return reader_ == pageNumber || abandoned_; });
+        if (abandoned_ || rasterDone_) {
+            slot.result = ConvertedPage{};
+            slot.result.pageNumber = pageNumber;
+            slot.result.outcome = abandoned_ ? ConvertedPage::Outcome::Stopped
+                                             : ConvertedPage::Outcome::NoPage;
+            ++reader_;
+            lock.unlock();
+            turnChanged_.notify_all();
+            return;
+        }
+    }
     const KeepGoing keepGoing = [this] {
         return !abandoned_.load() && !connection_.terminationRequested();
     };
-    result_ = convertNextPage(ras_, pageNumber_, steps_, files_, keepGoing);
+    const auto rasterDone = [this](bool lastRead) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            rasterDone_ = rasterDone_ || lastRead;
+            ++reader_;
+        }
+        turnChanged_.notify_all();
+    };
+    slot.result = convertNextPage(ras_, pageNumber, slot.steps, files_, keepGoing, rasterDone);
 }
 
 void PageWorker::start(int pageNumber)
 {
-    if (thread_.joinable())
-        thread_.join();
-    pageNumber_ = pageNumber;
-    steps_ = pageStepsFor(job_, pageNumber);
-    started_ = true;
+    Slot& slot = slots_[pageNumber % 2];
+    if (slot.thread.joinable())
+        slot.thread.join();
+    slot.pageNumber = pageNumber;
+    slot.steps = pageStepsFor(job_, pageNumber);
     // The termination signal is for the job's thread, whose waits it cuts
-    // short: the worker starts with it blocked.
+    // short: the workers start with it blocked.
     sigset_t term, previous;
     sigemptyset(&term);
     sigaddset(&term, SIGTERM);
     const bool masked = pthread_sigmask(SIG_BLOCK, &term, &previous) == 0;
     try {
-        thread_ = std::thread([this] { run(); });
-        threaded_ = true;
+        slot.thread = std::thread([this, &slot] { run(slot); });
+        slot.threaded = true;
     } catch (const std::system_error&) {
-        threaded_ = false;  // no thread: take() converts the page itself
+        slot.threaded = false;  // no thread: next() converts the page itself
     }
     if (masked)
         pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
-ConvertedPage PageWorker::take()
+ConvertedPage PageWorker::next()
 {
-    if (!started_)
-        return ConvertedPage{};
-    started_ = false;
-    if (threaded_)
-        thread_.join();
+    Slot& slot = slots_[nextToTake_ % 2];
+    ++nextToTake_;
+    if (slot.threaded)
+        slot.thread.join();
     else
-        run();
-    return std::move(result_);
+        run(slot);
+    ConvertedPage page = std::move(slot.result);
+    start(nextToStart_++);
+    return page;
 }
 
 }  // namespace rvt
