@@ -89,7 +89,7 @@ void BM_ScaleRow(benchmark::State& state)
         rows += n;
     }
     state.SetItemsProcessed(rows);
-    state.counters["ns_per_row"] =
+    state.counters["time_per_row"] =
         benchmark::Counter(static_cast<double>(rows), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_ScaleRow)->Arg(80)->Arg(100)->Arg(150)->Unit(benchmark::kMicrosecond);

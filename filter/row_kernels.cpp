@@ -57,11 +57,42 @@ int truncateToInt(double v)
     return static_cast<int>(v);
 }
 
-void scaleRowColumns(const uint8_t* row, const int32_t* first, const int32_t* second,
-                     const double* w0, const double* w1, int64_t cols, double* out)
+void widenRow(const uint8_t* row, int64_t width, double* out)
 {
-    for (int64_t x = 0; x < cols; ++x)
-        out[x] = static_cast<double>(row[first[x]]) * w0[x] + static_cast<double>(row[second[x]]) * w1[x];
+    int64_t x = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; x + 8 <= width; x += 8) {
+        const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + x));
+        const __m128i words = _mm_unpacklo_epi8(bytes, zero);
+        const __m128i lo = _mm_unpacklo_epi16(words, zero);
+        const __m128i hi = _mm_unpackhi_epi16(words, zero);
+        _mm_storeu_pd(out + x, _mm_cvtepi32_pd(lo));
+        _mm_storeu_pd(out + x + 2, _mm_cvtepi32_pd(_mm_shuffle_epi32(lo, _MM_SHUFFLE(1, 0, 3, 2))));
+        _mm_storeu_pd(out + x + 4, _mm_cvtepi32_pd(hi));
+        _mm_storeu_pd(out + x + 6, _mm_cvtepi32_pd(_mm_shuffle_epi32(hi, _MM_SHUFFLE(1, 0, 3, 2))));
+    }
+#endif
+    for (; x < width; ++x)
+        out[x] = row[x];
+}
+
+void scaleRowColumns(const double* row, const int32_t* first, const double* weights, int64_t cols,
+                     double* out)
+{
+    int64_t x = 0;
+#if defined(__SSE2__)
+    // Two columns at a time: each column's pair of samples is one load, the
+    // products of both columns are then added crosswise.
+    for (; x + 2 <= cols; x += 2) {
+        const __m128d a = _mm_mul_pd(_mm_loadu_pd(row + first[x]), _mm_loadu_pd(weights + 2 * x));
+        const __m128d b =
+            _mm_mul_pd(_mm_loadu_pd(row + first[x + 1]), _mm_loadu_pd(weights + 2 * x + 2));
+        _mm_storeu_pd(out + x, _mm_add_pd(_mm_unpacklo_pd(a, b), _mm_unpackhi_pd(a, b)));
+    }
+#endif
+    for (; x < cols; ++x)
+        out[x] = row[first[x]] * weights[2 * x] + row[first[x] + 1] * weights[2 * x + 1];
 }
 
 void blendScaledRows(const double* top, const double* bottom, const SourceRows& rows,
@@ -124,15 +155,15 @@ RowScaler::RowScaler(int32_t width, int32_t height, double ratio)
     rows_ = std::max<int64_t>(0, std::min<int64_t>(distheight_, height_));
 
     first_ = allocateArray<int32_t>(cols_);
-    second_ = allocateArray<int32_t>(cols_);
-    w0_ = allocateArray<double>(cols_);
-    w1_ = allocateArray<double>(cols_);
+    weights_ = allocateArray<double>(2 * cols_);
     cache_[0] = allocateArray<double>(cols_);
     cache_[1] = allocateArray<double>(cols_);
     zeros_ = allocateArray<double>(cols_);
-    ready_ = first_ && second_ && w0_ && w1_ && cache_[0] && cache_[1] && zeros_;
+    wide_ = allocateArray<double>(width_ + 1);
+    ready_ = first_ && weights_ && cache_[0] && cache_[1] && zeros_ && wide_;
     if (!ready_)
         return;
+    wide_[width_] = 0.0;
 
     // The source columns and weights depend only on the output column.
     for (int64_t x = 0; x < cols_; ++x) {
@@ -141,18 +172,19 @@ RowScaler::RowScaler(int32_t width, int32_t height, double ratio)
         const int64_t x1 = static_cast<int64_t>(std::ceil(sx));
         const double fx0 = sx - x0;
         const double fx1 = x1 - sx;
+        // x1 is x0 or x0 + 1; a column x1 = width reads the 0.0 after the row.
         const bool in0 = x0 >= 0 && x0 < width_;
-        const bool in1 = x1 >= 0 && x1 < width_;
         first_[x] = in0 ? static_cast<int32_t>(x0) : 0;
-        if (x0 == x1) {
+        double* w = weights_.get() + 2 * x;
+        if (!in0) {
+            w[0] = w[1] = 0.0;
+        } else if (x0 == x1) {
             // A whole position takes its one sample as it is.
-            w0_[x] = in0 ? 1.0 : 0.0;
-            second_[x] = first_[x];
-            w1_[x] = 0.0;
+            w[0] = 1.0;
+            w[1] = 0.0;
         } else {
-            w0_[x] = in0 ? fx0 : 0.0;
-            second_[x] = in1 ? static_cast<int32_t>(x1) : 0;
-            w1_[x] = in1 ? fx1 : 0.0;
+            w[0] = fx0;
+            w[1] = x1 < width_ ? fx1 : 0.0;
         }
         zeros_[x] = 0.0;
     }
@@ -184,8 +216,8 @@ const double* RowScaler::weighted(int64_t index, int64_t keep, const SourceRowFe
     const uint8_t* row = fetch(index);
     if (!row)
         return zeros_.get();
-    scaleRowColumns(row, first_.get(), second_.get(), w0_.get(), w1_.get(), cols_,
-                    cache_[slot].get());
+    widenRow(row, width_, wide_.get());
+    scaleRowColumns(wide_.get(), first_.get(), weights_.get(), cols_, cache_[slot].get());
     cached_[slot] = index;
     return cache_[slot].get();
 }

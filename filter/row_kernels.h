@@ -24,10 +24,12 @@ namespace rvt {
 //
 // The horizontal weighting of a source row does not depend on the output row,
 // so it is done once per source row into a row of doubles, and each output row
-// is a vertical blend of two such rows. A whole position (x0 = x1) takes its
-// sample with weight 1 and the other with weight 0, a sample outside the page
-// weight 0: the double results are the same, bit for bit, as weighting the
-// four samples of each pixel case by case.
+// is a vertical blend of two such rows. Every output column weights a pair of
+// neighbouring source columns: a whole position (x0 = x1) takes its sample
+// with weight 1 and its neighbour with weight 0, a sample outside the page
+// gets weight 0. The double results are the same, bit for bit, as weighting
+// the four samples of each pixel case by case (p * 1.0 + q * 0.0 is p, and
+// 0 * w is 0).
 
 // (int)v for the sizes of the scaled picture; a value outside int (or not a
 // number, from a nonsensical ratio) is pinned instead of being undefined.
@@ -41,10 +43,14 @@ struct SourceRows {
     double fy1 = 0.0;  // weight of row y1: y1 - sy
 };
 
-// Horizontal pass: out[x] = row[first[x]] * w0[x] + row[second[x]] * w1[x]
-// for x < cols.
-void scaleRowColumns(const uint8_t* row, const int32_t* first, const int32_t* second,
-                     const double* w0, const double* w1, int64_t cols, double* out);
+// out[x] = row[x] as a double, for x < width.
+void widenRow(const uint8_t* row, int64_t width, double* out);
+
+// Horizontal pass over a widened source row: out[x] = row[first[x]] *
+// weights[2x] + row[first[x] + 1] * weights[2x + 1] for x < cols. `row` holds
+// one element more than the page is wide (0.0), read with weight 0.
+void scaleRowColumns(const double* row, const int32_t* first, const double* weights, int64_t cols,
+                     double* out);
 
 // Vertical pass: out[x] = trunc(fy0 * top[x] + fy1 * bottom[x]) & 0xFF, or
 // trunc(top[x]) & 0xFF when both source rows are the same row.
@@ -91,10 +97,12 @@ private:
     int distheight_ = 0;
     int64_t cols_ = 0;
     int64_t rows_ = 0;
+    // Per output column: the left source column and the weights of it and
+    // of the column after it.
     std::unique_ptr<int32_t[]> first_;
-    std::unique_ptr<int32_t[]> second_;
-    std::unique_ptr<double[]> w0_;
-    std::unique_ptr<double[]> w1_;
+    std::unique_ptr<double[]> weights_;
+    // The source row being weighted, as doubles, and a 0.0 after it.
+    std::unique_ptr<double[]> wide_;
     // Two horizontally weighted source rows and which rows they hold (-1: none).
     std::unique_ptr<double[]> cache_[2];
     int64_t cached_[2] = {-1, -1};
