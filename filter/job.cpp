@@ -187,12 +187,12 @@ void PrintJob::pageLoop(cups_raster_t* ras)
             back_.cancelJob();
             return;
         }
-        if (page.outcome == ConvertedPage::Outcome::Stopped) {
-            back_.checkpoint();
-            return;
-        }
-        if (page.outcome == ConvertedPage::Outcome::OutOfMemory)
-            break;  // the pages sent so far make the job
+        // A page stopped by the termination request never gets here (the
+        // checkpoint above ran the cancel); out of memory, the pages sent so
+        // far make the job.
+        if (page.outcome == ConvertedPage::Outcome::Stopped ||
+            page.outcome == ConvertedPage::Outcome::OutOfMemory)
+            break;
         if (page.canceled)
             job_.isCanceled = 1;
         if (job_.isCanceled)
