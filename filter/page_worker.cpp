@@ -155,24 +155,12 @@ PageWorker::~PageWorker()
 void PageWorker::run(Slot& slot)
 {
     const int pageNumber = slot.pageNumber;
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        turnChanged_.wait(lock, [&] { return reader_ == pageNumber || abandoned_; });
-        if (abandoned_ || rasterDone_) {
-            slot.result = ConvertedPage{};
-            slot.result.pageNumber = pageNumber;
-            slot.result.outcome = abandoned_ ? ConvertedPage::Outcome::Stopped
-                                             : ConvertedPage::Outcome::NoPage;
-            ++reader_;
-            lock.unlock();
-            turnChanged_.notify_all();
+    bool turnPassed = false;
+    // Hands the raster to the next page, once.
+    const auto passTurn = [this, &turnPassed](bool lastRead) {
+        if (turnPassed)
             return;
-        }
-    }
-    const KeepGoing keepGoing = [this] {
-        return !abandoned_.load() && !connection_.terminationRequested();
-    };
-    const auto rasterDone = [this](bool lastRead) {
+        turnPassed = true;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             rasterDone_ = rasterDone_ || lastRead;
@@ -180,7 +168,34 @@ void PageWorker::run(Slot& slot)
         }
         turnChanged_.notify_all();
     };
-    slot.result = convertNextPage(ras_, pageNumber, slot.steps, files_, keepGoing, rasterDone);
+    bool readable = false;
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        turnChanged_.wait(lock, [&] { return reader_ == pageNumber || abandoned_; });
+        readable = !abandoned_ && !rasterDone_;
+        slot.result = ConvertedPage{};
+        slot.result.pageNumber = pageNumber;
+        slot.result.outcome =
+            abandoned_ ? ConvertedPage::Outcome::Stopped : ConvertedPage::Outcome::NoPage;
+    }
+    if (!readable) {
+        passTurn(false);
+        return;
+    }
+    const KeepGoing keepGoing = [this] {
+        return !abandoned_.load() && !connection_.terminationRequested();
+    };
+    try {
+        slot.result = convertNextPage(ras_, pageNumber, slot.steps, files_, keepGoing, passTurn);
+    } catch (...) {
+        // Only memory can run out this way (a log line, a callback): the page
+        // is lost like any page that does not fit, and nothing more is read.
+        passTurn(true);
+        slot.result.outcome = ConvertedPage::Outcome::OutOfMemory;
+        slot.result.sized = false;
+        slot.result.canceled = false;
+        slot.result.log.clear();
+    }
 }
 
 void PageWorker::start(int pageNumber)
