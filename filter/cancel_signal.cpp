@@ -1,5 +1,6 @@
 #include "cancel_signal.h"
 
+#include <atomic>
 #include <csignal>
 #include <cstring>
 
@@ -8,8 +9,10 @@ namespace rvt {
 namespace {
 
 // The one process-wide variable of the filter: a signal handler can touch
-// nothing else safely.
-volatile sig_atomic_t gTerminationRequested = 0;
+// nothing else safely. Atomic, because the page worker thread reads it too;
+// lock-free, so that the handler may set it.
+std::atomic<sig_atomic_t> gTerminationRequested{0};
+static_assert(std::atomic<sig_atomic_t>::is_always_lock_free);
 
 extern "C" void onTerminationSignal(int) { gTerminationRequested = 1; }
 

@@ -2,17 +2,13 @@
 
 #include "back_channel.h"
 #include "command_stream.h"
-#include "halftone.h"
-#include "jbig_page.h"
 #include "job_feedback.h"
 #include "job_settings.h"
 #include "log.h"
-#include "page_buffer.h"
 #include "page_files.h"
+#include "page_worker.h"
 #include "printer_connection.h"
-#include "raster_input.h"
 #include "transforms.h"
-#include "zoom.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -64,9 +60,6 @@ public:
 private:
     Flow waitForConnection();
     void pageLoop(cups_raster_t* ras);
-    // Reads, processes and encodes one page into its page file; false when
-    // the page could not be processed (the job is then cancelled or stopped).
-    bool convertPage(cups_raster_t* ras, const cups_page_header2_t& header);
     Flow sendOnePage(int pageNumber);
     Flow finishJob();
     void rememberSize(int pageNumber, int width, int height);
@@ -195,22 +188,38 @@ void PrintJob::run(char* argv[], const char* rasterFile)
 
 void PrintJob::pageLoop(cups_raster_t* ras)
 {
-    cups_page_header2_t header;
-    while (cupsRasterReadHeader2(ras, &header) && !job_.isCanceled) {
+    // The pages are read, converted and encoded by the workers while the pages
+    // before them are sent; a page's log lines are written here, where the
+    // page is taken on, and every exchange stays on this thread.
+    PageWorker worker(ras, job_, *files_, connection_, pageCounter_);
+    for (;;) {
+        ConvertedPage page = worker.next();
+        if (page.outcome == ConvertedPage::Outcome::NoPage || job_.isCanceled)
+            break;
         if (back_.checkpoint() == Flow::Stop)
             return;
-        log_.printf("DEBUG:[RVT4410LW] raster image width =%d  height = %d\n",
-                    static_cast<int>(header.cupsWidth), static_cast<int>(header.cupsHeight));
-        std::string refusal;
-        if (!pageHeaderAcceptable(header, log_, &refusal)) {
-            back_.cancelJob(refusal);
+        log_.write(page.log);
+        if (page.sized) {
+            job_.pageWidth = page.width;
+            job_.pageHeight = page.height;
+            rememberSize(pageCounter_, page.width, page.height);
+        }
+        if (page.outcome == ConvertedPage::Outcome::Refused) {
+            back_.cancelJob(page.refusal);
             return;
         }
-        if (!convertPage(ras, header)) {
-            if (back_.finished())
-                return;
-            break;  // out of memory: the pages sent so far make the job
-        }
+        // A page stopped by the termination request never gets here (the
+        // checkpoint above ran the cancel); out of memory, the pages sent so
+        // far make the job.
+        if (page.outcome == ConvertedPage::Outcome::OutOfMemory)
+            log_.printf("ERROR: Out of memory while reading page %d; the pages from there on are "
+                        "not printed\n",
+                        pageCounter_);
+        if (page.outcome == ConvertedPage::Outcome::Stopped ||
+            page.outcome == ConvertedPage::Outcome::OutOfMemory)
+            break;
+        if (page.canceled)
+            job_.isCanceled = 1;
         if (job_.isCanceled)
             break;
         log_.printf("完成第%d页的数据转换\n", pageCounter_);
@@ -224,66 +233,6 @@ void PrintJob::pageLoop(cups_raster_t* ras)
         }
         ++pageCounter_;
     }
-}
-
-bool PrintJob::convertPage(cups_raster_t* ras, const cups_page_header2_t& header)
-{
-    const int32_t w = static_cast<int32_t>(header.cupsWidth);
-    const int32_t h = static_cast<int32_t>(header.cupsHeight);
-    const uint32_t bytesPerLine = header.cupsBytesPerLine;
-    const uint64_t pageBytes = static_cast<uint64_t>(w) * static_cast<uint64_t>(h);
-
-    GrayRowReader rows(ras, header);
-    if (!rows.ready()) {
-        log_.printf("DEBUG:[RVT4410LW] failed to locate mem cupsBytesPerLine=%u\n", bytesPerLine);
-        return false;
-    }
-    job_.pageWidth = w;
-    job_.pageHeight = h;
-    rememberSize(pageCounter_, w, h);
-
-    PageBuffer raw = allocatePage(pageBytes);
-    if (!raw) {
-        log_.printf("DEBUG:[RVT4410LW] failed to locate temp image memory size=%d\n",
-                    static_cast<int>(pageBytes));
-        return false;
-    }
-    // Rows that cannot be read stay white.
-    std::memset(raw.get(), 255, pageBytes);
-    for (int32_t y = 0; y < h; ++y) {
-        if (back_.checkpoint() == Flow::Stop)
-            return false;
-        if (!rows.readRow(raw.get() + static_cast<uint64_t>(y) * static_cast<uint64_t>(w)))
-            break;
-    }
-
-    PageBuffer scaled = allocatePage(pageBytes);
-    zoomGrayPage(std::move(raw), scaled.get(), w, h, job_.ratio, job_, log_);
-    if (job_.isCanceled)
-        return true;
-
-    PageBuffer transformed = allocatePage(pageBytes);
-    if (job_.isDuplex == 2 && pageCounter_ % 2 == 0)
-        mirrorGrayPage1(std::move(scaled), transformed.get(), w, h, job_, log_);
-    else
-        mirrorGrayPage(std::move(scaled), transformed.get(), w, h, job_, log_);
-    if (job_.isCanceled)
-        return true;
-
-    PageBuffer bits = halftone(std::move(transformed), w, h, job_.imageDarkness_type, log_);
-    if (!bits) {
-        job_.isCanceled = 1;
-        return true;
-    }
-
-    BmpFileHeader fileHeader;
-    BmpInfoHeader infoHeader;
-    BmpPalette palette;
-    // The gray page has one byte per pixel, whatever the raster line held.
-    fillBmpHeaders(w, h, static_cast<uint64_t>(w), fileHeader, infoHeader, palette);
-    const std::string path = files_->pathFor(pageCounter_);
-    bmp_to_jbg(path.c_str(), bits.get(), fileHeader, infoHeader, palette);
-    return true;
 }
 
 Flow PrintJob::sendOnePage(int pageNumber)

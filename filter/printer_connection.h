@@ -40,7 +40,8 @@ public:
     // Pauses for one second, or less when the termination signal arrives.
     virtual void sleepOneSecond() = 0;
 
-    // True once the scheduler has asked the job to stop.
+    // True once the scheduler has asked the job to stop. The only call made
+    // from the page worker thread too: it must be safe to call concurrently.
     virtual bool terminationRequested() = 0;
 
     // Whether the job has a back channel (the printer's replies) and a side

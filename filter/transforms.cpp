@@ -4,10 +4,9 @@
 #include "job_settings.h"
 #include "log.h"
 #include "page_files.h"
+#include "row_kernels.h"
 
-#include <algorithm>
 #include <cstring>
-#include <utility>
 
 namespace rvt {
 
@@ -29,44 +28,26 @@ uint64_t pageBytes(int32_t width, int32_t height)
     return static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
 }
 
-// The first step of both transforms: `src` copied into the caller's `dst` and
-// released. False when there is nothing to transform (no destination, which
-// cancels the job, or an empty page).
-bool copyPage(PageBuffer src, uint8_t* dst, int32_t width, int32_t height, JobSettings& job,
-              Log& log)
-{
-    if (!checkDestination(dst, job, log))
-        return false;
-    const uint64_t bytes = pageBytes(width, height);
-    if (bytes == 0 || !src)
-        return false;
-    std::memcpy(dst, src.get(), bytes);
-    return true;
-}
-
 }  // namespace
 
 void mirrorGrayPage(PageBuffer src, uint8_t* dst, int32_t width, int32_t height,
                     JobSettings& job, Log& log)
 {
-    if (!copyPage(std::move(src), dst, width, height, job, log))
+    if (!checkDestination(dst, job, log) || pageBytes(width, height) == 0 || !src)
         return;
     const int64_t w = width;
-    for (int64_t y = 0; y < height; ++y) {
-        uint8_t* row = dst + y * w;
-        std::reverse(row, row + w);
-    }
+    for (int64_t y = 0; y < height; ++y)
+        mirrorRow(src.get() + y * w, w, dst + y * w);
 }
 
 void mirrorGrayPage1(PageBuffer src, uint8_t* dst, int32_t width, int32_t height,
                      JobSettings& job, Log& log)
 {
-    if (!copyPage(std::move(src), dst, width, height, job, log))
+    if (!checkDestination(dst, job, log) || pageBytes(width, height) == 0 || !src)
         return;
-    // Rows are exchanged in place, so no line buffer is needed.
     const int64_t w = width;
-    for (int64_t top = 0, bottom = int64_t{height} - 1; top < bottom; ++top, --bottom)
-        std::swap_ranges(dst + top * w, dst + top * w + w, dst + bottom * w);
+    for (int64_t y = 0; y < height; ++y)
+        std::memcpy(dst + flippedRow(y, height) * w, src.get() + y * w, static_cast<size_t>(w));
 }
 
 void createBlankPage(int32_t pageNumber, JobSettings& job, const PageFiles& files, Log& log)

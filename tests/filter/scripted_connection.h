@@ -9,6 +9,7 @@
 
 #include <cups/sidechannel.h>
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <deque>
 #include <functional>
@@ -62,7 +63,8 @@ public:
     int backChannelReads = 0;
     int sleeps = 0;
     std::vector<std::pair<std::string, int>> serverCancels;
-    bool terminate = false;
+    // Atomic: the job's page worker thread asks for it while rows are read.
+    std::atomic<bool> terminate{false};
 
     int sideChannelRequest(int command, double) override
     {

@@ -1,0 +1,308 @@
+#include "row_kernels.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace rvt {
+
+namespace {
+
+template <typename T>
+std::unique_ptr<T[]> allocateArray(int64_t count)
+{
+    return std::unique_ptr<T[]>(new (std::nothrow) T[static_cast<size_t>(count > 0 ? count : 1)]);
+}
+
+// Bit order reversed within a byte: the screen's compare masks have the
+// leftmost pixel in bit 0, the page has it in bit 7.
+constexpr uint8_t reverseBits(unsigned v)
+{
+    unsigned r = 0;
+    for (int i = 0; i < 8; ++i)
+        r |= ((v >> i) & 1u) << (7 - i);
+    return static_cast<uint8_t>(r);
+}
+
+struct ReversedBytes {
+    uint8_t table[256];
+    constexpr ReversedBytes() : table()
+    {
+        for (unsigned v = 0; v < 256; ++v)
+            table[v] = reverseBits(v);
+    }
+};
+
+constexpr ReversedBytes kReversed;
+
+// Truncated toward zero with only the low eight bits kept. The blended values
+// lie in 0 .. 255 (weights below 1 that sum to 1 within rounding), where the
+// 32-bit truncation is the same as any wider one.
+inline uint8_t lowByte(double value) { return static_cast<uint8_t>(static_cast<int32_t>(value) & 0xFF); }
+
+}  // namespace
+
+int truncateToInt(double v)
+{
+    if (!(v > INT_MIN))
+        return v != v ? 0 : INT_MIN;
+    if (v >= static_cast<double>(INT_MAX))
+        return INT_MAX;
+    return static_cast<int>(v);
+}
+
+void widenRow(const uint8_t* row, int64_t width, double* out)
+{
+    int64_t x = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; x + 8 <= width; x += 8) {
+        const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + x));
+        const __m128i words = _mm_unpacklo_epi8(bytes, zero);
+        const __m128i lo = _mm_unpacklo_epi16(words, zero);
+        const __m128i hi = _mm_unpackhi_epi16(words, zero);
+        _mm_storeu_pd(out + x, _mm_cvtepi32_pd(lo));
+        _mm_storeu_pd(out + x + 2, _mm_cvtepi32_pd(_mm_shuffle_epi32(lo, _MM_SHUFFLE(1, 0, 3, 2))));
+        _mm_storeu_pd(out + x + 4, _mm_cvtepi32_pd(hi));
+        _mm_storeu_pd(out + x + 6, _mm_cvtepi32_pd(_mm_shuffle_epi32(hi, _MM_SHUFFLE(1, 0, 3, 2))));
+    }
+#endif
+    for (; x < width; ++x)
+        out[x] = row[x];
+}
+
+void scaleRowColumns(const double* row, const int32_t* first, const double* weights, int64_t cols,
+                     double* out)
+{
+    int64_t x = 0;
+#if defined(__SSE2__)
+    // Two columns at a time: each column's pair of samples is one load, the
+    // products of both columns are then added crosswise.
+    for (; x + 2 <= cols; x += 2) {
+        const __m128d a = _mm_mul_pd(_mm_loadu_pd(row + first[x]), _mm_loadu_pd(weights + 2 * x));
+        const __m128d b =
+            _mm_mul_pd(_mm_loadu_pd(row + first[x + 1]), _mm_loadu_pd(weights + 2 * x + 2));
+        _mm_storeu_pd(out + x, _mm_add_pd(_mm_unpacklo_pd(a, b), _mm_unpackhi_pd(a, b)));
+    }
+#endif
+    for (; x < cols; ++x)
+        out[x] = row[first[x]] * weights[2 * x] + row[first[x] + 1] * weights[2 * x + 1];
+}
+
+void blendScaledRows(const double* top, const double* bottom, const SourceRows& rows,
+                     int64_t cols, uint8_t* out)
+{
+    int64_t x = 0;
+    if (rows.y0 == rows.y1) {
+#if defined(__SSE2__)
+        const __m128i low = _mm_set1_epi32(0xFF);
+        for (; x + 8 <= cols; x += 8) {
+            const __m128i a = _mm_unpacklo_epi64(_mm_cvttpd_epi32(_mm_loadu_pd(top + x)),
+                                                 _mm_cvttpd_epi32(_mm_loadu_pd(top + x + 2)));
+            const __m128i b = _mm_unpacklo_epi64(_mm_cvttpd_epi32(_mm_loadu_pd(top + x + 4)),
+                                                 _mm_cvttpd_epi32(_mm_loadu_pd(top + x + 6)));
+            const __m128i words = _mm_packs_epi32(_mm_and_si128(a, low), _mm_and_si128(b, low));
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(words, words));
+        }
+#endif
+        for (; x < cols; ++x)
+            out[x] = lowByte(top[x]);
+        return;
+    }
+    const double fy0 = rows.fy0;
+    const double fy1 = rows.fy1;
+#if defined(__SSE2__)
+    const __m128d wTop = _mm_set1_pd(fy0);
+    const __m128d wBottom = _mm_set1_pd(fy1);
+    const __m128i low = _mm_set1_epi32(0xFF);
+    auto blend2 = [&](int64_t at) {
+        const __m128d v = _mm_add_pd(_mm_mul_pd(wTop, _mm_loadu_pd(top + at)),
+                                     _mm_mul_pd(wBottom, _mm_loadu_pd(bottom + at)));
+        return _mm_cvttpd_epi32(v);
+    };
+    for (; x + 8 <= cols; x += 8) {
+        const __m128i a = _mm_unpacklo_epi64(blend2(x), blend2(x + 2));
+        const __m128i b = _mm_unpacklo_epi64(blend2(x + 4), blend2(x + 6));
+        const __m128i words = _mm_packs_epi32(_mm_and_si128(a, low), _mm_and_si128(b, low));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(words, words));
+    }
+#endif
+    for (; x < cols; ++x)
+        out[x] = lowByte(fy0 * top[x] + fy1 * bottom[x]);
+}
+
+RowScaler::RowScaler(int32_t width, int32_t height, double ratio)
+    : width_(width > 0 ? width : 0), height_(height > 0 ? height : 0), ratio_(ratio),
+      copies_(ratio == 1.0)
+{
+    if (copies_) {
+        dstwidth_ = width;
+        distheight_ = height;
+        cols_ = width_;
+        rows_ = height_;
+        ready_ = true;
+        return;
+    }
+    dstwidth_ = truncateToInt(width * ratio);
+    distheight_ = truncateToInt(height * ratio);
+    cols_ = std::max<int64_t>(0, std::min<int64_t>(dstwidth_, width_));
+    rows_ = std::max<int64_t>(0, std::min<int64_t>(distheight_, height_));
+
+    first_ = allocateArray<int32_t>(cols_);
+    weights_ = allocateArray<double>(2 * cols_);
+    cache_[0] = allocateArray<double>(cols_);
+    cache_[1] = allocateArray<double>(cols_);
+    zeros_ = allocateArray<double>(cols_);
+    wide_ = allocateArray<double>(width_ + 1);
+    ready_ = first_ && weights_ && cache_[0] && cache_[1] && zeros_ && wide_;
+    if (!ready_)
+        return;
+    wide_[width_] = 0.0;
+
+    // The source columns and weights depend only on the output column.
+    for (int64_t x = 0; x < cols_; ++x) {
+        const double sx = x / ratio;
+        const int64_t x0 = static_cast<int64_t>(std::floor(sx));
+        const int64_t x1 = static_cast<int64_t>(std::ceil(sx));
+        const double fx0 = sx - x0;
+        const double fx1 = x1 - sx;
+        // x1 is x0 or x0 + 1; a column x1 = width reads the 0.0 after the row.
+        const bool in0 = x0 >= 0 && x0 < width_;
+        first_[x] = in0 ? static_cast<int32_t>(x0) : 0;
+        double* w = weights_.get() + 2 * x;
+        if (!in0) {
+            w[0] = w[1] = 0.0;
+        } else if (x0 == x1) {
+            // A whole position takes its one sample as it is.
+            w[0] = 1.0;
+            w[1] = 0.0;
+        } else {
+            w[0] = fx0;
+            w[1] = x1 < width_ ? fx1 : 0.0;
+        }
+        zeros_[x] = 0.0;
+    }
+}
+
+SourceRows RowScaler::sourceRowsOf(int64_t y) const
+{
+    SourceRows r;
+    if (copies_) {
+        r.y0 = r.y1 = y;
+        return r;
+    }
+    const double sy = y / ratio_;
+    r.y0 = static_cast<int64_t>(std::floor(sy));
+    r.y1 = static_cast<int64_t>(std::ceil(sy));
+    r.fy0 = sy - r.y0;
+    r.fy1 = r.y1 - sy;
+    return r;
+}
+
+const double* RowScaler::weighted(int64_t index, int64_t keep, const SourceRowFetch& fetch)
+{
+    if (index < 0 || index >= height_)
+        return zeros_.get();
+    for (int slot = 0; slot < 2; ++slot)
+        if (cached_[slot] == index)
+            return cache_[slot].get();
+    const int slot = cached_[0] == keep ? 1 : 0;
+    const uint8_t* row = fetch(index);
+    if (!row)
+        return zeros_.get();
+    widenRow(row, width_, wide_.get());
+    scaleRowColumns(wide_.get(), first_.get(), weights_.get(), cols_, cache_[slot].get());
+    cached_[slot] = index;
+    return cache_[slot].get();
+}
+
+void RowScaler::scaleRow(int64_t y, const SourceRowFetch& fetch, uint8_t* out)
+{
+    const SourceRows r = sourceRowsOf(y);
+    const double* top = weighted(r.y0, r.y1, fetch);
+    const double* bottom = r.y1 == r.y0 ? top : weighted(r.y1, r.y0, fetch);
+    blendScaledRows(top, bottom, r, cols_, out);
+    if (cols_ < width_)
+        std::memset(out + cols_, 255, static_cast<size_t>(width_ - cols_));
+}
+
+void mirrorRow(const uint8_t* src, int64_t width, uint8_t* dst)
+{
+    int64_t x = 0;
+#if defined(__SSE2__)
+    for (; x + 16 <= width; x += 16) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + width - 16 - x));
+        v = _mm_shuffle_epi32(v, _MM_SHUFFLE(1, 0, 3, 2));  // halves swapped
+        v = _mm_shufflelo_epi16(v, _MM_SHUFFLE(0, 1, 2, 3));
+        v = _mm_shufflehi_epi16(v, _MM_SHUFFLE(0, 1, 2, 3));
+        v = _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + x), v);
+    }
+#endif
+    for (; x < width; ++x)
+        dst[x] = src[width - 1 - x];
+}
+
+ThresholdScreen::ThresholdScreen(int imageDarkness_type)
+{
+    const int level = (imageDarkness_type >= 0 && imageDarkness_type < kDarknessLevels)
+                          ? imageDarkness_type
+                          : 0;
+    gamma_ = darknessGamma[level];
+    if (gamma_ == 0.0f) {
+        // The 4 x 4 matrix for "darkness off", its rows repeated to the tile width.
+        for (int r = 0; r < 4; ++r)
+            for (int c = 0; c < kTileWidth; ++c)
+                own_[static_cast<size_t>(r * kTileWidth + c)] = orderedDither4x4[r][c % 4];
+        matrix_ = own_.data();
+        period_ = 4;
+    } else if (gamma_ == 1.0f) {
+        // The clustered-dot matrix as stored.
+        matrix_ = FINE_TAry_128.data();
+        period_ = ClusterHeight;
+    } else {
+        // The clustered-dot matrix through the darkness curve.
+        remapClusterMatrix(gamma_, own_);
+        matrix_ = own_.data();
+        period_ = ClusterHeight;
+        remapped_ = true;
+    }
+}
+
+const uint8_t* ThresholdScreen::tileRow(int64_t y) const
+{
+    return matrix_ + (y % period_) * kTileWidth;
+}
+
+void screenRow(const uint8_t* gray, int64_t width, const uint8_t* tile, uint8_t* out)
+{
+    int64_t x = 0;
+#if defined(__SSE2__)
+    // Sixteen pixels at a time; a tile row is a whole number of such blocks.
+    for (; x + 16 <= width; x += 16) {
+        const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i*>(gray + x));
+        const __m128i t =
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(tile + (x % kTileWidth)));
+        const __m128i black = _mm_cmpeq_epi8(_mm_min_epu8(g, t), g);  // gray <= threshold
+        const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(black));
+        out[x / 8] = kReversed.table[mask & 0xFF];
+        out[x / 8 + 1] = kReversed.table[mask >> 8];
+    }
+#endif
+    for (; x < width; x += 8) {
+        uint8_t bits = 0;
+        const int64_t end = std::min<int64_t>(width, x + 8);
+        for (int64_t i = x; i < end; ++i)
+            if (gray[i] <= tile[i % kTileWidth])
+                bits = static_cast<uint8_t>(bits | (0x80 >> (i - x)));
+        out[x / 8] = bits;
+    }
+}
+
+}  // namespace rvt
