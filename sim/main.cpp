@@ -25,8 +25,10 @@ const char* kUsage =
 "  --reply-delay KIND=MS  answer that exchange (lock, end_of_page, ...) after MS milliseconds\n"
     "  --connected LIST     side-channel status per connection query, e.g. 3,3,1\n"
     "  --drain-delay MS     answer every drain after MS milliseconds\n"
-    "  --sigterm WHEN       lock:2 | end_of_page:1 | chunk:PAGE:CHUNK | ms:DELAY\n"
+    "  --sigterm WHEN       lock:2 | end_of_page:1 | chunk:PAGE:CHUNK | connected:N | ms:DELAY\n"
+    "                       (connected:N: after the N-th connection query is answered)\n"
     "  --close-stream WHEN  stop reading the stream (the backend goes away), same forms\n"
+    "                       (a script's \"stall_stream\" stops reading but keeps it open)\n"
     "  --timeout SECONDS    kill the filter after this long (default 120)\n"
     "  --no-preview         no reduced page-NNN-preview.png\n"
     "Exit status 0 when the job ran clean; the transcript is DIR/transcript.json.\n";
