@@ -103,6 +103,16 @@ bool CommandStream::writeElement(std::string_view bytes)
     return true;
 }
 
+bool CommandStream::stillRead()
+{
+    if (!broken_ && connection_.outputClosed()) {
+        broken_ = true;
+        log_.printf("DEBUG:[RVT4410LW] the backend has ended and nobody reads the print stream, "
+                    "nothing is sent\n");
+    }
+    return !broken_;
+}
+
 int CommandStream::drain() { return connection_.sideChannelRequest(CUPS_SC_CMD_DRAIN_OUTPUT, 1.0); }
 
 int CommandStream::sendCmd(std::string_view text)

@@ -43,6 +43,9 @@ public:
 
     // True once a write to the backend has failed: nothing more is written.
     bool broken() const { return broken_; }
+    // Looks whether the backend still reads the stream; once it does not,
+    // the stream is broken (logged once). False when broken.
+    bool stillRead();
 
 private:
     bool writeElement(std::string_view bytes);

@@ -123,6 +123,10 @@ Flow PrintJob::waitForConnection()
                                   "connection)");
             return Flow::Stop;
         }
+        // A backend that has already ended answers nothing, ever: the job
+        // ends here, and the queue is left as the backend asked.
+        if (!stream_.stillRead())
+            return Flow::Stop;
         feedback_.waitingForConnection();
         if (back_.pause(1) == Flow::Stop)
             return Flow::Stop;

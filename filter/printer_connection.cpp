@@ -94,6 +94,17 @@ public:
 
     bool terminationRequested() override { return rvt::terminationRequested(); }
 
+    bool outputClosed() override
+    {
+        // The write end of a pipe whose reader has gone polls as an error.
+        pollfd p{fd_, POLLOUT, 0};
+        int r;
+        do
+            r = ::poll(&p, 1, 0);
+        while (r < 0 && errno == EINTR);
+        return r > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
+    }
+
 private:
     static constexpr int kStopWriteWaitMs = 5000;
 

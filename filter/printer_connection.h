@@ -44,6 +44,11 @@ public:
     // from the page worker thread too: it must be safe to call concurrently.
     virtual bool terminationRequested() = 0;
 
+    // True when nobody reads the print stream any more: the backend has
+    // ended (it may have asked the scheduler to stop the queue). Asked while
+    // the job waits for the printer, when no write would tell.
+    virtual bool outputClosed() { return false; }
+
     // Whether the job has a back channel (the printer's replies) and a side
     // channel (connection query, drain requests). The scheduler always gives
     // both; run by hand or by cupsfilter, they are /dev/null or closed and

@@ -213,6 +213,24 @@ TEST(JobTest, TerminationDuringTheConnectionWait)
     EXPECT_TRUE(job.leftovers().empty());
 }
 
+TEST(JobTest, ABackendThatHasEndedIsNotWaitedFor)
+{
+    // The backend ended before the job began (say, it asked the scheduler to
+    // stop the queue): the side channel only times out, and nothing can be
+    // sent. The job ends without a server-side cancel, so the scheduler keeps
+    // the job for the stopped queue.
+    JobRun job;
+    job.conn.connectedStatuses = {CUPS_SC_STATUS_TIMEOUT, CUPS_SC_STATUS_TIMEOUT,
+                                  CUPS_SC_STATUS_TIMEOUT, CUPS_SC_STATUS_TIMEOUT};
+    job.conn.onSleep = [&] { job.conn.backendEnded = true; };
+    EXPECT_EQ(job.run(pages(1)), 0);
+    EXPECT_EQ(job.conn.connectedRequests, 2);
+    EXPECT_TRUE(job.conn.elements.empty());
+    EXPECT_TRUE(job.conn.serverCancels.empty());
+    EXPECT_TRUE(job.log.contains("nobody reads the print stream"));
+    EXPECT_TRUE(job.leftovers().empty());
+}
+
 TEST(JobTest, EndOfPageReplyFourCancels)
 {
     JobRun job;

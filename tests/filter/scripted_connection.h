@@ -52,6 +52,7 @@ public:
     // The scheduler's channels; without either the job waits for no reply.
     bool backChannel = true;
     bool sideChannel = true;
+    bool backendEnded = false;  // nobody reads the print stream
     int serverCancelResult = 1;
     std::string serverLastError = "successful-ok";
 
@@ -140,6 +141,7 @@ public:
     }
 
     bool terminationRequested() override { return terminate; }
+    bool outputClosed() override { return backendEnded; }
     bool hasBackChannel() override { return backChannel; }
     bool hasSideChannel() override { return sideChannel; }
 
