@@ -31,6 +31,8 @@ const char* kUsage =
     "                       (a script's \"stall_stream\" stops reading but keeps it open)\n"
     "  --timeout SECONDS    kill the filter after this long (default 120)\n"
     "  --no-preview         no reduced page-NNN-preview.png\n"
+    "  --decode-after       answer every end of page at once and decode the pages\n"
+    "                       only after the filter has exited (same transcript)\n"
     "Exit status 0 when the job ran clean; the transcript is DIR/transcript.json.\n";
 
 std::string siblingFilter(const char* argv0)
@@ -65,6 +67,10 @@ int main(int argc, char** argv)
         }
         if (a == "--no-preview") {
             config.preview = false;
+            continue;
+        }
+        if (a == "--decode-after") {
+            config.decodeAfter = true;
             continue;
         }
         if (i + 1 >= argc) {

@@ -191,6 +191,25 @@ void PrinterRole::finishPage(const std::string& why)
 {
     Page p = std::move(*page_);
     page_.reset();
+    // The page keeps its place among the records, whenever it is decoded.
+    const size_t slot = pages_.size();
+    pages_.push_back(nullptr);
+    if (decodeAfter_)
+        held_.push_back({std::move(p), why, slot});
+    else
+        decodePage(p, why, slot);
+}
+
+void PrinterRole::decodeHeldPages()
+{
+    std::vector<HeldPage> held = std::move(held_);
+    held_.clear();
+    for (const auto& h : held)
+        decodePage(h.page, h.why, h.slot);
+}
+
+void PrinterRole::decodePage(const Page& p, const std::string& why, size_t slot)
+{
     char name[32];
     std::snprintf(name, sizeof name, "page-%03d", p.index);
     json rec = pageRecord(p);
@@ -234,7 +253,7 @@ void PrinterRole::finishPage(const std::string& why)
     for (const auto& f : faults)
         protocolError(p.headerOffset, "page " + std::to_string(p.index) + ": " + f.get<std::string>());
     rec["faults"] = faults;
-    pages_.push_back(std::move(rec));
+    pages_[slot] = std::move(rec);
 }
 
 void PrinterRole::endOfStream(bool complete)
@@ -246,6 +265,7 @@ void PrinterRole::endOfStream(bool complete)
             finishPage("stream ended inside the page");
     }
     page_.reset();
+    decodeHeldPages();
 }
 
 void PrinterRole::finish(bool complete)

@@ -41,6 +41,11 @@ public:
     PrinterRole(const Script& script, std::filesystem::path outDir, bool preview,
                 Clock::time_point start);
 
+    // Keep each page's JBIG data and decode it (page files, page record) only
+    // at endOfStream, so that nothing holds up the answer to the end of page.
+    // The transcript comes out the same. Set before the first byte is fed.
+    void decodeAfter(bool on) { decodeAfter_ = on; }
+
     void onReply(ReplySender send) { sendReply_ = std::move(send); }
     void onElement(ElementHook hook) { elementHook_ = std::move(hook); }
 
@@ -94,12 +99,16 @@ private:
     void handleElements(std::vector<Element> elements);
     void handleElement(Element& e);
     void finishPage(const std::string& why);
+    // Decodes `p` and fills pages_[slot] with its record.
+    void decodePage(const Page& p, const std::string& why, size_t slot);
+    void decodeHeldPages();
     void dropCancelledPage();
     static nlohmann::json pageRecord(const Page& p);
 
     const Script& script_;
     std::filesystem::path out_;
     bool preview_;
+    bool decodeAfter_ = false;
     Clock::time_point start_;
     ReplySender sendReply_;
     ElementHook elementHook_;
@@ -112,6 +121,14 @@ private:
     int pagesSent_ = 0;
     nlohmann::json jobHeader_ = nlohmann::json::object();
     std::vector<ElementKind> kinds_;
+    // Pages ended but not yet decoded (decodeAfter): the page, the fault
+    // that ended it, if any, and its place in pages_.
+    struct HeldPage {
+        Page page;
+        std::string why;
+        size_t slot;
+    };
+    std::vector<HeldPage> held_;
 
     nlohmann::json elements_ = nlohmann::json::array();
     nlohmann::json replies_ = nlohmann::json::array();

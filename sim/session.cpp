@@ -183,6 +183,7 @@ bool Session::spawn(std::string& error)
 
     start_ = Clock::now();
     printer_.emplace(script_, out_, config_.preview, start_);
+    printer_->decodeAfter(config_.decodeAfter);
     printer_->onReply([this](std::string bytes, int delayMs) {
         sendLater(backFd_, std::move(bytes), delayMs, "back-channel write failed");
     });
