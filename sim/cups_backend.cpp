@@ -158,6 +158,7 @@ bool BackendRun::setUp()
 
     start_ = Clock::now();
     printer_.emplace(uri_.script, dir_, uri_.preview, start_);
+    printer_->decodeAfter(uri_.decodeAfter);
     printer_->onReply([this](std::string bytes, int delayMs) { sendReply(bytes, delayMs); });
     printer_->onElement([this](const Element& e, int) { onElement(e); });
     logLine("DEBUG:", "job " + job_.jobId + " into " + dir_.string());
@@ -394,6 +395,12 @@ std::string parseBackendUri(const std::string& uri, BackendUri& out)
             if (value != "0" && value != "1")
                 return "preview must be 0 or 1";
             out.preview = value == "1";
+            continue;
+        }
+        if (key == "decode-after") {
+            if (value != "0" && value != "1")
+                return "decode-after must be 0 or 1";
+            out.decodeAfter = value == "1";
             continue;
         }
         // SIGTERM and the stream going away are the scheduler's doing here.

@@ -10,7 +10,9 @@
 //          script=FILE (read first, whatever its place), lock-replies=LIST,
 //          unlock-replies=LIST, eop-reply=N=CODE (may repeat),
 //          reply-delay=KIND=MS, connected=LIST, drain-delay=MS; and
-//          preview=0 (no reduced previews). Values are percent-decoded.
+//          preview=0 (no reduced previews); decode-after=1 (every end of
+//          page answered at once, the pages decoded when the stream has
+//          ended). Values are percent-decoded.
 //   Example: rvtsim:/var/tmp/rvtsim?lock-replies=5,2&eop-reply=2=4
 //
 // Channels, as CUPS sets them up: the print stream on standard input (or the
@@ -32,6 +34,7 @@ struct BackendUri {
     std::string outDir;
     Script script;
     bool preview = true;
+    bool decodeAfter = false;
 };
 
 // Reads a device URI of the form above into `out`. Returns an empty text or

@@ -26,13 +26,14 @@ TEST(BackendUri, PathIsTheDirectoryAndTheQuerySetsThePrinter)
         EXPECT_EQ(parseBackendUri(c.uri, u), "") << c.uri;
         EXPECT_EQ(u.outDir, c.dir) << c.uri;
         EXPECT_TRUE(u.preview);
+        EXPECT_FALSE(u.decodeAfter);
         EXPECT_EQ(u.script.replyFor(K::Lock, 1), Reply("2")) << "defaults grant the lock";
     }
 
     BackendUri u;
     ASSERT_EQ(parseBackendUri("rvtsim:/o?lock-replies=5,-,2&eop-reply=2=4&eop-reply=3=-"
                               "&connected=3,1&drain-delay=150&reply-delay=end_of_page=40"
-                              "&unlock-replies=0,4&preview=0",
+                              "&unlock-replies=0,4&preview=0&decode-after=1",
                               u),
               "");
     EXPECT_EQ(u.script.replyFor(K::Lock, 1), Reply("5"));
@@ -46,6 +47,7 @@ TEST(BackendUri, PathIsTheDirectoryAndTheQuerySetsThePrinter)
     EXPECT_EQ(u.script.drainDelayMs, std::vector<int>{150});
     EXPECT_EQ(u.script.replyDelayMs[K::EndOfPage], 40);
     EXPECT_FALSE(u.preview);
+    EXPECT_TRUE(u.decodeAfter);
 }
 
 TEST(BackendUri, ScriptFileIsReadFirstAndTheOtherKeysApplyOverIt)
@@ -68,7 +70,7 @@ TEST(BackendUri, BadUrisAreRefusedWithAReason)
     for (const char* uri : {"usb:/var/tmp", "rvtsim:", "rvtsim:relative/dir", "rvtsim://printer.example/x",
                             "rvtsim:/x?sigterm=lock:1", "rvtsim:/x?close-stream=ms:5", "rvtsim:/x?bogus=1",
                             "rvtsim:/x?lock-replies", "rvtsim:/x%zz", "rvtsim:/x%2", "rvtsim:/x?preview=yes",
-                            "rvtsim:/x?eop-reply=4", "rvtsim:/x?script=/nonexistent/rvtsim.json"}) {
+                            "rvtsim:/x?decode-after=yes", "rvtsim:/x?eop-reply=4", "rvtsim:/x?script=/nonexistent/rvtsim.json"}) {
         BackendUri u;
         EXPECT_NE(parseBackendUri(uri, u), "") << uri;
     }
