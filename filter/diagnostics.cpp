@@ -5,6 +5,7 @@
 #include "job_settings.h"
 #include "log.h"
 #include "page_buffer.h"
+#include "raster_input.h"
 #include "transforms.h"
 #include "zoom.h"
 
@@ -46,7 +47,7 @@ std::string pgmHeader(int width, int height)
 void printHeader(const cups_page_header2_t& h, FILE* out)
 {
     std::fprintf(out, "DEBUG: cupsBytesPerLine=%u\n", h.cupsBytesPerLine);
-    std::fprintf(out, "DEBUG: Duplex = %d\n", static_cast<int>(h.Duplex));
+    std::fprintf(out, "DEBUG: Duplex = %d\n", static_cast<int>(storedValue(h.Duplex)));
     std::fprintf(out, "DEBUG: HWResolution = [ %d %d ]\n", static_cast<int>(h.HWResolution[0]),
                  static_cast<int>(h.HWResolution[1]));
     std::fprintf(out, "DEBUG: ImagingBoundingBox = [ %d %d %d %d ]\n",
@@ -54,10 +55,10 @@ void printHeader(const cups_page_header2_t& h, FILE* out)
                  static_cast<int>(h.ImagingBoundingBox[1]),
                  static_cast<int>(h.ImagingBoundingBox[2]),
                  static_cast<int>(h.ImagingBoundingBox[3]));
-    std::fprintf(out, "DEBUG: ManualFeed = %d\n", static_cast<int>(h.ManualFeed));
+    std::fprintf(out, "DEBUG: ManualFeed = %d\n", static_cast<int>(storedValue(h.ManualFeed)));
     std::fprintf(out, "DEBUG: MediaPosition = %d\n", static_cast<int>(h.MediaPosition));
     std::fprintf(out, "DEBUG: NumCopies = %d\n", static_cast<int>(h.NumCopies));
-    std::fprintf(out, "DEBUG: Orientation = %d\n", static_cast<int>(h.Orientation));
+    std::fprintf(out, "DEBUG: Orientation = %d\n", static_cast<int>(storedValue(h.Orientation)));
     std::fprintf(out, "DEBUG: PageSize = [ %d %d ]\n", static_cast<int>(h.PageSize[0]),
                  static_cast<int>(h.PageSize[1]));
     std::fprintf(out, "DEBUG: cupsWidth = %d\n", static_cast<int>(h.cupsWidth));
@@ -66,8 +67,8 @@ void printHeader(const cups_page_header2_t& h, FILE* out)
     std::fprintf(out, "DEBUG: cupsBitsPerColor = %d\n", static_cast<int>(h.cupsBitsPerColor));
     std::fprintf(out, "DEBUG: cupsBitsPerPixel = %d\n", static_cast<int>(h.cupsBitsPerPixel));
     std::fprintf(out, "DEBUG: cupsBytesPerLine = %d\n", static_cast<int>(h.cupsBytesPerLine));
-    std::fprintf(out, "DEBUG: cupsColorOrder = %d\n", static_cast<int>(h.cupsColorOrder));
-    std::fprintf(out, "DEBUG: cupsColorSpace = %d\n", static_cast<int>(h.cupsColorSpace));
+    std::fprintf(out, "DEBUG: cupsColorOrder = %d\n", static_cast<int>(storedValue(h.cupsColorOrder)));
+    std::fprintf(out, "DEBUG: cupsColorSpace = %d\n", static_cast<int>(storedValue(h.cupsColorSpace)));
     std::fprintf(out, "DEBUG: cupsCompression = %d\n", static_cast<int>(h.cupsCompression));
 }
 

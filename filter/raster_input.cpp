@@ -36,18 +36,6 @@ constexpr ColourSpace kColourSpaces[] = {
     {CUPS_CSPACE_KCMYcm, "KCMYcm", RasterFormat::Model::Cmyk, 4, {1, 2, 3, 0}},
 };
 
-// An enum field of the page header as the file holds it. The header comes
-// from the job's raster, so the field may hold any 32-bit value, and reading
-// one outside its enumeration through the enum type is undefined.
-template <typename Enum>
-unsigned storedValue(const Enum& field)
-{
-    unsigned value;
-    static_assert(sizeof value == sizeof field);
-    std::memcpy(&value, &field, sizeof value);
-    return value;
-}
-
 const ColourSpace* colourSpaceOf(unsigned space)
 {
     for (const ColourSpace& c : kColourSpaces)

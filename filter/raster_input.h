@@ -6,12 +6,25 @@
 #include "page_buffer.h"
 
 #include <cstdint>
+#include <cstring>
 #include <cups/raster.h>
 #include <string>
 
 namespace rvt {
 
 class Log;
+
+// An enum field of a page header as the file holds it. The header comes from
+// the job's raster, so the field may hold any 32-bit value, and reading one
+// outside its enumeration through the enum type is undefined.
+template <typename Enum>
+unsigned storedValue(const Enum& field)
+{
+    unsigned value;
+    static_assert(sizeof value == sizeof field);
+    std::memcpy(&value, &field, sizeof value);
+    return value;
+}
 
 // The largest page the printer takes at 600 dpi: 9 x 14 inches (Letter,
 // Legal and A4 fit with room to spare).
