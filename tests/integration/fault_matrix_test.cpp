@@ -27,19 +27,6 @@ struct FaultCase {
     const char* pageSize = "400x300";
 };
 
-// Element kinds as one line, runs of data chunks written "data+".
-std::string shape(const SimRun& run)
-{
-    std::string out, last;
-    for (const auto& k : run.kinds()) {
-        if (k == "data" && last == "data")
-            continue;
-        out += (out.empty() ? "" : " ") + (k == "data" ? std::string("data+") : k);
-        last = k;
-    }
-    return out;
-}
-
 // Milliseconds from the start of the run to the SIGTERM, or -1.
 long sigtermAtMs(const json& transcript)
 {

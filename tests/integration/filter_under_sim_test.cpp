@@ -29,20 +29,6 @@ std::string makeRaster(const std::string& dir, const std::vector<PagePattern>& p
     return path;
 }
 
-// Element kinds as one line, runs of data chunks written "data+".
-std::string shape(const SimRun& run)
-{
-    std::string out;
-    std::string last;
-    for (const auto& k : run.kinds()) {
-        if (k == "data" && last == "data")
-            continue;
-        out += (out.empty() ? "" : " ") + (k == "data" ? std::string("data+") : k);
-        last = k;
-    }
-    return out;
-}
-
 // What every job must end with, whatever happened in it.
 void expectSoundEnd(const SimRun& run)
 {

@@ -155,4 +155,17 @@ Bitmap blankPage(int32_t width, int32_t height)
     return b;
 }
 
+std::string shape(const SimRun& run)
+{
+    std::string out;
+    std::string last;
+    for (const auto& k : run.kinds()) {
+        if (k == "data" && last == "data")
+            continue;
+        out += (out.empty() ? "" : " ") + (k == "data" ? std::string("data+") : k);
+        last = k;
+    }
+    return out;
+}
+
 }  // namespace rvtsim::test

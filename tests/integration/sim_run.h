@@ -23,6 +23,10 @@ struct SimRun {
     bool filterExitedZero() const;
 };
 
+// The element kinds of the stream as one line, runs of data chunks written
+// "data+" ("lock start_of_job job_header page_header data+ end_of_page ...").
+std::string shape(const SimRun& run);
+
 // A fresh directory for one test's files (under the build's temp dir).
 std::string scratchDir(const std::string& name);
 
