@@ -50,6 +50,42 @@ constexpr ReversedBytes kReversed;
 // 32-bit truncation is the same as any wider one.
 inline uint8_t lowByte(double value) { return static_cast<uint8_t>(static_cast<int32_t>(value) & 0xFF); }
 
+#if defined(__SSE2__)
+// The sixteen bytes of v in reverse order.
+inline __m128i reverseBytes(__m128i v)
+{
+    v = _mm_shuffle_epi32(v, _MM_SHUFFLE(1, 0, 3, 2));  // halves swapped
+    v = _mm_shufflelo_epi16(v, _MM_SHUFFLE(0, 1, 2, 3));
+    v = _mm_shufflehi_epi16(v, _MM_SHUFFLE(0, 1, 2, 3));
+    return _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8));
+}
+
+// Pixels x .. x + 15 (x a multiple of 16) against their thresholds.
+inline void screenBlock(__m128i g, const uint8_t* tile, int64_t x, uint8_t* out)
+{
+    const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(tile + (x % kTileWidth)));
+    const __m128i black = _mm_cmpeq_epi8(_mm_min_epu8(g, t), g);  // gray <= threshold
+    const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(black));
+    out[x / 8] = kReversed.table[mask & 0xFF];
+    out[x / 8 + 1] = kReversed.table[mask >> 8];
+}
+#endif
+
+// Pixels x .. width - 1 (x a multiple of 8) against their thresholds, eight
+// to a byte; pixel(i) is the gray of pixel i.
+template <typename Pixel>
+void screenRest(const Pixel& pixel, int64_t x, int64_t width, const uint8_t* tile, uint8_t* out)
+{
+    for (; x < width; x += 8) {
+        uint8_t bits = 0;
+        const int64_t end = std::min<int64_t>(width, x + 8);
+        for (int64_t i = x; i < end; ++i)
+            if (pixel(i) <= tile[i % kTileWidth])
+                bits = static_cast<uint8_t>(bits | (0x80 >> (i - x)));
+        out[x / 8] = bits;
+    }
+}
+
 #if defined(RVT_AVX2_KERNELS)
 // The scaling kernels four doubles at a time, for processors that have AVX2
 // (chosen at run time; the build stays runnable on plain x86-64). Every
@@ -334,12 +370,8 @@ void mirrorRow(const uint8_t* src, int64_t width, uint8_t* dst)
     int64_t x = 0;
 #if defined(__SSE2__)
     for (; x + 16 <= width; x += 16) {
-        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + width - 16 - x));
-        v = _mm_shuffle_epi32(v, _MM_SHUFFLE(1, 0, 3, 2));  // halves swapped
-        v = _mm_shufflelo_epi16(v, _MM_SHUFFLE(0, 1, 2, 3));
-        v = _mm_shufflehi_epi16(v, _MM_SHUFFLE(0, 1, 2, 3));
-        v = _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + x), v);
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + width - 16 - x));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + x), reverseBytes(v));
     }
 #endif
     for (; x < width; ++x)
@@ -382,24 +414,22 @@ void screenRow(const uint8_t* gray, int64_t width, const uint8_t* tile, uint8_t*
     int64_t x = 0;
 #if defined(__SSE2__)
     // Sixteen pixels at a time; a tile row is a whole number of such blocks.
+    for (; x + 16 <= width; x += 16)
+        screenBlock(_mm_loadu_si128(reinterpret_cast<const __m128i*>(gray + x)), tile, x, out);
+#endif
+    screenRest([gray](int64_t i) { return gray[i]; }, x, width, tile, out);
+}
+
+void screenMirroredRow(const uint8_t* gray, int64_t width, const uint8_t* tile, uint8_t* out)
+{
+    int64_t x = 0;
+#if defined(__SSE2__)
     for (; x + 16 <= width; x += 16) {
-        const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i*>(gray + x));
-        const __m128i t =
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(tile + (x % kTileWidth)));
-        const __m128i black = _mm_cmpeq_epi8(_mm_min_epu8(g, t), g);  // gray <= threshold
-        const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(black));
-        out[x / 8] = kReversed.table[mask & 0xFF];
-        out[x / 8 + 1] = kReversed.table[mask >> 8];
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(gray + width - 16 - x));
+        screenBlock(reverseBytes(v), tile, x, out);
     }
 #endif
-    for (; x < width; x += 8) {
-        uint8_t bits = 0;
-        const int64_t end = std::min<int64_t>(width, x + 8);
-        for (int64_t i = x; i < end; ++i)
-            if (gray[i] <= tile[i % kTileWidth])
-                bits = static_cast<uint8_t>(bits | (0x80 >> (i - x)));
-        out[x / 8] = bits;
-    }
+    screenRest([gray, width](int64_t i) { return gray[width - 1 - i]; }, x, width, tile, out);
 }
 
 }  // namespace rvt

@@ -149,4 +149,8 @@ private:
 // threshold. Writes (width + 7) / 8 bytes; the padding bits are 0.
 void screenRow(const uint8_t* gray, int64_t width, const uint8_t* tile, uint8_t* out);
 
+// screenRow of the row mirrored left to right (mirrorRow then screenRow), in
+// one pass.
+void screenMirroredRow(const uint8_t* gray, int64_t width, const uint8_t* tile, uint8_t* out);
+
 }  // namespace rvt
