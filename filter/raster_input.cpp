@@ -225,7 +225,13 @@ GrayRowReader::GrayRowReader(cups_raster_t* ras, const cups_page_header2_t& head
 
 bool GrayRowReader::readRow(uint8_t* gray)
 {
-    if (!line_ || cupsRasterReadPixels(ras_, line_.get(), header_.cupsBytesPerLine) == 0)
+    if (!line_)
+        return false;
+    // 8-bit gray as the printer takes it: the line is the gray row itself.
+    if (format_.bitsPerColor == 8 && format_.channels == 1 &&
+        format_.model == RasterFormat::Model::Light)
+        return cupsRasterReadPixels(ras_, gray, header_.cupsBytesPerLine) != 0;
+    if (cupsRasterReadPixels(ras_, line_.get(), header_.cupsBytesPerLine) == 0)
         return false;
     convertLineToGray(format_, line_.get(), header_.cupsWidth, header_.cupsBytesPerLine, gray);
     return true;

@@ -89,7 +89,8 @@ public:
     bool ready() const { return line_ != nullptr; }
 
     // Reads the next row of the page into `gray` (cupsWidth bytes). False
-    // when the raster has no more data: `gray` is then left as it was.
+    // when the raster has no more data: `gray` is then left as it was, or,
+    // when the raster ends within the row, holds part of it.
     bool readRow(uint8_t* gray);
 
 private:
