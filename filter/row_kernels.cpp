@@ -167,6 +167,26 @@ __attribute__((target("avx2"))) int64_t blendScaledRowsAvx2(const double* top, c
 }
 #endif
 
+// True when every pixel of the row is 255.
+bool allWhite(const uint8_t* row, int64_t width)
+{
+    int64_t x = 0;
+    for (; x + 64 <= width; x += 64) {
+        uint64_t all = ~uint64_t{0};
+        for (int i = 0; i < 64; i += 8) {
+            uint64_t word;
+            std::memcpy(&word, row + x + i, sizeof word);
+            all &= word;
+        }
+        if (all != ~uint64_t{0})
+            return false;
+    }
+    for (; x < width; ++x)
+        if (row[x] != 255)
+            return false;
+    return true;
+}
+
 }  // namespace
 
 int truncateToInt(double v)
@@ -291,9 +311,10 @@ RowScaler::RowScaler(int32_t width, int32_t height, double ratio)
     weights_ = allocateArray<double>(2 * cols_);
     cache_[0] = allocateArray<double>(cols_);
     cache_[1] = allocateArray<double>(cols_);
+    white_ = allocateArray<double>(cols_);
     zeros_ = allocateArray<double>(cols_);
     wide_ = allocateArray<double>(width_ + 1);
-    ready_ = first_ && weights_ && cache_[0] && cache_[1] && zeros_ && wide_;
+    ready_ = first_ && weights_ && cache_[0] && cache_[1] && white_ && zeros_ && wide_;
     if (!ready_)
         return;
     wide_[width_] = 0.0;
@@ -344,15 +365,21 @@ const double* RowScaler::weighted(int64_t index, int64_t keep, const SourceRowFe
         return zeros_.get();
     for (int slot = 0; slot < 2; ++slot)
         if (cached_[slot] == index)
-            return cache_[slot].get();
+            return rowOf_[slot];
     const int slot = cached_[0] == keep ? 1 : 0;
     const uint8_t* row = fetch(index);
     if (!row)
         return zeros_.get();
-    widenRow(row, width_, wide_.get());
-    scaleRowColumns(wide_.get(), first_.get(), weights_.get(), cols_, cache_[slot].get());
+    const bool white = allWhite(row, width_);
+    if (!white || !whiteReady_) {
+        double* out = white ? white_.get() : cache_[slot].get();
+        widenRow(row, width_, wide_.get());
+        scaleRowColumns(wide_.get(), first_.get(), weights_.get(), cols_, out);
+        whiteReady_ = whiteReady_ || white;
+    }
     cached_[slot] = index;
-    return cache_[slot].get();
+    rowOf_[slot] = white ? white_.get() : cache_[slot].get();
+    return rowOf_[slot];
 }
 
 void RowScaler::scaleRow(int64_t y, const SourceRowFetch& fetch, uint8_t* out)

@@ -103,9 +103,15 @@ private:
     std::unique_ptr<double[]> weights_;
     // The source row being weighted, as doubles, and a 0.0 after it.
     std::unique_ptr<double[]> wide_;
-    // Two horizontally weighted source rows and which rows they hold (-1: none).
+    // Two horizontally weighted source rows and which rows they hold (-1:
+    // none); rowOf_ points at the weighted row of each, its cache_ or white_.
     std::unique_ptr<double[]> cache_[2];
     int64_t cached_[2] = {-1, -1};
+    const double* rowOf_[2] = {nullptr, nullptr};
+    // The weighted row of an all-white source row, the same for every such
+    // row: made from the first one, then reused.
+    std::unique_ptr<double[]> white_;
+    bool whiteReady_ = false;
     // The weighted row of a row outside the page: all 0.
     std::unique_ptr<double[]> zeros_;
 };
