@@ -144,8 +144,7 @@ PageOutcome streamPage(int32_t width, int32_t height, const PageSteps& steps,
             screenRow(scaled, w, screen.tileRow(out),
                       page.get() + static_cast<uint64_t>(out) * stride);
         } else {
-            screenMirroredRow(scaled, w, screen.tileRow(y),
-                              page.get() + static_cast<uint64_t>(y) * stride);
+            screenMirroredRow(scaled, w, screen, y, page.get() + static_cast<uint64_t>(y) * stride);
         }
     }
     source.finish();

@@ -429,11 +429,20 @@ ThresholdScreen::ThresholdScreen(int imageDarkness_type)
         period_ = ClusterHeight;
         remapped_ = true;
     }
+    for (int r = 0; r < period_; ++r)
+        for (int c = 0; c < kTileWidth; ++c)
+            groupReversed_[static_cast<size_t>(r * kTileWidth + c)] =
+                matrix_[r * kTileWidth + (c & ~7) + 7 - (c & 7)];
 }
 
 const uint8_t* ThresholdScreen::tileRow(int64_t y) const
 {
     return matrix_ + (y % period_) * kTileWidth;
+}
+
+const uint8_t* ThresholdScreen::groupReversedTileRow(int64_t y) const
+{
+    return groupReversed_.data() + (y % period_) * kTileWidth;
 }
 
 void screenRow(const uint8_t* gray, int64_t width, const uint8_t* tile, uint8_t* out)
@@ -447,16 +456,30 @@ void screenRow(const uint8_t* gray, int64_t width, const uint8_t* tile, uint8_t*
     screenRest([gray](int64_t i) { return gray[i]; }, x, width, tile, out);
 }
 
-void screenMirroredRow(const uint8_t* gray, int64_t width, const uint8_t* tile, uint8_t* out)
+void screenMirroredRow(const uint8_t* gray, int64_t width, const ThresholdScreen& screen,
+                       int64_t y, uint8_t* out)
 {
     int64_t x = 0;
 #if defined(__SSE2__)
+    // Sixteen pixels at a time. The mirrored pixels x .. x + 15 are the source
+    // block ending at width - x, reversed; with its two halves swapped instead,
+    // each group of eight is in reverse order, so that the compare mask has
+    // the leftmost pixel of each group in the high bit, as the page has it,
+    // against the thresholds reversed likewise.
+    const uint8_t* tile = screen.groupReversedTileRow(y);
     for (; x + 16 <= width; x += 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(gray + width - 16 - x));
-        screenBlock(reverseBytes(v), tile, x, out);
+        const __m128i g = _mm_shuffle_epi32(v, _MM_SHUFFLE(1, 0, 3, 2));
+        const __m128i t =
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(tile + (x % kTileWidth)));
+        const __m128i black = _mm_cmpeq_epi8(_mm_min_epu8(g, t), g);  // gray <= threshold
+        const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(black));
+        out[x / 8] = static_cast<uint8_t>(mask & 0xFF);
+        out[x / 8 + 1] = static_cast<uint8_t>(mask >> 8);
     }
 #endif
-    screenRest([gray, width](int64_t i) { return gray[width - 1 - i]; }, x, width, tile, out);
+    screenRest([gray, width](int64_t i) { return gray[width - 1 - i]; }, x, width,
+               screen.tileRow(y), out);
 }
 
 }  // namespace rvt

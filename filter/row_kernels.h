@@ -141,6 +141,8 @@ public:
     // The thresholds of output row y, kTileWidth entries that repeat along
     // the row.
     const uint8_t* tileRow(int64_t y) const;
+    // The same thresholds with every group of eight in reverse order.
+    const uint8_t* groupReversedTileRow(int64_t y) const;
 
 private:
     float gamma_;
@@ -148,6 +150,7 @@ private:
     const uint8_t* matrix_;  // kTileWidth columns, period_ rows
     int period_;
     ClusterMatrix own_;      // the working matrix, or the 4 x 4 matrix's rows tiled
+    ClusterMatrix groupReversed_;  // matrix_ with each group of eight reversed
 };
 
 // One row of gray against its tile row of thresholds: a pixel prints black
@@ -155,8 +158,9 @@ private:
 // threshold. Writes (width + 7) / 8 bytes; the padding bits are 0.
 void screenRow(const uint8_t* gray, int64_t width, const uint8_t* tile, uint8_t* out);
 
-// screenRow of the row mirrored left to right (mirrorRow then screenRow), in
-// one pass.
-void screenMirroredRow(const uint8_t* gray, int64_t width, const uint8_t* tile, uint8_t* out);
+// screenRow of the row mirrored left to right (mirrorRow then screenRow) with
+// the thresholds of output row y, in one pass.
+void screenMirroredRow(const uint8_t* gray, int64_t width, const ThresholdScreen& screen,
+                       int64_t y, uint8_t* out);
 
 }  // namespace rvt

@@ -202,7 +202,7 @@ TEST(RowKernels, ScreenRowMatchesThresholdsAtEveryLevelAndRow)
                 // The one-pass mirror and screen, given the row the other way round.
                 const Gray reversed(gray.rbegin(), gray.rend());
                 Gray mirrored(stride + 1, 0xCD);
-                screenMirroredRow(reversed.data(), width, screen.tileRow(y), mirrored.data());
+                screenMirroredRow(reversed.data(), width, screen, y, mirrored.data());
                 EXPECT_EQ(mirrored, expected)
                     << "mirrored, level " << level << " width " << width << " row " << y;
             }
