@@ -8,6 +8,7 @@
 #include "page_files.h"
 #include "page_worker.h"
 #include "printer_connection.h"
+#include "raster_input.h"
 #include "transforms.h"
 
 #include <cerrno>
@@ -171,8 +172,9 @@ void PrintJob::run(char* argv[], const char* rasterFile)
             job_.isCanceled = 1;  // nothing to print: the job is cancelled at its end
         }
     }
-    std::unique_ptr<cups_raster_t, RasterCloser> ras(
-        rasterFd >= 0 ? cupsRasterOpen(rasterFd, CUPS_RASTER_READ) : nullptr);
+    RasterFileReader rasterReader(rasterFd);
+    std::unique_ptr<cups_raster_t, RasterCloser> ras(rasterFd >= 0 ? rasterReader.open()
+                                                                   : nullptr);
     // The page files live in a directory of this job, removed when the job
     // ends, however it ends.
     files_ = PageFiles::create(env_.tmpdir, log_);

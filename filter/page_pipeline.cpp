@@ -85,7 +85,8 @@ PageOutcome streamPage(int32_t width, int32_t height, const PageSteps& steps,
     const int64_t w = width;
     const int64_t h = height;
 
-    // Three rows: the raster row read last, the scaled row, the mirrored row.
+    // The raster row read last and the scaled row (the size logged when it
+    // does not fit counts a third row, which the mirror once took).
     const uint64_t rowBytes = 3 * static_cast<uint64_t>(w);
     PageBuffer rows = allocatePage(rowBytes);
     if (!rows) {
@@ -95,7 +96,6 @@ PageOutcome streamPage(int32_t width, int32_t height, const PageSteps& steps,
     }
     uint8_t* const rasterRow = rows.get();
     uint8_t* const scaledRow = rasterRow + w;
-    uint8_t* const mirroredRow = scaledRow + w;
 
     RowScaler scaler(width, height, steps.ratio);
     if (scaler.copies()) {
@@ -139,15 +139,13 @@ PageOutcome streamPage(int32_t width, int32_t height, const PageSteps& steps,
             return PageOutcome::Stopped;
 
         // Where it lands, and which way round.
-        int64_t out = y;
-        const uint8_t* gray = scaled;
         if (steps.flip) {
-            out = flippedRow(y, h);
+            const int64_t out = flippedRow(y, h);
+            screenRow(scaled, w, screen.tileRow(out),
+                      page.get() + static_cast<uint64_t>(out) * stride);
         } else {
-            mirrorRow(scaled, w, mirroredRow);
-            gray = mirroredRow;
+            screenMirroredRow(scaled, w, screen, y, page.get() + static_cast<uint64_t>(y) * stride);
         }
-        screenRow(gray, w, screen.tileRow(out), page.get() + static_cast<uint64_t>(out) * stride);
     }
     source.finish();
     if (source.stopped())

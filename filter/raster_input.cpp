@@ -2,8 +2,12 @@
 
 #include "log.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
+#include <unistd.h>
 
 namespace rvt {
 
@@ -215,6 +219,53 @@ void convertLineToGray(const RasterFormat& f, const uint8_t* line, uint32_t widt
     }
 }
 
+namespace {
+
+// read(2) as libcups calls it on a raster descriptor.
+ssize_t readDescriptor(int fd, unsigned char* data, size_t bytes)
+{
+    ssize_t count;
+    while ((count = ::read(fd, data, bytes)) < 0)
+        if (errno != EINTR && errno != EAGAIN)
+            return -1;
+    return count;
+}
+
+}  // namespace
+
+RasterFileReader::RasterFileReader(int fd)
+    : fd_(fd), buffer_(new (std::nothrow) unsigned char[kBufferSize])
+{
+}
+
+cups_raster_t* RasterFileReader::open()
+{
+    return cupsRasterOpenIO(&RasterFileReader::readCallback, this, CUPS_RASTER_READ);
+}
+
+ssize_t RasterFileReader::readCallback(void* ctx, unsigned char* data, size_t bytes)
+{
+    return static_cast<RasterFileReader*>(ctx)->read(data, bytes);
+}
+
+ssize_t RasterFileReader::read(unsigned char* data, size_t bytes)
+{
+    if (begin_ == end_) {
+        // A request as large as the buffer goes straight to the descriptor.
+        if (!buffer_ || bytes >= kBufferSize)
+            return readDescriptor(fd_, data, bytes);
+        const ssize_t count = readDescriptor(fd_, buffer_.get(), kBufferSize);
+        if (count <= 0)
+            return count;
+        begin_ = 0;
+        end_ = static_cast<size_t>(count);
+    }
+    const size_t n = std::min(bytes, end_ - begin_);
+    std::memcpy(data, buffer_.get() + begin_, n);
+    begin_ += n;
+    return static_cast<ssize_t>(n);
+}
+
 GrayRowReader::GrayRowReader(cups_raster_t* ras, const cups_page_header2_t& header)
     : ras_(ras), header_(header)
 {
@@ -225,7 +276,13 @@ GrayRowReader::GrayRowReader(cups_raster_t* ras, const cups_page_header2_t& head
 
 bool GrayRowReader::readRow(uint8_t* gray)
 {
-    if (!line_ || cupsRasterReadPixels(ras_, line_.get(), header_.cupsBytesPerLine) == 0)
+    if (!line_)
+        return false;
+    // 8-bit gray as the printer takes it: the line is the gray row itself.
+    if (format_.bitsPerColor == 8 && format_.channels == 1 &&
+        format_.model == RasterFormat::Model::Light)
+        return cupsRasterReadPixels(ras_, gray, header_.cupsBytesPerLine) != 0;
+    if (cupsRasterReadPixels(ras_, line_.get(), header_.cupsBytesPerLine) == 0)
         return false;
     convertLineToGray(format_, line_.get(), header_.cupsWidth, header_.cupsBytesPerLine, gray);
     return true;

@@ -10,9 +10,39 @@
 #include <cups/raster.h>
 #include <string>
 
+#include <memory>
+#include <sys/types.h>
+
 namespace rvt {
 
 class Log;
+
+// The job's raster as libcups reads it from a descriptor, through a buffer:
+// libcups asks for one raster line at a time, which would be one system call
+// per row; this reads up to kBufferSize bytes at once and hands them out. The
+// bytes and the end of the data are the same as reading the descriptor
+// directly (a read interrupted by a signal is retried, as libcups does).
+class RasterFileReader {
+public:
+    static constexpr size_t kBufferSize = 128 * 1024;
+
+    explicit RasterFileReader(int fd);
+    RasterFileReader(const RasterFileReader&) = delete;
+    RasterFileReader& operator=(const RasterFileReader&) = delete;
+
+    // A raster stream reading through this reader (null as cupsRasterOpen
+    // gives it); the reader must outlive it.
+    cups_raster_t* open();
+
+private:
+    static ssize_t readCallback(void* ctx, unsigned char* data, size_t bytes);
+    ssize_t read(unsigned char* data, size_t bytes);
+
+    int fd_;
+    std::unique_ptr<unsigned char[]> buffer_;  // null: every read goes to the descriptor
+    size_t begin_ = 0;                         // the bytes not handed out yet
+    size_t end_ = 0;
+};
 
 // An enum field of a page header as the file holds it. The header comes from
 // the job's raster, so the field may hold any 32-bit value, and reading one
@@ -89,7 +119,8 @@ public:
     bool ready() const { return line_ != nullptr; }
 
     // Reads the next row of the page into `gray` (cupsWidth bytes). False
-    // when the raster has no more data: `gray` is then left as it was.
+    // when the raster has no more data: `gray` is then left as it was, or,
+    // when the raster ends within the row, holds part of it.
     bool readRow(uint8_t* gray);
 
 private:

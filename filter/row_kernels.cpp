@@ -9,6 +9,10 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#define RVT_AVX2_KERNELS 1
+#include <immintrin.h>
+#endif
 
 namespace rvt {
 
@@ -46,6 +50,143 @@ constexpr ReversedBytes kReversed;
 // 32-bit truncation is the same as any wider one.
 inline uint8_t lowByte(double value) { return static_cast<uint8_t>(static_cast<int32_t>(value) & 0xFF); }
 
+#if defined(__SSE2__)
+// The sixteen bytes of v in reverse order.
+inline __m128i reverseBytes(__m128i v)
+{
+    v = _mm_shuffle_epi32(v, _MM_SHUFFLE(1, 0, 3, 2));  // halves swapped
+    v = _mm_shufflelo_epi16(v, _MM_SHUFFLE(0, 1, 2, 3));
+    v = _mm_shufflehi_epi16(v, _MM_SHUFFLE(0, 1, 2, 3));
+    return _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8));
+}
+
+// Pixels x .. x + 15 (x a multiple of 16) against their thresholds.
+inline void screenBlock(__m128i g, const uint8_t* tile, int64_t x, uint8_t* out)
+{
+    const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(tile + (x % kTileWidth)));
+    const __m128i black = _mm_cmpeq_epi8(_mm_min_epu8(g, t), g);  // gray <= threshold
+    const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(black));
+    out[x / 8] = kReversed.table[mask & 0xFF];
+    out[x / 8 + 1] = kReversed.table[mask >> 8];
+}
+#endif
+
+// Pixels x .. width - 1 (x a multiple of 8) against their thresholds, eight
+// to a byte; pixel(i) is the gray of pixel i.
+template <typename Pixel>
+void screenRest(const Pixel& pixel, int64_t x, int64_t width, const uint8_t* tile, uint8_t* out)
+{
+    for (; x < width; x += 8) {
+        uint8_t bits = 0;
+        const int64_t end = std::min<int64_t>(width, x + 8);
+        for (int64_t i = x; i < end; ++i)
+            if (pixel(i) <= tile[i % kTileWidth])
+                bits = static_cast<uint8_t>(bits | (0x80 >> (i - x)));
+        out[x / 8] = bits;
+    }
+}
+
+#if defined(RVT_AVX2_KERNELS)
+// The scaling kernels four doubles at a time, for processors that have AVX2
+// (chosen at run time; the build stays runnable on plain x86-64). Every
+// element goes through the same multiplications, additions and truncations as
+// in the two-at-a-time code below, so the results are the same, bit for bit.
+
+bool haveAvx2()
+{
+    static const bool have = __builtin_cpu_supports("avx2");
+    return have;
+}
+
+__attribute__((target("avx2"))) int64_t widenRowAvx2(const uint8_t* row, int64_t width, double* out)
+{
+    int64_t x = 0;
+    for (; x + 16 <= width; x += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x));
+        _mm256_storeu_pd(out + x, _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(bytes)));
+        _mm256_storeu_pd(out + x + 4, _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_srli_si128(bytes, 4))));
+        _mm256_storeu_pd(out + x + 8, _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_srli_si128(bytes, 8))));
+        _mm256_storeu_pd(out + x + 12,
+                         _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_srli_si128(bytes, 12))));
+    }
+    return x;
+}
+
+__attribute__((target("avx2"))) int64_t scaleRowColumnsAvx2(const double* row, const int32_t* first,
+                                                             const double* weights, int64_t cols,
+                                                             double* out)
+{
+    int64_t x = 0;
+    // Four columns: the sample pairs of columns x and x + 1 in one register,
+    // of x + 2 and x + 3 in another; each column's two products are then
+    // added, and the sums put back in column order.
+    for (; x + 4 <= cols; x += 4) {
+        const __m256d p01 = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(row + first[x])),
+                                                 _mm_loadu_pd(row + first[x + 1]), 1);
+        const __m256d p23 =
+            _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(row + first[x + 2])),
+                                 _mm_loadu_pd(row + first[x + 3]), 1);
+        const __m256d a = _mm256_mul_pd(p01, _mm256_loadu_pd(weights + 2 * x));
+        const __m256d b = _mm256_mul_pd(p23, _mm256_loadu_pd(weights + 2 * x + 4));
+        // [a0 + a1, b0 + b1, a2 + a3, b2 + b3] -> columns x, x + 2, x + 1, x + 3.
+        const __m256d sums = _mm256_add_pd(_mm256_unpacklo_pd(a, b), _mm256_unpackhi_pd(a, b));
+        _mm256_storeu_pd(out + x, _mm256_permute4x64_pd(sums, _MM_SHUFFLE(3, 1, 2, 0)));
+    }
+    return x;
+}
+
+// Eight truncated values, low bytes kept, as eight bytes.
+__attribute__((target("avx2"))) inline void storeLowBytes(__m128i a, __m128i b, uint8_t* out)
+{
+    const __m128i low = _mm_set1_epi32(0xFF);
+    const __m128i words = _mm_packs_epi32(_mm_and_si128(a, low), _mm_and_si128(b, low));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(words, words));
+}
+
+__attribute__((target("avx2"))) int64_t blendScaledRowsAvx2(const double* top, const double* bottom,
+                                                             bool sameRow, double fy0, double fy1,
+                                                             int64_t cols, uint8_t* out)
+{
+    int64_t x = 0;
+    if (sameRow) {
+        for (; x + 8 <= cols; x += 8)
+            storeLowBytes(_mm256_cvttpd_epi32(_mm256_loadu_pd(top + x)),
+                          _mm256_cvttpd_epi32(_mm256_loadu_pd(top + x + 4)), out + x);
+        return x;
+    }
+    const __m256d wTop = _mm256_set1_pd(fy0);
+    const __m256d wBottom = _mm256_set1_pd(fy1);
+    for (; x + 8 <= cols; x += 8) {
+        const __m256d v0 = _mm256_add_pd(_mm256_mul_pd(wTop, _mm256_loadu_pd(top + x)),
+                                         _mm256_mul_pd(wBottom, _mm256_loadu_pd(bottom + x)));
+        const __m256d v1 = _mm256_add_pd(_mm256_mul_pd(wTop, _mm256_loadu_pd(top + x + 4)),
+                                         _mm256_mul_pd(wBottom, _mm256_loadu_pd(bottom + x + 4)));
+        storeLowBytes(_mm256_cvttpd_epi32(v0), _mm256_cvttpd_epi32(v1), out + x);
+    }
+    return x;
+}
+#endif
+
+// True when every pixel of the row is 255.
+bool allWhite(const uint8_t* row, int64_t width)
+{
+    int64_t x = 0;
+    for (; x + 64 <= width; x += 64) {
+        uint64_t all = ~uint64_t{0};
+        for (int i = 0; i < 64; i += 8) {
+            uint64_t word;
+            std::memcpy(&word, row + x + i, sizeof word);
+            all &= word;
+        }
+        if (all != ~uint64_t{0})
+            return false;
+    }
+    for (; x < width; ++x)
+        if (row[x] != 255)
+            return false;
+    return true;
+}
+
 }  // namespace
 
 int truncateToInt(double v)
@@ -60,6 +201,10 @@ int truncateToInt(double v)
 void widenRow(const uint8_t* row, int64_t width, double* out)
 {
     int64_t x = 0;
+#if defined(RVT_AVX2_KERNELS)
+    if (haveAvx2())
+        x = widenRowAvx2(row, width, out);
+#endif
 #if defined(__SSE2__)
     const __m128i zero = _mm_setzero_si128();
     for (; x + 8 <= width; x += 8) {
@@ -81,6 +226,10 @@ void scaleRowColumns(const double* row, const int32_t* first, const double* weig
                      double* out)
 {
     int64_t x = 0;
+#if defined(RVT_AVX2_KERNELS)
+    if (haveAvx2())
+        x = scaleRowColumnsAvx2(row, first, weights, cols, out);
+#endif
 #if defined(__SSE2__)
     // Two columns at a time: each column's pair of samples is one load, the
     // products of both columns are then added crosswise.
@@ -99,6 +248,10 @@ void blendScaledRows(const double* top, const double* bottom, const SourceRows& 
                      int64_t cols, uint8_t* out)
 {
     int64_t x = 0;
+#if defined(RVT_AVX2_KERNELS)
+    if (haveAvx2())
+        x = blendScaledRowsAvx2(top, bottom, rows.y0 == rows.y1, rows.fy0, rows.fy1, cols, out);
+#endif
     if (rows.y0 == rows.y1) {
 #if defined(__SSE2__)
         const __m128i low = _mm_set1_epi32(0xFF);
@@ -158,9 +311,10 @@ RowScaler::RowScaler(int32_t width, int32_t height, double ratio)
     weights_ = allocateArray<double>(2 * cols_);
     cache_[0] = allocateArray<double>(cols_);
     cache_[1] = allocateArray<double>(cols_);
+    white_ = allocateArray<double>(cols_);
     zeros_ = allocateArray<double>(cols_);
     wide_ = allocateArray<double>(width_ + 1);
-    ready_ = first_ && weights_ && cache_[0] && cache_[1] && zeros_ && wide_;
+    ready_ = first_ && weights_ && cache_[0] && cache_[1] && white_ && zeros_ && wide_;
     if (!ready_)
         return;
     wide_[width_] = 0.0;
@@ -211,15 +365,21 @@ const double* RowScaler::weighted(int64_t index, int64_t keep, const SourceRowFe
         return zeros_.get();
     for (int slot = 0; slot < 2; ++slot)
         if (cached_[slot] == index)
-            return cache_[slot].get();
+            return rowOf_[slot];
     const int slot = cached_[0] == keep ? 1 : 0;
     const uint8_t* row = fetch(index);
     if (!row)
         return zeros_.get();
-    widenRow(row, width_, wide_.get());
-    scaleRowColumns(wide_.get(), first_.get(), weights_.get(), cols_, cache_[slot].get());
+    const bool white = allWhite(row, width_);
+    if (!white || !whiteReady_) {
+        double* out = white ? white_.get() : cache_[slot].get();
+        widenRow(row, width_, wide_.get());
+        scaleRowColumns(wide_.get(), first_.get(), weights_.get(), cols_, out);
+        whiteReady_ = whiteReady_ || white;
+    }
     cached_[slot] = index;
-    return cache_[slot].get();
+    rowOf_[slot] = white ? white_.get() : cache_[slot].get();
+    return rowOf_[slot];
 }
 
 void RowScaler::scaleRow(int64_t y, const SourceRowFetch& fetch, uint8_t* out)
@@ -237,12 +397,8 @@ void mirrorRow(const uint8_t* src, int64_t width, uint8_t* dst)
     int64_t x = 0;
 #if defined(__SSE2__)
     for (; x + 16 <= width; x += 16) {
-        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + width - 16 - x));
-        v = _mm_shuffle_epi32(v, _MM_SHUFFLE(1, 0, 3, 2));  // halves swapped
-        v = _mm_shufflelo_epi16(v, _MM_SHUFFLE(0, 1, 2, 3));
-        v = _mm_shufflehi_epi16(v, _MM_SHUFFLE(0, 1, 2, 3));
-        v = _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + x), v);
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + width - 16 - x));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + x), reverseBytes(v));
     }
 #endif
     for (; x < width; ++x)
@@ -273,6 +429,10 @@ ThresholdScreen::ThresholdScreen(int imageDarkness_type)
         period_ = ClusterHeight;
         remapped_ = true;
     }
+    for (int r = 0; r < period_; ++r)
+        for (int c = 0; c < kTileWidth; ++c)
+            groupReversed_[static_cast<size_t>(r * kTileWidth + c)] =
+                matrix_[r * kTileWidth + (c & ~7) + 7 - (c & 7)];
 }
 
 const uint8_t* ThresholdScreen::tileRow(int64_t y) const
@@ -280,29 +440,46 @@ const uint8_t* ThresholdScreen::tileRow(int64_t y) const
     return matrix_ + (y % period_) * kTileWidth;
 }
 
+const uint8_t* ThresholdScreen::groupReversedTileRow(int64_t y) const
+{
+    return groupReversed_.data() + (y % period_) * kTileWidth;
+}
+
 void screenRow(const uint8_t* gray, int64_t width, const uint8_t* tile, uint8_t* out)
 {
     int64_t x = 0;
 #if defined(__SSE2__)
     // Sixteen pixels at a time; a tile row is a whole number of such blocks.
+    for (; x + 16 <= width; x += 16)
+        screenBlock(_mm_loadu_si128(reinterpret_cast<const __m128i*>(gray + x)), tile, x, out);
+#endif
+    screenRest([gray](int64_t i) { return gray[i]; }, x, width, tile, out);
+}
+
+void screenMirroredRow(const uint8_t* gray, int64_t width, const ThresholdScreen& screen,
+                       int64_t y, uint8_t* out)
+{
+    int64_t x = 0;
+#if defined(__SSE2__)
+    // Sixteen pixels at a time. The mirrored pixels x .. x + 15 are the source
+    // block ending at width - x, reversed; with its two halves swapped instead,
+    // each group of eight is in reverse order, so that the compare mask has
+    // the leftmost pixel of each group in the high bit, as the page has it,
+    // against the thresholds reversed likewise.
+    const uint8_t* tile = screen.groupReversedTileRow(y);
     for (; x + 16 <= width; x += 16) {
-        const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i*>(gray + x));
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(gray + width - 16 - x));
+        const __m128i g = _mm_shuffle_epi32(v, _MM_SHUFFLE(1, 0, 3, 2));
         const __m128i t =
             _mm_loadu_si128(reinterpret_cast<const __m128i*>(tile + (x % kTileWidth)));
         const __m128i black = _mm_cmpeq_epi8(_mm_min_epu8(g, t), g);  // gray <= threshold
         const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(black));
-        out[x / 8] = kReversed.table[mask & 0xFF];
-        out[x / 8 + 1] = kReversed.table[mask >> 8];
+        out[x / 8] = static_cast<uint8_t>(mask & 0xFF);
+        out[x / 8 + 1] = static_cast<uint8_t>(mask >> 8);
     }
 #endif
-    for (; x < width; x += 8) {
-        uint8_t bits = 0;
-        const int64_t end = std::min<int64_t>(width, x + 8);
-        for (int64_t i = x; i < end; ++i)
-            if (gray[i] <= tile[i % kTileWidth])
-                bits = static_cast<uint8_t>(bits | (0x80 >> (i - x)));
-        out[x / 8] = bits;
-    }
+    screenRest([gray, width](int64_t i) { return gray[width - 1 - i]; }, x, width,
+               screen.tileRow(y), out);
 }
 
 }  // namespace rvt

@@ -103,9 +103,15 @@ private:
     std::unique_ptr<double[]> weights_;
     // The source row being weighted, as doubles, and a 0.0 after it.
     std::unique_ptr<double[]> wide_;
-    // Two horizontally weighted source rows and which rows they hold (-1: none).
+    // Two horizontally weighted source rows and which rows they hold (-1:
+    // none); rowOf_ points at the weighted row of each, its cache_ or white_.
     std::unique_ptr<double[]> cache_[2];
     int64_t cached_[2] = {-1, -1};
+    const double* rowOf_[2] = {nullptr, nullptr};
+    // The weighted row of an all-white source row, the same for every such
+    // row: made from the first one, then reused.
+    std::unique_ptr<double[]> white_;
+    bool whiteReady_ = false;
     // The weighted row of a row outside the page: all 0.
     std::unique_ptr<double[]> zeros_;
 };
@@ -135,6 +141,8 @@ public:
     // The thresholds of output row y, kTileWidth entries that repeat along
     // the row.
     const uint8_t* tileRow(int64_t y) const;
+    // The same thresholds with every group of eight in reverse order.
+    const uint8_t* groupReversedTileRow(int64_t y) const;
 
 private:
     float gamma_;
@@ -142,11 +150,17 @@ private:
     const uint8_t* matrix_;  // kTileWidth columns, period_ rows
     int period_;
     ClusterMatrix own_;      // the working matrix, or the 4 x 4 matrix's rows tiled
+    ClusterMatrix groupReversed_;  // matrix_ with each group of eight reversed
 };
 
 // One row of gray against its tile row of thresholds: a pixel prints black
 // (bit set, most significant bit leftmost) when its gray is not above its
 // threshold. Writes (width + 7) / 8 bytes; the padding bits are 0.
 void screenRow(const uint8_t* gray, int64_t width, const uint8_t* tile, uint8_t* out);
+
+// screenRow of the row mirrored left to right (mirrorRow then screenRow) with
+// the thresholds of output row y, in one pass.
+void screenMirroredRow(const uint8_t* gray, int64_t width, const ThresholdScreen& screen,
+                       int64_t y, uint8_t* out);
 
 }  // namespace rvt

@@ -404,5 +404,96 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"Unknown", 10, 10, 99, 8, 8, 10, kChunked, 1, "colour space 99"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Every row of every page of the raster in `fd` (from its start), as the
+// filter reads them, buffered or not; a row that cannot be read ends it.
+std::vector<std::vector<uint8_t>> readAllRows(int fd, bool buffered)
+{
+    lseek(fd, 0, SEEK_SET);
+    RasterFileReader reader(fd);
+    cups_raster_t* ras = buffered ? reader.open() : cupsRasterOpen(fd, CUPS_RASTER_READ);
+    std::vector<std::vector<uint8_t>> rows;
+    cups_page_header2_t header;
+    MemoryLog log;
+    while (ras && cupsRasterReadHeader2(ras, &header) && pageHeaderAcceptable(header, log.log())) {
+        GrayRowReader rowReader(ras, header);
+        bool complete = true;
+        for (unsigned y = 0; y < header.cupsHeight && complete; ++y) {
+            std::vector<uint8_t> gray(header.cupsWidth, 0);
+            complete = rowReader.readRow(gray.data());
+            rows.push_back(complete ? gray : std::vector<uint8_t>{});
+        }
+        if (!complete)
+            break;
+    }
+    if (ras)
+        cupsRasterClose(ras);
+    return rows;
+}
+
+struct BufferedCase {
+    const char* name;
+    cups_mode_t mode;
+    off_t cutAt;  // 0: the whole raster; otherwise it ends after this many bytes
+};
+
+class BufferedRasterTest : public ::testing::TestWithParam<BufferedCase> {};
+
+// Three pages of 8-bit gray that together exceed the reader's buffer: the
+// buffered reader delivers the same rows, and stops at the same row when the
+// raster ends early.
+TEST_P(BufferedRasterTest, SameRowsAsReadingTheDescriptor)
+{
+    const BufferedCase& c = GetParam();
+    RasterFile file;
+    cups_page_header2_t h{};
+    h.HWResolution[0] = h.HWResolution[1] = 600;
+    h.cupsWidth = 997;
+    h.cupsHeight = 61;
+    h.cupsColorSpace = CUPS_CSPACE_SW;
+    h.cupsColorOrder = CUPS_ORDER_CHUNKED;
+    h.cupsBitsPerColor = 8;
+    h.cupsBitsPerPixel = 8;
+    h.cupsNumColors = 1;
+    h.cupsBytesPerLine = h.cupsWidth;
+    cups_raster_t* out = cupsRasterOpen(file.fd(), c.mode);
+    uint32_t state = 3;
+    for (int page = 0; page < 3; ++page) {
+        ASSERT_TRUE(cupsRasterWriteHeader2(out, &h));
+        std::vector<uint8_t> row(h.cupsBytesPerLine);
+        for (unsigned y = 0; y < h.cupsHeight; ++y) {
+            for (uint8_t& b : row) {  // runs and noise, for the compressed raster
+                state = state * 1103515245u + 12345u;
+                b = static_cast<uint8_t>((state >> 28) < 10 ? 255 : state >> 16);
+            }
+            ASSERT_EQ(cupsRasterWritePixels(out, row.data(), h.cupsBytesPerLine), h.cupsBytesPerLine);
+        }
+    }
+    cupsRasterClose(out);
+    const off_t size = lseek(file.fd(), 0, SEEK_END);
+    ASSERT_GT(size, static_cast<off_t>(RasterFileReader::kBufferSize));
+    if (c.cutAt > 0) {
+        ASSERT_EQ(ftruncate(file.fd(), std::min(c.cutAt, size - 1)), 0);
+    }
+
+    const auto direct = readAllRows(file.fd(), false);
+    const auto buffered = readAllRows(file.fd(), true);
+    EXPECT_EQ(buffered.size(), direct.size());
+    EXPECT_TRUE(buffered == direct);
+    if (c.cutAt == 0) {
+        EXPECT_EQ(direct.size(), 3u * h.cupsHeight);
+    } else {
+        ASSERT_FALSE(direct.empty());
+        EXPECT_TRUE(direct.back().empty());  // the row the raster ends in
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rasters, BufferedRasterTest,
+    ::testing::Values(BufferedCase{"Whole", CUPS_RASTER_WRITE, 0},
+                      BufferedCase{"EndsWithinARow", CUPS_RASTER_WRITE, 150001},
+                      BufferedCase{"CompressedWhole", CUPS_RASTER_WRITE_COMPRESSED, 0},
+                      BufferedCase{"CompressedEndsEarly", CUPS_RASTER_WRITE_COMPRESSED, 140003}),
+    [](const ::testing::TestParamInfo<BufferedCase>& info) { return info.param.name; });
+
 }  // namespace
 }  // namespace rvt::test

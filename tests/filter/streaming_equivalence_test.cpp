@@ -135,7 +135,8 @@ class ScalingKernel : public ::testing::TestWithParam<KernelSize> {};
 TEST_P(ScalingKernel, SameAsPerPixelScalingAtEveryRatio)
 {
     const KernelSize size = GetParam();
-    for (Kind kind : {Kind::Noise, Kind::Photo}) {
+    // Text and blank pages have white rows, whose weighting the scaler reuses.
+    for (Kind kind : {Kind::Noise, Kind::Text, Kind::Photo, Kind::Blank}) {
         const Gray src = makePage(kind, size.width, size.height, 11);
         for (double ratio : kRatios) {
             SCOPED_TRACE(testing::Message() << "ratio " << ratio << " kind " << static_cast<int>(kind));
@@ -183,7 +184,7 @@ TEST(RowKernels, ScreenRowMatchesThresholdsAtEveryLevelAndRow)
             const ClusterMatrix& m = screen.remapped() ? remapped : FINE_TAry_128;
             return m[static_cast<size_t>((y % 128) * 128 + x % 128)];
         };
-        for (int64_t width : {1, 9, 16, 23, 130, 301}) {
+        for (int64_t width : {1, 9, 16, 23, 130, 301, 4960}) {
             for (int64_t y : {0, 1, 3, 127, 128, 200}) {
                 Gray gray(static_cast<size_t>(width));
                 for (int64_t x = 0; x < width; ++x)  // around the threshold, ties included
@@ -198,6 +199,12 @@ TEST(RowKernels, ScreenRowMatchesThresholdsAtEveryLevelAndRow)
                         expected[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
                 expected.push_back(0xCD);
                 EXPECT_EQ(out, expected) << "level " << level << " width " << width << " row " << y;
+                // The one-pass mirror and screen, given the row the other way round.
+                const Gray reversed(gray.rbegin(), gray.rend());
+                Gray mirrored(stride + 1, 0xCD);
+                screenMirroredRow(reversed.data(), width, screen, y, mirrored.data());
+                EXPECT_EQ(mirrored, expected)
+                    << "mirrored, level " << level << " width " << width << " row " << y;
             }
         }
     }
