@@ -1,6 +1,7 @@
 #include "row_kernels.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -92,10 +93,12 @@ void screenRest(const Pixel& pixel, int64_t x, int64_t width, const uint8_t* til
 // element goes through the same multiplications, additions and truncations as
 // in the two-at-a-time code below, so the results are the same, bit for bit.
 
+std::atomic<bool> baselineOnly{false};
+
 bool haveAvx2()
 {
     static const bool have = __builtin_cpu_supports("avx2");
-    return have;
+    return have && !baselineOnly.load(std::memory_order_relaxed);
 }
 
 __attribute__((target("avx2"))) int64_t widenRowAvx2(const uint8_t* row, int64_t width, double* out)
@@ -188,6 +191,15 @@ bool allWhite(const uint8_t* row, int64_t width)
 }
 
 }  // namespace
+
+void useBaselineKernelsOnly(bool only)
+{
+#if defined(RVT_AVX2_KERNELS)
+    baselineOnly.store(only, std::memory_order_relaxed);
+#else
+    (void)only;
+#endif
+}
 
 int truncateToInt(double v)
 {

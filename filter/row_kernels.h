@@ -43,6 +43,11 @@ struct SourceRows {
     double fy1 = 0.0;  // weight of row y1: y1 - sy
 };
 
+// The scaling kernels use AVX2 where the processor has it. With `only` true
+// they keep to the baseline (SSE2) code, so that the tests cover it on any
+// processor; both give the same bytes.
+void useBaselineKernelsOnly(bool only);
+
 // out[x] = row[x] as a double, for x < width.
 void widenRow(const uint8_t* row, int64_t width, double* out);
 

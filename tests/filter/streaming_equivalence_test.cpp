@@ -18,6 +18,7 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace rvt {
@@ -130,11 +131,16 @@ struct KernelSize {
     int32_t height;
 };
 
-class ScalingKernel : public ::testing::TestWithParam<KernelSize> {};
+// Baseline: the kernels the processor may not have AVX2 for.
+class ScalingKernel : public ::testing::TestWithParam<std::tuple<KernelSize, bool>> {
+protected:
+    void TearDown() override { useBaselineKernelsOnly(false); }
+};
 
 TEST_P(ScalingKernel, SameAsPerPixelScalingAtEveryRatio)
 {
-    const KernelSize size = GetParam();
+    const auto [size, baseline] = GetParam();
+    useBaselineKernelsOnly(baseline);
     // Text and blank pages have white rows, whose weighting the scaler reuses.
     for (Kind kind : {Kind::Noise, Kind::Text, Kind::Photo, Kind::Blank}) {
         const Gray src = makePage(kind, size.width, size.height, 11);
@@ -151,8 +157,11 @@ TEST_P(ScalingKernel, SameAsPerPixelScalingAtEveryRatio)
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, ScalingKernel,
-                         ::testing::Values(KernelSize{1, 1}, KernelSize{3, 5}, KernelSize{17, 9},
-                                           KernelSize{301, 203}, KernelSize{300, 400}));
+                         ::testing::Combine(::testing::Values(KernelSize{1, 1}, KernelSize{3, 5},
+                                                              KernelSize{17, 9},
+                                                              KernelSize{301, 203},
+                                                              KernelSize{300, 400}),
+                                            ::testing::Bool()));
 
 TEST(RowKernels, MirrorRowReversesEveryWidth)
 {
