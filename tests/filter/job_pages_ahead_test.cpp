@@ -23,14 +23,9 @@ const std::string kCancel = "CancelJob?";
 std::vector<uint8_t> grayOf(const RasterPage& p)
 {
     std::vector<uint8_t> gray(static_cast<size_t>(p.width) * p.height, 255);
-    std::vector<unsigned char> row(p.width, p.gray);
-    unsigned state = p.noiseSeed;
-    for (unsigned y = 0; y < p.height && y < p.rowsWritten; ++y) {
-        if (p.noiseSeed)
-            for (unsigned char& b : row)
-                b = static_cast<unsigned char>((state = state * 1103515245u + 12345u) >> 24);
+    forEachRow(p, p.width, [&](unsigned y, const std::vector<unsigned char>& row) {
         std::copy(row.begin(), row.end(), gray.begin() + static_cast<size_t>(y) * p.width);
-    }
+    });
     return gray;
 }
 

@@ -26,6 +26,21 @@ struct RasterPage {
     cups_cspace_t colorSpace = CUPS_CSPACE_SW;
 };
 
+// Hands the rows of page `p` as written to the raster, each `rowBytes` long
+// (all `gray`, or pseudo-random gray from `noiseSeed`), to `take(y, row)`.
+template <typename Take>
+void forEachRow(const RasterPage& p, size_t rowBytes, Take take)
+{
+    std::vector<unsigned char> row(rowBytes, p.gray);
+    unsigned state = p.noiseSeed;
+    for (unsigned y = 0; y < p.height && y < p.rowsWritten; ++y) {
+        if (p.noiseSeed)
+            for (unsigned char& b : row)
+                b = static_cast<unsigned char>((state = state * 1103515245u + 12345u) >> 24);
+        take(y, row);
+    }
+}
+
 inline std::string printerPpd()
 {
     std::string here = __FILE__;
@@ -66,14 +81,9 @@ public:
             h.cupsColorOrder = CUPS_ORDER_CHUNKED;
             h.cupsNumColors = 1;
             cupsRasterWriteHeader2(ras, &h);
-            std::vector<unsigned char> row(h.cupsBytesPerLine, p.gray);
-            unsigned state = p.noiseSeed;
-            for (unsigned y = 0; y < p.height && y < p.rowsWritten; ++y) {
-                if (p.noiseSeed)
-                    for (unsigned char& b : row)
-                        b = static_cast<unsigned char>((state = state * 1103515245u + 12345u) >> 24);
+            forEachRow(p, h.cupsBytesPerLine, [&](unsigned, std::vector<unsigned char>& row) {
                 cupsRasterWritePixels(ras, row.data(), h.cupsBytesPerLine);
-            }
+            });
         }
         cupsRasterClose(ras);
         lseek(rasterFd_, 0, SEEK_SET);
