@@ -218,9 +218,7 @@ void PrintJob::pageLoop(cups_raster_t* ras)
         // checkpoint above ran the cancel); out of memory, the pages sent so
         // far make the job.
         if (page.outcome == ConvertedPage::Outcome::OutOfMemory)
-            log_.printf("ERROR: Out of memory while reading page %d; the pages from there on are "
-                        "not printed\n",
-                        pageCounter_);
+            feedback_.pagesDropped(pageCounter_);
         if (page.outcome == ConvertedPage::Outcome::Stopped ||
             page.outcome == ConvertedPage::Outcome::OutOfMemory)
             break;

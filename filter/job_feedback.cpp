@@ -156,6 +156,13 @@ void JobFeedback::cancelling(std::string_view reason, bool byScheduler)
     ended_ = true;
 }
 
+void JobFeedback::pagesDropped(int page)
+{
+    log_.printf("ERROR: Out of memory while reading page %d; the pages from there on are not "
+                "printed\n",
+                page);
+}
+
 void JobFeedback::jobDone()
 {
     if (ended_)

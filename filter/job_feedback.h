@@ -67,6 +67,9 @@ public:
     // The page went through its end-of-page exchange: one more side printed.
     void pageSent();
 
+    // Page `page` could not be read for want of memory: the job ends with the
+    // pages before it, and the user is told what is missing.
+    void pagesDropped(int page);
     // A failure that cancels the job at its end, when the pages already
     // prepared have been sent.
     void failure(std::string reason);
