@@ -87,7 +87,11 @@ set(CPACK_PRE_BUILD_SCRIPTS ${RVT_PACKAGING_DIR}/strip.cmake)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${RVT_PACKAGING_DIR}/postinst ${RVT_PACKAGING_DIR}/postrm)
+# After the install, the printer if plugged in is announced again so that the
+# udev rule gives the logged-in user access at once. There is no postrm: udevd
+# forgets a removed rule by itself, and a postrm would keep the package in
+# dpkg's "config-files" state after `dpkg -r` until it is purged.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${RVT_PACKAGING_DIR}/postinst)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR})
 set(CPACK_OUTPUT_CONFIG_FILE ${CMAKE_BINARY_DIR}/CPackConfig.cmake)

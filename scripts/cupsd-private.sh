@@ -4,11 +4,16 @@
 # directory and on a free loopback port. The system's own cupsd (if any) is
 # never touched.
 #
-#   scripts/cupsd-private.sh start [--bin DIR] [--filter PATH]... [--backend PATH]...
+#   scripts/cupsd-private.sh start [--bin DIR | --installed] [--filter PATH]... [--backend PATH]...
 #                                  [--dir DIR] [--watch PID] [--setenv NAME=VALUE]...
 #       Starts the scheduler and prints its directory (ROOT) on standard output.
 #       --bin DIR      take printfilter-rvt4410lw and the rvtsim backend from DIR
 #                      (default: build/bin of this source tree)
+#       --installed    run the driver as installed on this system: ServerBin is
+#                      the system's own (cups-config --serverbin, nothing copied
+#                      or linked), DataDir the system's (cups-config --datadir),
+#                      so the filter, the backend and the PPD (by its model name)
+#                      are the installed files; --filter and --backend are refused
 #       --filter PATH, --backend PATH
 #                      further filters or backends to install (copied, root-owned)
 #       --dir DIR      use DIR (made, must not exist or be empty) instead of a new
@@ -22,7 +27,7 @@
 #   scripts/cupsd-private.sh status ROOT  exit 0 when that scheduler is running
 #
 # Layout of ROOT: conf/ (ServerRoot: cupsd.conf, cups-files.conf, ppd/),
-# bin/ (ServerBin: filter/, backend/, daemon/ ...), spool/ (RequestRoot),
+# bin/ (ServerBin: filter/, backend/, daemon/ ...; not with --installed), spool/ (RequestRoot),
 # tmp/ (TempDir, where filters write their temporary files), state/, cache/,
 # log/ (error_log, access_log, page_log), printcap, cupsd.sock, cupsd.pid,
 # port.
@@ -86,8 +91,8 @@ install_program() {
 }
 
 write_config() {
-    local root=$1 port=$2
-    shift 2
+    local root=$1 port=$2 serverbin=$3 datadir=$4
+    shift 4
     cat >"$root/conf/cupsd.conf" <<EOF
 # Private scheduler for the driver's tests and sample job.
 LogLevel debug
@@ -122,7 +127,8 @@ DefaultPolicy default
 EOF
     {
         echo "ServerRoot $root/conf"
-        echo "ServerBin $root/bin"
+        echo "ServerBin $serverbin"
+        [ -z "$datadir" ] || echo "DataDir $datadir"
         echo "RequestRoot $root/spool"
         echo "TempDir $root/tmp"
         echo "StateDir $root/state"
@@ -187,10 +193,11 @@ watchdog() {
 }
 
 cmd_start() {
-    local bin="$SRC_DIR/build/bin" root="" watch="" extra=() envs=()
+    local bin="$SRC_DIR/build/bin" root="" watch="" extra=() envs=() installed=""
     while [ $# -gt 0 ]; do
         case $1 in
             --bin) bin=$2; shift 2 ;;
+            --installed) installed=1; shift ;;
             --filter) extra+=(filter "$2"); shift 2 ;;
             --backend) extra+=(backend "$2"); shift 2 ;;
             --dir) root=$2; shift 2 ;;
@@ -203,10 +210,20 @@ cmd_start() {
     command -v cupsd >/dev/null || die "cupsd is missing; run scripts/install-deps.sh"
     [ -x /usr/lib/cups/daemon/cups-exec ] || die "/usr/lib/cups/daemon/cups-exec is missing (package cups-daemon)"
 
-    local programs=()
-    [ -x "$bin/printfilter-rvt4410lw" ] && programs+=(filter "$bin/printfilter-rvt4410lw")
-    [ -x "$bin/rvtsim" ] && programs+=(backend "$bin/rvtsim")
-    programs+=("${extra[@]}")
+    local programs=() serverbin="" datadir=""
+    if [ -n "$installed" ]; then
+        [ "${#extra[@]}" -eq 0 ] || die "--installed runs the system's programs: --filter and --backend cannot be added"
+        serverbin=$(cups-config --serverbin 2>/dev/null || echo /usr/lib/cups)
+        datadir=$(cups-config --datadir 2>/dev/null || echo /usr/share/cups)
+        # The driver may be installed while the scheduler runs: CUPS looks
+        # for filters, backends and PPDs on every request.
+        [ -x "$serverbin/filter/printfilter-rvt4410lw" ] ||
+            echo "$PROG: note: the driver is not installed (yet): no $serverbin/filter/printfilter-rvt4410lw" >&2
+    else
+        [ -x "$bin/printfilter-rvt4410lw" ] && programs+=(filter "$bin/printfilter-rvt4410lw")
+        [ -x "$bin/rvtsim" ] && programs+=(backend "$bin/rvtsim")
+        programs+=("${extra[@]}")
+    fi
 
     if [ -z "$root" ]; then
         root=$(mktemp -d "${TMPDIR:-/tmp}/rvt-cupsd.XXXXXX")
@@ -234,12 +251,15 @@ cmd_start() {
     mkdir -m 1770 "$root/tmp"
     chgrp lp "$root/tmp" "$root/cache" "$root/state"
     chmod 0775 "$root/cache"
-    make_serverbin "$root/bin" "${programs[@]}"
+    if [ -z "$installed" ]; then
+        make_serverbin "$root/bin" "${programs[@]}"
+        serverbin=$root/bin
+    fi
 
     local port
     port=$(free_port) || die "no free loopback port"
     echo "$port" >"$root/port"
-    write_config "$root" "$port" "${envs[@]}"
+    write_config "$root" "$port" "$serverbin" "$datadir" "${envs[@]}"
 
     cupsd -t -c "$root/conf/cupsd.conf" -s "$root/conf/cups-files.conf" >"$root/log/config-test" 2>&1 ||
         die "cupsd refuses the configuration: $(cat "$root/log/config-test")"

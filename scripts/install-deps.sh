@@ -18,6 +18,9 @@ PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     cups cups-client cups-filters ghostscript jbigkit-bin
     umockdev libumockdev-dev xvfb
+    # the package check: lintian, and the window's platform plugins that
+    # the package depends on
+    lintian qt6-qpa-plugins
     # a CJK font for the settings window's screenshots under Xvfb
     fonts-wqy-microhei
 )

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the project twice (plain, and with AddressSanitizer + UBSan) and runs
-# every test in both builds, then fuzzes the filter for a bounded time. Build
-# trees: build/, build-asan/ and build-fuzz/.
+# every test in both builds, fuzzes the filter for a bounded time, and last
+# builds, installs, uses and removes the Debian package. Build trees: build/,
+# build-asan/, build-fuzz/ and build-pkg/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -24,3 +25,7 @@ UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1} \
 echo "== fuzzing the filter's raster path (bounded)"
 # A short libFuzzer run from the seed corpus; a crash fails the run.
 scripts/fuzz.sh "${FUZZ_SECONDS:-60}" build-fuzz
+
+echo "== the Debian package: contents, lintian, dpkg -i, a job through the installed driver, dpkg -r"
+# Builds its own release tree (build-pkg/); never replaces installed files.
+scripts/package-test.sh
