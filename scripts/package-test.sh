@@ -188,7 +188,8 @@ for check in "${CONTROL_CHECKS[@]}"; do
     [[ $value =~ $rx ]] || fail "control field $field is '$value', which does not match $rx"
 done
 version=$(dpkg-deb -f "$DEB" Version)
-zcat "$WORK/deb/usr/share/doc/$PKG/changelog.gz" | head -n 1 | grep -q "^$PKG ($version) " ||
+newest=$(zcat "$WORK/deb/usr/share/doc/$PKG/changelog.gz" | sed -n 1p)
+[[ $newest == "$PKG ($version) "* ]] ||
     fail "the changelog's newest entry is not for version $version"
 
 # ---------------------------------------------------------------- lintian
@@ -223,7 +224,9 @@ ROOT=$($SUDO scripts/cupsd-private.sh start --installed --watch $$ 2>"$WORK/cups
 export CUPS_SERVER=$ROOT/cupsd.sock
 say "private scheduler on the system's ServerBin and DataDir in $ROOT"
 
-lists_model() { lpinfo "$@" -m 2>/dev/null | grep -q "^$MODEL "; }
+# Each grep reads its whole input (no -q): with pipefail, a writer cut off
+# by an early exit would turn a match into a failure.
+lists_model() { lpinfo "$@" -m 2>/dev/null | grep "^$MODEL " >/dev/null; }
 ! lists_model || fail "the scheduler lists $MODEL before the package is installed"
 
 say "dpkg -i $(basename "$DEB")"
@@ -254,19 +257,19 @@ job_fail() {
     fail "$*"
 }
 deadline=$((SECONDS + TIMEOUT))
-while lpstat -o "$QUEUE" 2>/dev/null | grep -q "^$QUEUE-$JOB "; do
-    if lpstat -p "$QUEUE" 2>/dev/null | grep -q disabled; then
+while lpstat -o "$QUEUE" 2>/dev/null | grep "^$QUEUE-$JOB " >/dev/null; do
+    if lpstat -p "$QUEUE" 2>/dev/null | grep disabled >/dev/null; then
         job_fail "the queue stopped: $(lpstat -p "$QUEUE" 2>/dev/null | tail -n +2 | tr -s ' \t' ' ')"
     fi
     [ $SECONDS -lt $deadline ] || job_fail "the job did not end in $TIMEOUT s"
     sleep 0.5
 done
 for _ in $(seq 1 50); do
-    job_log | grep -q 'backend/rvtsim) \(exited\|stopped\|terminated\|crashed\)' && break
+    job_log | grep 'backend/rvtsim) \(exited\|stopped\|terminated\|crashed\)' >/dev/null && break
     sleep 0.2
 done
-job_log | grep -q 'Job completed\.' || job_fail "the job did not complete"
-job_log | grep -q "$SERVERBIN/filter/printfilter-rvt4410lw" ||
+job_log | grep 'Job completed\.' >/dev/null || job_fail "the job did not complete"
+job_log | grep "$SERVERBIN/filter/printfilter-rvt4410lw" >/dev/null ||
     job_fail "the job did not run the installed filter $SERVERBIN/filter/printfilter-rvt4410lw"
 JOB_DIR=$PRINTER_DIR/job-$JOB
 [ -f "$JOB_DIR/transcript.json" ] || job_fail "the printer left no transcript in $JOB_DIR"
