@@ -220,8 +220,8 @@ TEST_F(DriverListing, OffersThePpdForTheDeviceTheBackendReports)
     // direct URI "make and model" "info" "device ID" "location"
     std::smatch m;
     const std::string line = readFile(out);
-    ASSERT_TRUE(std::regex_search(line, m, std::regex("^direct \\S+ \"[^\"]*\" \"[^\"]*\" \"([^\"]+)\"")))
-        << line;
+    const std::regex backendLine("^direct \\S+ \"[^\"]*\" \"[^\"]*\" \"([^\"]+)\"");
+    ASSERT_TRUE(std::regex_search(line, m, backendLine)) << line;
     const std::string reported = m[1];
 
     const std::string ppd = readFile(datadir_ / "model" / kPpdName);
