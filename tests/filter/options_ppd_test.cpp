@@ -49,7 +49,7 @@ public:
                 text += "*" + o.keyword + " " + c + ": \"\"\n";
             text += "*CloseUI: *" + o.keyword + "\n";
         }
-        ::write(fd, text.data(), text.size());
+        EXPECT_EQ(::write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
         ::close(fd);
     }
     ~PpdFile() { std::remove(path_.c_str()); }

@@ -339,6 +339,93 @@ TEST(PrinterModel, ReadOnAWorkerThreadAppliedOnTheModelsThread)
     EXPECT_EQ(model.usb()->printer.ip, "");
 }
 
+namespace {
+const QString kAccessHint = QStringLiteral(
+    "没有访问该USB打印机的权限。请安装驱动程序包（其中的udev规则允许当前登录用户访问打印机），"
+    "然后重新插拔USB线；或者以管理员身份运行本工具。");
+}
+
+TEST(PrinterModel, RefusalForLackOfRightsPutsAHintUnderTheAlert)
+{
+    struct Case {
+        const char *label;
+        bool write;
+        usb::IOReturn openStatus;   // what opening the printer's interface returns
+        const char *scriptedNoReply;  // a command the printer leaves unanswered
+        QString message;
+        QString hint;
+    };
+    const std::vector<Case> cases{
+        {"read_refused", false, usb::kIOReturnNotPrivileged, nullptr, "获取失败，请重试", kAccessHint},
+        {"write_refused", true, usb::kIOReturnNotPrivileged, nullptr, "设置失败，请重试", kAccessHint},
+        {"read_interface_held_elsewhere", false, usb::kIOReturnExclusiveAccess, nullptr, "获取失败，请重试", ""},
+        {"write_no_reply", true, usb::kIOReturnSuccess, "SetDHCPToggle=", "设置失败，请重试", ""},
+        {"read_no_reply", false, usb::kIOReturnSuccess, "CheckIP?", "获取失败，请重试", ""},
+        {"write_succeeds", true, usb::kIOReturnSuccess, nullptr, "设置成功", ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        ModelBench bench;
+        auto printer = bench.plug(kSupported);
+        PrinterModel &model = bench.makeModel();
+        ASSERT_FALSE(model.showAlert());
+        printer->faults.interfaceOpen = c.openStatus;
+        if (c.scriptedNoReply != nullptr) {
+            printer->script(c.scriptedNoReply, Action::noReply);
+        }
+        // A hint left from an earlier alert never shows under a new one.
+        model.setAlertHint(QStringLiteral("earlier hint"));
+        std::vector<std::string> order;
+        QObject::connect(&model, &PrinterModel::alertMessageChanged, [&] { order.push_back("alertMessage"); });
+        QObject::connect(&model, &PrinterModel::alertHintChanged, [&] { order.push_back("alertHint"); });
+
+        ::testing::internal::CaptureStdout();
+        c.write ? model.setPrinterIP() : model.getPrinterIP();
+        const auto log = linesOf(::testing::internal::GetCapturedStdout());
+
+        EXPECT_TRUE(model.showAlert());
+        EXPECT_EQ(model.alertTitle(), QString());
+        EXPECT_EQ(model.alertMessage(), c.message) << "the alert's own text stays as it is";
+        EXPECT_EQ(model.alertHint(), c.hint);
+        EXPECT_EQ(order, (std::vector<std::string>{"alertMessage", "alertHint"})) << "the hint comes after the message";
+        if (c.openStatus == usb::kIOReturnNotPrivileged) {
+            EXPECT_TRUE(hasLine(log, "open usb interface error and error is Privilege violation"));
+            EXPECT_EQ(printer->events(), kReadEvents) << "nothing sent after the start-up read";
+        }
+    }
+}
+
+TEST(PrinterModel, PrinterRefusedAtStartIsListedAndTheAlertSaysWhatToDo)
+{
+    ModelBench bench;
+    auto printer = std::make_shared<RecordingPrinter>();
+    printer->faults.interfaceOpen = usb::kIOReturnNotPrivileged;
+    const SimulatedBus::DeviceId id = bench.bus.plug(printer);
+    PrinterModel &model = bench.makeModel();
+    // Listing needs no rights on the device; only talking to it does.
+    ASSERT_EQ(model.printerList().size(), 1);
+    EXPECT_TRUE(model.showAlert());
+    EXPECT_EQ(model.alertMessage(), QString("获取失败，请重试"));
+    EXPECT_EQ(model.alertHint(), kAccessHint);
+    EXPECT_TRUE(printer->events().empty());
+
+    // Searching again once the rights are there: the read works and the next
+    // alert carries no hint.
+    printer->faults.interfaceOpen = usb::kIOReturnSuccess;
+    model.setShowAlert(false);
+    ::testing::internal::CaptureStdout();
+    model.getPrinterList();
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_FALSE(model.showAlert());
+    EXPECT_EQ(model.selectedPrinter().ip, "192.168.1.20");
+    bench.bus.unplug(id);
+    ::testing::internal::CaptureStdout();
+    model.getPrinterList();
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(model.alertMessage(), QString("未查找到适配的打印机"));
+    EXPECT_EQ(model.alertHint(), QString());
+}
+
 // The compiled translations, embedded by the tervane_translations library.
 static void initTranslationResources()
 {
@@ -364,4 +451,8 @@ TEST(PrinterModel, AlertTextsComeThroughTheTranslator)
     EXPECT_EQ(english.translate("tervane::PrinterModel", "设置成功"), QString("Set successfully"));
     EXPECT_EQ(english.translate("tervane::PrinterModel", "获取失败，请重试"), QString("Reading failed, please retry"));
     EXPECT_EQ(english.translate("tervane::PrinterModel", "设置失败，请重试"), QString("Setting failed, please retry"));
+    EXPECT_EQ(english.translate("tervane::PrinterModel", kAccessHint.toUtf8().constData()).toStdString(),
+              "No permission to access this USB printer. Install the driver package (its udev rule gives the "
+              "logged-in user access to the printer), then unplug and replug the USB cable, or run this tool "
+              "as administrator.");
 }

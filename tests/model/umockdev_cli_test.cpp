@@ -15,10 +15,12 @@ namespace {
 
 using tervane::testing::EmulatedPrinter;
 using tervane::testing::NetworkSettings;
+using tervane::testing::ThreadWithoutFileAccessOverride;
 
 struct CliRun {
     int exitStatus = -1;
     std::string out;
+    std::string err;
 };
 
 CliRun runCli(std::vector<std::string> arguments)
@@ -30,8 +32,10 @@ CliRun runCli(std::vector<std::string> arguments)
     }
     argv.push_back(nullptr);
     ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
     CliRun run;
     run.exitStatus = tervane::runTervaneCli(static_cast<int>(arguments.size()), argv.data());
+    run.err = ::testing::internal::GetCapturedStderr();
     run.out = ::testing::internal::GetCapturedStdout();
     return run;
 }
@@ -84,4 +88,49 @@ TEST(TervaneCliOnLibusb, ReadsAndWritesTheEmulatedPrinter)
     EXPECT_EQ(sentText(bed.calls(printer)),
               std::string(setIP.begin(), setIP.end()) + "|SetDHCPToggle=Off;|Restart?|");
     EXPECT_EQ(bed.boundDriver(printer), "usblp");
+}
+
+TEST(TervaneCliOnLibusb, PrinterNodeWithoutRightsTellsWhatToDo)
+{
+    ::unsetenv("TERVANE_USB");
+    ::setenv("LC_ALL", "C", 1);
+    const std::string hint =
+        "没有访问该USB打印机的权限。请安装驱动程序包（其中的udev规则允许当前登录用户访问打印机），"
+        "然后重新插拔USB线；或者以管理员身份运行本工具。\n";
+    EmulatedPrinter bed;
+    const std::string printer = bed.addDevice();
+    bed.denyAccess(printer);
+    struct Case {
+        std::vector<std::string> arguments;
+        bool withRights;
+        int exitStatus;
+        std::string out;
+        std::string err;
+    };
+    const std::vector<Case> cases{
+        // Listing needs no rights on the node: the printer is found.
+        {{"list"}, false, 0, "1: RV-T4410LW (USB 356c:0033)\n", ""},
+        {{"get"}, false, 1, "", "获取失败，请重试\n" + hint},
+        {{"set", "--dhcp"}, false, 1, "", "设置失败，请重试\n" + hint},
+        // Root's own rights open the same node: no failure, no hint.
+        {{"get"}, true, 0, "printer: RV-T4410LW\nmode: static\nip: 192.168.1.20\nmask: 255.255.255.0\n"
+                           "gateway: 192.168.1.1\n", ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.arguments.front() + (c.withRights ? " with rights" : " without rights"));
+        bed.clearCalls(printer);
+        CliRun run;
+        if (c.withRights) {
+            run = runCli(c.arguments);
+        } else {
+            ThreadWithoutFileAccessOverride asAUser;
+            run = runCli(c.arguments);
+        }
+        EXPECT_EQ(run.exitStatus, c.exitStatus);
+        EXPECT_EQ(run.out, c.out);
+        EXPECT_EQ(run.err, c.err);
+        if (!c.withRights) {
+            EXPECT_EQ(sentText(bed.calls(printer)), "") << "nothing reaches a printer that was not opened";
+        }
+    }
 }

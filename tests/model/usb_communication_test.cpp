@@ -56,6 +56,8 @@ struct Bench {
             if (after) {
                 *after = connection.printer;
             }
+            failureStatus = connection.failureStatus;
+            accessDenied = connection.accessDenied();
         }
         log = linesOf(::testing::internal::GetCapturedStdout());
         EXPECT_EQ(bus.tableObjectCount(), 0u) << "device handle not released";
@@ -72,6 +74,9 @@ struct Bench {
     std::shared_ptr<RecordingPrinter> printer;         // when plugPrinter() was used
     std::shared_ptr<usb::sim::BasicDevice> other;      // any other device plugged
     std::vector<std::string> log;
+    // What the last connection run told about its failure.
+    std::optional<usb::IOReturn> failureStatus;
+    bool accessDenied = false;
 };
 
 const SequenceResult kClaimFailed{-1, "claininterfaceInterfaceError"};
@@ -279,6 +284,58 @@ TEST(USBCommunication, FailuresEndTheSequenceAtOnce)
         }
         if (bench.other) {
             EXPECT_TRUE(bench.other->received().empty());
+        }
+    }
+}
+
+TEST(USBCommunication, RefusalForLackOfRightsIsToldApartFromOtherFailures)
+{
+    struct Case {
+        const char *label;
+        bool write;
+        std::function<void(VirtualPrinter &)> arrange;  // on a plugged printer; none: nothing plugged
+        SequenceResult expected;
+        std::optional<usb::IOReturn> failureStatus;
+        bool accessDenied;
+        std::string logLine;
+        std::vector<std::string> events;
+    };
+    const auto refuseOpen = [](usb::IOReturn status) {
+        return [status](VirtualPrinter &p) { p.faults.interfaceOpen = status; };
+    };
+    const Device staticRecord = printerRecord("S", "192.168.1.30", "255.255.255.0", "192.168.1.1");
+    const std::vector<Case> cases{
+        {"read_refused", false, refuseOpen(usb::kIOReturnNotPrivileged), kClaimFailed,
+         usb::kIOReturnNotPrivileged, true, "open usb interface error and error is Privilege violation", {}},
+        {"write_refused", true, refuseOpen(usb::kIOReturnNotPrivileged), kClaimFailed,
+         usb::kIOReturnNotPrivileged, true, "open usb interface error and error is Privilege violation", {}},
+        {"read_interface_held_elsewhere", false, refuseOpen(usb::kIOReturnExclusiveAccess), kClaimFailed,
+         usb::kIOReturnExclusiveAccess, false,
+         "open usb interface error and error is Exclusive access and device already open", {}},
+        {"write_not_permitted", true, refuseOpen(usb::kIOReturnNotPermitted), kClaimFailed,
+         usb::kIOReturnNotPermitted, false, "open usb interface error and error is Not permitted", {}},
+        {"read_times_out", false, [](VirtualPrinter &p) { p.script("CheckDHCPToggle?", Action::noReply); },
+         kClaimFailed, usb::kIOReturnTimeout, false, "open usb interface error and error is I/O timeout",
+         {"OUT CheckDHCPToggle?"}},
+        {"no_device", false, nullptr, kClaimFailed, std::nullopt, false,
+         "init usb interface error. and error is USB: Plugin has no device interface.", {}},
+        {"read_succeeds", false, [](VirtualPrinter &) {}, SequenceResult{1, kReceiveIPSuccessfully},
+         std::nullopt, false, "", {"OUT CheckDHCPToggle?", "IN", "OUT CheckIP?", "IN"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        Bench bench;
+        if (c.arrange) {
+            c.arrange(*bench.plugPrinter());
+        }
+        EXPECT_EQ(bench.run(c.write ? staticRecord : printerRecord(), c.write), c.expected);
+        EXPECT_EQ(bench.failureStatus, c.failureStatus);
+        EXPECT_EQ(bench.accessDenied, c.accessDenied);
+        if (c.expected.status < 0) {
+            EXPECT_TRUE(bench.logged(c.logLine)) << c.logLine;
+        }
+        if (bench.printer) {
+            EXPECT_EQ(bench.printer->events(), c.events);
         }
     }
 }

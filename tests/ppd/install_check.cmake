@@ -1,8 +1,8 @@
 # `cmake --install` of the CUPS files into a staging DESTDIR: the filter, the
 # backend and the PPD where cups-config says, with the modes CUPS demands,
-# and nothing else; the staged PPD is found by cups-driverd (what `lpinfo -m`
-# asks) when it is installed.
-#   -DBUILD_DIR= -DSTAGE= -DSERVERBIN= -DDATADIR= -DPPD= -DDRIVERD=
+# the filter's manual page under the prefix, and nothing else; the staged PPD
+# is found by cups-driverd (what `lpinfo -m` asks) when it is installed.
+#   -DBUILD_DIR= -DSTAGE= -DSERVERBIN= -DDATADIR= -DPPD= -DDRIVERD= -DMANDIR= -DMAN_SOURCE=
 file(REMOVE_RECURSE ${STAGE})
 set(ENV{DESTDIR} ${STAGE})
 # The prefix must not matter: CUPS looks in its own directories.
@@ -14,14 +14,21 @@ if(NOT rc EQUAL 0)
     message(FATAL_ERROR "cmake --install failed (status ${rc})")
 endif()
 
+if(IS_ABSOLUTE ${MANDIR})
+    set(man_page ${MANDIR}/man8/printfilter-rvt4410lw.8.gz)
+else()
+    set(man_page /opt/rvt4410lw/${MANDIR}/man8/printfilter-rvt4410lw.8.gz)
+endif()
 set(expected
     "755 ${SERVERBIN}/filter/printfilter-rvt4410lw"
     "700 ${SERVERBIN}/backend/rvtsim"
-    "644 ${DATADIR}/model/rvt4410lw/rvt4410lw.ppd")
+    "644 ${DATADIR}/model/rvt4410lw/rvt4410lw.ppd"
+    "644 ${man_page}")
 file(GLOB_RECURSE staged LIST_DIRECTORIES false RELATIVE ${STAGE} ${STAGE}/*)
 list(LENGTH staged count)
-if(NOT count EQUAL 3)
-    message(FATAL_ERROR "expected 3 files, installed: ${staged}")
+list(LENGTH expected expected_count)
+if(NOT count EQUAL expected_count)
+    message(FATAL_ERROR "expected ${expected_count} files, installed: ${staged}")
 endif()
 foreach(entry IN LISTS expected)
     string(REGEX MATCH "^([0-7]+) (.*)$" _ "${entry}")
@@ -40,6 +47,19 @@ file(READ ${PPD} source)
 file(READ ${STAGE}${DATADIR}/model/rvt4410lw/rvt4410lw.ppd installed)
 if(NOT source STREQUAL installed)
     message(FATAL_ERROR "the installed PPD differs from ${PPD}")
+endif()
+
+# The manual page is the source compressed with gzip -9n: deflate, no file
+# name, no time stamp (the same bytes from every build).
+file(READ ${STAGE}${man_page} gz_head LIMIT 8 HEX)
+if(NOT gz_head STREQUAL "1f8b080000000000")
+    message(FATAL_ERROR "${man_page} is not gzip'd without name and time stamp: ${gz_head}")
+endif()
+execute_process(COMMAND gzip -dc ${STAGE}${man_page}
+                RESULT_VARIABLE rc OUTPUT_VARIABLE man_text)
+file(READ ${MAN_SOURCE} man_source)
+if(NOT rc EQUAL 0 OR NOT man_text STREQUAL man_source)
+    message(FATAL_ERROR "${man_page} is not ${MAN_SOURCE} compressed (status ${rc})")
 endif()
 
 # The installed backend lists its device.

@@ -102,15 +102,16 @@ struct Bench {
     std::unique_ptr<SettingView> view;
 };
 
-// Waits for the alert, checks the title (bold) and message it shows,
+// Waits for the alert, checks the title (bold), message and hint it shows,
 // clicks "确认" and checks that the model's alert is down again.
-void expectAlert(const Bench &bench, const QString &title, const QString &message)
+void expectAlert(const Bench &bench, const QString &title, const QString &message, const QString &hint = {})
 {
     QTRY_VERIFY(bench.view->currentAlert() != nullptr && bench.view->currentAlert()->isVisible());
     QMessageBox *box = bench.view->currentAlert();
     QVERIFY(bench.model->showAlert());
     if (title.isEmpty()) {
         QCOMPARE(box->text(), message);
+        QCOMPARE(box->informativeText(), hint);
     } else {
         QCOMPARE(box->text(), QStringLiteral("<b>%1</b>").arg(title));
         QCOMPARE(box->informativeText(), message);
@@ -162,6 +163,8 @@ private slots:
     void indexPastTheEndAfterSearch();
     void busyWhileReadingAndWindowResponsive();
     void readFailureAlert();
+    void refusedPrinterHint_data();
+    void refusedPrinterHint();
     void cancelClosesTheWindow();
     void layoutDirection_data();
     void layoutDirection();
@@ -436,6 +439,56 @@ void SettingViewTest::readFailureAlert()
     QCOMPARE(bench.view->ipSetTypeSelection(), 0);
     QCOMPARE(bench.view->ip(), QString());
     QCOMPARE(bench.model->selectedPrinter().ipSetType, std::string("D"));
+}
+
+void SettingViewTest::refusedPrinterHint_data()
+{
+    QTest::addColumn<bool>("write");
+    QTest::addColumn<bool>("english");
+    QTest::addColumn<int>("openStatus");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("hint");
+    const QString hint = QStringLiteral(
+        "没有访问该USB打印机的权限。请安装驱动程序包（其中的udev规则允许当前登录用户访问打印机），"
+        "然后重新插拔USB线；或者以管理员身份运行本工具。");
+    const QString englishHint = QStringLiteral(
+        "No permission to access this USB printer. Install the driver package (its udev rule gives the "
+        "logged-in user access to the printer), then unplug and replug the USB cable, or run this tool as "
+        "administrator.");
+    QTest::newRow("read refused") << false << false << usb::kIOReturnNotPrivileged
+                                  << QStringLiteral("获取失败，请重试") << hint;
+    QTest::newRow("write refused") << true << false << usb::kIOReturnNotPrivileged
+                                   << QStringLiteral("设置失败，请重试") << hint;
+    QTest::newRow("write refused, English") << true << true << usb::kIOReturnNotPrivileged
+                                            << QStringLiteral("Setting failed, please retry") << englishHint;
+    QTest::newRow("read, interface held elsewhere") << false << false << usb::kIOReturnExclusiveAccess
+                                                    << QStringLiteral("获取失败，请重试") << QString();
+}
+
+void SettingViewTest::refusedPrinterHint()
+{
+    QFETCH(bool, write);
+    QFETCH(bool, english);
+    QFETCH(int, openStatus);
+    QFETCH(QString, message);
+    QFETCH(QString, hint);
+    QTranslator translator;
+    if (english) {
+        QVERIFY(orviscannerApp::loadTranslation(translator, QLocale(QLocale::English, QLocale::UnitedStates)));
+        QCoreApplication::installTranslator(&translator);
+    }
+    {
+        Bench bench({kStaticPrinter});
+        QVERIFY(bench.view->currentAlert() == nullptr);
+        bench.printers[0]->faults.interfaceOpen = openStatus;
+        bench.click(write ? "writeButton" : "readButton");
+        WAIT_IDLE(bench);
+        CHECK(expectAlert(bench, QString(), message, hint));
+        // The next alert, one without a hint, shows none.
+        bench.model->raiseAlert(QString(), QStringLiteral("设置成功"));
+        CHECK(expectAlert(bench, QString(), english ? QStringLiteral("Set successfully") : QStringLiteral("设置成功")));
+    }
+    QCoreApplication::removeTranslator(&translator);
 }
 
 void SettingViewTest::cancelClosesTheWindow()

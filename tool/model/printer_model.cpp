@@ -19,6 +19,21 @@ namespace {
 const char *const kReadFailed = QT_TRANSLATE_NOOP("tervane::PrinterModel", "获取失败，请重试");
 const char *const kWriteSucceeded = QT_TRANSLATE_NOOP("tervane::PrinterModel", "设置成功");
 const char *const kWriteFailed = QT_TRANSLATE_NOOP("tervane::PrinterModel", "设置失败，请重试");
+// Shown under the read or write failure when the system refused the printer's
+// device node to this user.
+const char *const kAccessDeniedHint = QT_TRANSLATE_NOOP(
+    "tervane::PrinterModel",
+    "没有访问该USB打印机的权限。请安装驱动程序包（其中的udev规则允许当前登录用户访问打印机），"
+    "然后重新插拔USB线；或者以管理员身份运行本工具。");
+
+// The hint for a failed read or write made through the connection.
+QString failureHint(const USBCommunication *connection)
+{
+    if (connection != nullptr && connection->accessDenied()) {
+        return QString::fromUtf8(kAccessDeniedHint);
+    }
+    return QString();
+}
 
 }  // namespace
 
@@ -120,7 +135,7 @@ void PrinterModel::applyReadOutcome(ReadOutcome outcome)
     if (outcome.result.status > 0) {
         usb::usbLog("the return message is " + outcome.result.message);
     } else {
-        raiseAlert(QString(), QString::fromUtf8(kReadFailed));
+        raiseAlert(QString(), QString::fromUtf8(kReadFailed), failureHint(usb_.get()));
     }
     if (!usb_) {
         return;
@@ -144,17 +159,18 @@ void PrinterModel::applyWriteOutcome(WriteOutcome outcome)
     if (outcome.result.status > 0) {
         raiseAlert(QString(), QString::fromUtf8(kWriteSucceeded));
     } else {
-        raiseAlert(QString(), QString::fromUtf8(kWriteFailed));
+        raiseAlert(QString(), QString::fromUtf8(kWriteFailed), failureHint(usb_.get()));
     }
 }
 
 // ---- published fields --------------------------------------------------------
 
-void PrinterModel::raiseAlert(const QString &title, const QString &message)
+void PrinterModel::raiseAlert(const QString &title, const QString &message, const QString &hint)
 {
     setShowAlert(true);
     setAlertTitle(title);
     setAlertMessage(message);
+    setAlertHint(hint);
 }
 
 void PrinterModel::setPrinterList(const QList<Device> &list)
@@ -191,6 +207,15 @@ void PrinterModel::setAlertTitle(const QString &title)
     }
     alertTitle_ = title;
     emit alertTitleChanged();
+}
+
+void PrinterModel::setAlertHint(const QString &hint)
+{
+    if (hint == alertHint_) {
+        return;
+    }
+    alertHint_ = hint;
+    emit alertHintChanged();
 }
 
 void PrinterModel::setSelectedPrinter(const Device &printer)

@@ -37,6 +37,7 @@ class PrinterModel : public QObject {
     Q_PROPERTY(bool showAlert READ showAlert WRITE setShowAlert NOTIFY showAlertChanged)
     Q_PROPERTY(QString alertMessage READ alertMessage WRITE setAlertMessage NOTIFY alertMessageChanged)
     Q_PROPERTY(QString alertTitle READ alertTitle WRITE setAlertTitle NOTIFY alertTitleChanged)
+    Q_PROPERTY(QString alertHint READ alertHint WRITE setAlertHint NOTIFY alertHintChanged)
     Q_PROPERTY(tervane::Device selectedPrinter READ selectedPrinter WRITE setSelectedPrinter NOTIFY selectedPrinterChanged)
 
 public:
@@ -80,15 +81,21 @@ public:
     bool showAlert() const { return showAlert_; }
     const QString &alertMessage() const { return alertMessage_; }
     const QString &alertTitle() const { return alertTitle_; }
+    // What the user can do about the failure the alert reports, shown under
+    // its message; empty for most alerts. Stored untranslated, like the read
+    // and write messages.
+    const QString &alertHint() const { return alertHint_; }
     const Device &selectedPrinter() const { return selectedPrinter_; }
 
     void setPrinterList(const QList<Device> &list);
     void setShowAlert(bool show);
     void setAlertMessage(const QString &message);
     void setAlertTitle(const QString &title);
+    void setAlertHint(const QString &hint);
     void setSelectedPrinter(const Device &printer);
-    // Shows an alert: showAlert, then title, then message.
-    void raiseAlert(const QString &title, const QString &message);
+    // Shows an alert: showAlert, then title, then message, then the hint
+    // (cleared when none is given).
+    void raiseAlert(const QString &title, const QString &message, const QString &hint = QString());
 
     // The connection of the last read or write (null before the first).
     const USBCommunication *usb() const { return usb_.get(); }
@@ -99,6 +106,7 @@ signals:
     void showAlertChanged();
     void alertMessageChanged();
     void alertTitleChanged();
+    void alertHintChanged();
     void selectedPrinterChanged();
 
 private:
@@ -107,6 +115,7 @@ private:
     bool showAlert_ = false;
     QString alertMessage_;
     QString alertTitle_;
+    QString alertHint_;
     Device selectedPrinter_ = Device::placeholder();
     std::unique_ptr<USBCommunication> usb_;
 };

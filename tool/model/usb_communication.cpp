@@ -58,7 +58,15 @@ USBCommunication::USBCommunication(usb::UsbPlatform &platform, Device printer_)
         }
     } catch (const std::exception &error) {
         realse();
-        usbLog("init usb interface error. and error is " + describe(error));
+        noteFailure("init usb interface error. and error is ", error);
+    }
+}
+
+void USBCommunication::noteFailure(const std::string &logPrefix, const std::exception &error)
+{
+    usbLog(logPrefix + describe(error));
+    if (const auto *status = dynamic_cast<const usb::IOReturnError *>(&error)) {
+        failureStatus = status->status();
     }
 }
 
@@ -159,7 +167,7 @@ SequenceResult USBCommunication::initInterfaceToGetIP()
         printer.gateway = read.gateway;
         return {1, kReceiveIPSuccessfully};
     } catch (const std::exception &error) {
-        usbLog("open usb interface error and error is " + describe(error));
+        noteFailure("open usb interface error and error is ", error);
         return claimError();
     }
 }
@@ -194,7 +202,7 @@ SequenceResult USBCommunication::initInterfaceToSetIP()
         writeCommand(commandBytes(kRestart));
         return {1, kSetIPSuccessfully};
     } catch (const std::exception &error) {
-        usbLog("open usb interface error and error is " + describe(error));
+        noteFailure("open usb interface error and error is ", error);
         return claimError();
     }
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "device.h"
+#include "io_return.h"
 #include "ip_settings_codec.h"
 #include "usb_handles.h"
 
@@ -55,10 +56,20 @@ public:
     // Releases the interface handle if one is held.
     void realse();
 
+    // True when the platform refused the device for lack of rights (the
+    // status "Privilege violation") while the device was looked up or during
+    // the sequence. The sequence result stays what it is; this only tells the
+    // caller that the user can do something about the failure.
+    bool accessDenied() const { return failureStatus == usb::kIOReturnNotPrivileged; }
+
     Device printer;
     std::optional<usb::USBDeviceHandle> deviceInterface;
     std::optional<usb::USBInterfaceHandle> interfaceInterface;
     std::map<std::string, int> pips;
+    // The platform status of the USB error that ended the sequence (or the
+    // device look-up); empty when none did, or when the error was one of the
+    // layer's own.
+    std::optional<usb::IOReturn> failureStatus;
 
 private:
     // Finds interface 0, opens it and reads its pipes; false when the
@@ -67,6 +78,9 @@ private:
     bool openInterface(bool logIPSetType);
     void writeCommand(const Bytes &bytes);
     Bytes readReply();
+    // Logs a USB error caught around the device look-up or a sequence and
+    // keeps its platform status.
+    void noteFailure(const std::string &logPrefix, const std::exception &error);
 
     usb::UsbPlatform &platform_;
     bool interfaceOpen_ = false;

@@ -23,6 +23,10 @@
         <source>设置失败，请重试</source>
         <translation>Setting failed, please retry</translation>
     </message>
+    <message>
+        <source>没有访问该USB打印机的权限。请安装驱动程序包（其中的udev规则允许当前登录用户访问打印机），然后重新插拔USB线；或者以管理员身份运行本工具。</source>
+        <translation>No permission to access this USB printer. Install the driver package (its udev rule gives the logged-in user access to the printer), then unplug and replug the USB cable, or run this tool as administrator.</translation>
+    </message>
 </context>
 <context>
     <name>TervaneCli</name>

@@ -202,6 +202,7 @@ void SettingView::connectModel()
     });
     connect(&model_, &PrinterModel::alertTitleChanged, this, &SettingView::refreshAlert);
     connect(&model_, &PrinterModel::alertMessageChanged, this, &SettingView::refreshAlert);
+    connect(&model_, &PrinterModel::alertHintChanged, this, &SettingView::refreshAlert);
 }
 
 void SettingView::watchBus()
@@ -458,16 +459,18 @@ void SettingView::refreshAlert()
     }
     const QString title = alertText(model_.alertTitle());
     const QString message = alertText(model_.alertMessage());
+    const QString hint = model_.alertHint().isEmpty() ? QString() : alertText(model_.alertHint());
     alert_->setWindowTitle(title);
     // Bold title over the message; a message without title stands alone.
+    // What the user can do about it goes under the message.
     if (title.isEmpty()) {
         alert_->setTextFormat(Qt::PlainText);
         alert_->setText(message);
-        alert_->setInformativeText(QString());
+        alert_->setInformativeText(hint);
     } else {
         alert_->setTextFormat(Qt::RichText);
         alert_->setText(QStringLiteral("<b>%1</b>").arg(title.toHtmlEscaped()));
-        alert_->setInformativeText(message);
+        alert_->setInformativeText(hint.isEmpty() ? message : message + QStringLiteral("\n\n") + hint);
     }
 }
 

@@ -71,13 +71,18 @@ TEST_F(ConnectionOnLibusb, FailuresEndTheSequenceAndGiveTheInterfaceBack)
         const char* what;
         std::function<void(EmulatedPrinter&, const std::string&)> arrange;
         SequenceResult expected;
+        std::optional<usb::IOReturn> failureStatus;
+        bool accessDenied = false;
     };
     const std::vector<Case> cases = {
         {"printer does not answer", [](EmulatedPrinter& bed, const std::string& p) { bed.setSilent(p, true); },
-         {-1, kClaimInterfaceError}},
+         {-1, kClaimInterfaceError}, usb::kIOReturnTimeout},
         {"interface held by another program",
          [](EmulatedPrinter& bed, const std::string& p) { bed.failNextClaim(p, EBUSY); },
-         {-1, kClaimInterfaceError}},
+         {-1, kClaimInterfaceError}, usb::kIOReturnExclusiveAccess},
+        // Opened by a user the node's permissions leave out.
+        {"device node without rights", [](EmulatedPrinter& bed, const std::string& p) { bed.denyAccess(p); },
+         {-1, kClaimInterfaceError}, usb::kIOReturnNotPrivileged, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -86,8 +91,11 @@ TEST_F(ConnectionOnLibusb, FailuresEndTheSequenceAndGiveTheInterfaceBack)
         c.arrange(bed, printer);
         auto platform = usb::makeLibusbPlatform();
         {
+            testing::ThreadWithoutFileAccessOverride asAUser;
             USBCommunication connection(*platform, printerRecord());
             EXPECT_EQ(connection.initInterfaceToGetIP(), c.expected);
+            EXPECT_EQ(connection.failureStatus, c.failureStatus);
+            EXPECT_EQ(connection.accessDenied(), c.accessDenied);
         }
         EXPECT_EQ(bed.boundDriver(printer), "usblp");
         platform.reset();

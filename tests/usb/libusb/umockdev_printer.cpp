@@ -1,6 +1,10 @@
 #include "umockdev_printer.h"
 
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#include <linux/capability.h>
 #include <linux/usbdevice_fs.h>
 
 #include <umockdev.h>
@@ -516,6 +520,58 @@ bool EmulatedPrinter::handle(UMockdevIoctlClient *client)
     }
     default:
         return false;
+    }
+}
+
+}  // namespace tervane::testing
+
+namespace tervane::testing {
+
+void EmulatedPrinter::denyAccess(const std::string &syspath)
+{
+    std::string devnode;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        devnode = bySyspath(syspath).devnode;
+    }
+    const std::string path = std::string(umockdev_testbed_get_root_dir(testbed_)) + devnode;
+    if (::chmod(path.c_str(), 0) != 0) {
+        throw std::runtime_error("chmod " + path + ": " + std::strerror(errno));
+    }
+}
+
+namespace {
+
+void capabilities(bool set, __user_cap_data_struct (&data)[2])
+{
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    const long result = set ? ::syscall(SYS_capset, &header, data) : ::syscall(SYS_capget, &header, data);
+    if (result != 0) {
+        throw std::runtime_error(std::string("capabilities: ") + std::strerror(errno));
+    }
+}
+
+}  // namespace
+
+ThreadWithoutFileAccessOverride::ThreadWithoutFileAccessOverride()
+{
+    __user_cap_data_struct data[2]{};
+    capabilities(false, data);
+    effective_[0] = data[0].effective;
+    effective_[1] = data[1].effective;
+    data[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+    capabilities(true, data);
+}
+
+ThreadWithoutFileAccessOverride::~ThreadWithoutFileAccessOverride()
+{
+    __user_cap_data_struct data[2]{};
+    try {
+        capabilities(false, data);
+        data[0].effective = effective_[0];
+        data[1].effective = effective_[1];
+        capabilities(true, data);
+    } catch (const std::exception &) {
     }
 }
 

@@ -92,6 +92,11 @@ public:
     void failNextClaim(const std::string &syspath, int error);    // next claim fails with errno
     void queueReply(const std::string &syspath, std::vector<std::uint8_t> bytes);
     std::string boundDriver(const std::string &syspath) const;
+    // The device node loses every permission bit (mode 0000), as a node the
+    // system gives to no ordinary user. Root still opens it unless the
+    // opening thread has given up its file-access capabilities
+    // (ThreadWithoutFileAccessOverride).
+    void denyAccess(const std::string &syspath);
 
     std::vector<UsbfsCall> calls(const std::string &syspath) const;
     void clearCalls(const std::string &syspath);
@@ -131,6 +136,22 @@ private:
     UMockdevIoctlBase *handler_ = nullptr;
     mutable std::mutex mutex_;
     std::map<std::string, std::unique_ptr<Device>> devices_;  // by sysfs path
+};
+
+// While one lives, the calling thread runs as an ordinary user would with
+// respect to file permissions: the capabilities that let root ignore them
+// (CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH) leave its effective set, and come
+// back when it goes. Capabilities belong to a thread, so other threads are
+// not affected.
+class ThreadWithoutFileAccessOverride {
+public:
+    ThreadWithoutFileAccessOverride();
+    ~ThreadWithoutFileAccessOverride();
+    ThreadWithoutFileAccessOverride(const ThreadWithoutFileAccessOverride &) = delete;
+    ThreadWithoutFileAccessOverride &operator=(const ThreadWithoutFileAccessOverride &) = delete;
+
+private:
+    unsigned effective_[2] = {0, 0};
 };
 
 // The descriptor blob of a device as sysfs shows it: device descriptor,

@@ -54,11 +54,21 @@ void printAlert(std::ostream &out, const QString &title, const QString &message)
     printLine(out, t.isEmpty() ? m : t + ": " + m);
 }
 
+// The model's alert, with the hint (if any) on its own line under it.
+void printAlert(std::ostream &out, const PrinterModel &model)
+{
+    printAlert(out, model.alertTitle(), model.alertMessage());
+    if (!model.alertHint().isEmpty()) {
+        printLine(out, modelText(model.alertHint()));
+    }
+}
+
 void clearAlert(PrinterModel &model)
 {
     model.setShowAlert(false);
     model.setAlertTitle(QString());
     model.setAlertMessage(QString());
+    model.setAlertHint(QString());
 }
 
 // The printer numbered `number` (1-based), or the exit status to end with.
@@ -66,7 +76,7 @@ std::optional<Device> choosePrinter(const PrinterModel &model, int number, int &
 {
     const auto &list = model.printerList();
     if (list.isEmpty()) {
-        printAlert(std::cerr, model.alertTitle(), model.alertMessage());
+        printAlert(std::cerr, model);
         status = kNoPrinter;
         return std::nullopt;
     }
@@ -82,7 +92,7 @@ int runList(PrinterModel &model)
 {
     const auto &list = model.printerList();
     if (list.isEmpty()) {
-        printAlert(std::cerr, model.alertTitle(), model.alertMessage());
+        printAlert(std::cerr, model);
         return kNoPrinter;
     }
     char ids[32];
@@ -106,7 +116,7 @@ int runGet(PrinterModel &model, int number, bool verbose)
     model.setSelectedPrinter(*printer);
     quietly(verbose, [&] { model.getPrinterIP(); });
     if (model.showAlert()) {
-        printAlert(std::cerr, model.alertTitle(), model.alertMessage());
+        printAlert(std::cerr, model);
         return kFailed;
     }
     const Device &d = model.selectedPrinter();
@@ -134,7 +144,7 @@ int runSet(PrinterModel &model, int number, const Device &settings, bool verbose
     model.setSelectedPrinter(target);
     quietly(verbose, [&] { model.setPrinterIP(); });
     const bool succeeded = model.showAlert() && model.alertMessage() == QStringLiteral("设置成功");
-    printAlert(succeeded ? std::cout : std::cerr, model.alertTitle(), model.alertMessage());
+    printAlert(succeeded ? std::cout : std::cerr, model);
     return succeeded ? kOk : kFailed;
 }
 
