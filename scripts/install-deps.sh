@@ -18,6 +18,8 @@ PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     cups cups-client cups-filters ghostscript jbigkit-bin
     umockdev libumockdev-dev xvfb
+    # checks of the desktop entry and the manual pages
+    desktop-file-utils man-db groff-base
     # the package check: lintian, and the window's platform plugins that
     # the package depends on
     lintian qt6-qpa-plugins

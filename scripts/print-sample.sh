@@ -141,8 +141,8 @@ fail() {
 # Wait for the end: the job leaves the list of unfinished jobs. A filter or
 # backend that fails stops the queue, and the job would wait forever.
 deadline=$((SECONDS + ${TIMEOUT:-180}))
-while lpstat -o rvt4410lw 2>/dev/null | grep -q "^rvt4410lw-$JOB "; do
-    if lpstat -p rvt4410lw 2>/dev/null | grep -q disabled; then
+while lpstat -o rvt4410lw 2>/dev/null | grep "^rvt4410lw-$JOB " >/dev/null; do
+    if lpstat -p rvt4410lw 2>/dev/null | grep disabled >/dev/null; then
         fail "the queue stopped: $(lpstat -p rvt4410lw 2>/dev/null | tail -n +2 | tr -s ' \t' ' ')"
     fi
     [ $SECONDS -lt $deadline ] || fail "the job did not end in ${TIMEOUT:-180} s"
@@ -150,10 +150,10 @@ while lpstat -o rvt4410lw 2>/dev/null | grep -q "^rvt4410lw-$JOB "; do
 done
 # The job is over when the backend, the last of its programs, has exited.
 for _ in $(seq 1 50); do
-    job_log | grep -q 'backend/rvtsim) \(exited\|stopped\|terminated\|crashed\)' && break
+    job_log | grep 'backend/rvtsim) \(exited\|stopped\|terminated\|crashed\)' >/dev/null && break
     sleep 0.2
 done
-job_log | grep -q 'Job completed\.' || fail "the job did not complete"
+job_log | grep 'Job completed\.' >/dev/null || fail "the job did not complete"
 
 JOB_DIR=$PRINTER_DIR/job-$JOB
 [ -f "$JOB_DIR/transcript.json" ] || fail "the printer left no transcript in $JOB_DIR"
