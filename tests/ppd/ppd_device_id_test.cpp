@@ -10,7 +10,6 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -139,10 +138,13 @@ Listing parseListing(const std::string& output)
 // The first quoted value of the PPD's `keyword` line ("" when none).
 std::string ppdValue(const std::string& ppd, const std::string& keyword)
 {
-    std::smatch m;
-    if (std::regex_search(ppd, m, std::regex("\\n\\*" + keyword + ": \"([^\"]*)\"")))
-        return m[1];
-    return "";
+    const std::string key = "\n*" + keyword + ": \"";
+    const std::size_t start = ppd.find(key);
+    if (start == std::string::npos)
+        return "";
+    const std::size_t from = start + key.size();
+    const std::size_t end = ppd.find('"', from);
+    return end == std::string::npos ? "" : ppd.substr(from, end - from);
 }
 
 class DriverListing : public ::testing::Test {
@@ -218,11 +220,14 @@ TEST_F(DriverListing, OffersThePpdForTheDeviceTheBackendReports)
     const fs::path out = root_ / "backend.out";
     ASSERT_EQ(run({RVT_SIM_BACKEND}, {}, out, root_ / "backend.err"), 0);
     // direct URI "make and model" "info" "device ID" "location"
-    std::smatch m;
     const std::string line = readFile(out);
-    const std::regex backendLine("^direct \\S+ \"[^\"]*\" \"[^\"]*\" \"([^\"]+)\"");
-    ASSERT_TRUE(std::regex_search(line, m, backendLine)) << line;
-    const std::string reported = m[1];
+    ASSERT_EQ(line.rfind("direct ", 0), 0u) << line;
+    std::vector<std::string> fields;  // the text between quotes, and the quoted texts
+    for (std::size_t from = 0, quote; (quote = line.find('"', from)) != std::string::npos; from = quote + 1)
+        fields.push_back(line.substr(from, quote - from));
+    ASSERT_GE(fields.size(), 6u) << line;
+    const std::string reported = fields[5];
+    ASSERT_FALSE(reported.empty()) << line;
 
     const std::string ppd = readFile(datadir_ / "model" / kPpdName);
     const std::string ownId = ppdValue(ppd, "1284DeviceID");
