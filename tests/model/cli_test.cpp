@@ -95,11 +95,16 @@ TEST(TervaneCli, CommandsOnTheSimulatedPrinter)
 
 TEST(TervaneCli, HelpNamesEveryCommand)
 {
-    const CliRun run = runCli("LC_ALL=C", "--help");
-    EXPECT_EQ(run.exitStatus, 0);
-    for (const char *text : {"list", "get [--printer N]", "set --dhcp", "set --static ADDRESS MASK GATEWAY",
-                             "--simulate", "Exit status"}) {
-        EXPECT_NE(run.out.find(text), std::string::npos) << text;
+    // --help-all is Qt's own twin of --help; both must show the help, never
+    // run a command.
+    for (const char *arguments : {"--help", "--help-all", "--help-all list"}) {
+        SCOPED_TRACE(arguments);
+        const CliRun run = runCli("LC_ALL=C", arguments);
+        EXPECT_EQ(run.exitStatus, 0) << run.err;
+        for (const char *text : {"list", "get [--printer N]", "set --dhcp", "set --static ADDRESS MASK GATEWAY",
+                                 "--simulate", "Exit status"}) {
+            EXPECT_NE(run.out.find(text), std::string::npos) << text;
+        }
     }
 }
 

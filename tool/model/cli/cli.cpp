@@ -210,7 +210,9 @@ int tervane::runTervaneCli(int argc, char **argv)
     if (!parser.parse(arguments)) {
         return usageError(parser, parser.errorText());
     }
-    if (parser.isSet(helpOption)) {
+    // Qt registers --help-all beside --help; the tool has no toolkit
+    // options to add, so both show the same text.
+    if (parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all"))) {
         printLine(std::cout, parser.helpText());
         return kOk;
     }
