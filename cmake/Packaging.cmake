@@ -1,16 +1,27 @@
-# The Debian package: `cpack -G DEB` in a build directory packs what the
+# The Debian packages: `cpack -G DEB` in a build directory packs what the
 # install rules install, with the prefix /usr; the CUPS and udev files keep
-# their absolute paths. One binary package, printer-driver-rvt4410lw.
+# their absolute paths.
 #
 #   cmake -S . -B build-pkg -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 #   cmake --build build-pkg && (cd build-pkg && cpack -G DEB)
 #
-# The package's own files (copyright, changelog, lintian overrides) are
-# installed by the component "debian", which only the package asks for: a
-# plain `cmake --install` leaves them out.
+# Two binary packages from one source:
+#   printer-driver-rvt4410lw      everything a user needs: the filter, the
+#                                 PPD, the tools, their man pages, desktop
+#                                 entry, icon and udev rule (every install
+#                                 component but the simulator's)
+#   printer-driver-rvt4410lw-sim  the rvtsim backend alone (component "sim"):
+#                                 a simulated printer that every scheduler
+#                                 would list as a device, so only for those
+#                                 who ask for it
+# Each package's own files (copyright, changelog, lintian overrides) are
+# installed by the components "debian" and "sim-debian", which only the
+# packages ask for: a plain `cmake --install` leaves them out.
 include(GNUInstallDirs)
+include(ManPages)
 
 set(RVT_DEB_NAME printer-driver-rvt4410lw)
+set(RVT_DEB_SIM_NAME ${RVT_DEB_NAME}-sim)
 set(RVT_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
 
 # The changelog's newest entry must name the version being packed.
@@ -20,33 +31,28 @@ if(NOT _rvt_changelog_head MATCHES "^${RVT_DEB_NAME} \\(${PROJECT_VERSION}\\) ")
                     "add one before building the package")
 endif()
 
-# Debian wants the changelog compressed reproducibly (no name, no time stamp).
-find_program(RVT_GZIP gzip REQUIRED)
-add_custom_command(
-    OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog.gz
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/packaging
-    COMMAND ${RVT_GZIP} -9n -c ${RVT_PACKAGING_DIR}/changelog
-            > ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog.gz
-    DEPENDS ${RVT_PACKAGING_DIR}/changelog
-    VERBATIM)
-add_custom_target(rvt_deb_changelog ALL DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog.gz)
+set(_rvt_changelog_gz ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog.gz)
+rvt_gzip(${RVT_PACKAGING_DIR}/changelog ${_rvt_changelog_gz})
+add_custom_target(rvt_deb_changelog ALL DEPENDS ${_rvt_changelog_gz})
 
-set(_rvt_doc_dir ${CMAKE_INSTALL_DATADIR}/doc/${RVT_DEB_NAME})
-install(FILES ${RVT_PACKAGING_DIR}/copyright ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog.gz
-        DESTINATION ${_rvt_doc_dir}
-        PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
-        COMPONENT debian EXCLUDE_FROM_ALL)
-install(FILES ${RVT_PACKAGING_DIR}/lintian-overrides
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
-        RENAME ${RVT_DEB_NAME}
-        PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
-        COMPONENT debian EXCLUDE_FROM_ALL)
-
-# Every component goes into the one package (the CUPS files, the tool, the
-# man pages and udev rule of their folders, and the files above).
-get_cmake_property(CPACK_COMPONENTS_ALL COMPONENTS)
-set(CPACK_DEB_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+# Both packages carry the source's copyright and changelog in their own
+# documentation directory, and their own lintian overrides.
+foreach(_rvt_pkg IN ITEMS ${RVT_DEB_NAME} ${RVT_DEB_SIM_NAME})
+    if(_rvt_pkg STREQUAL RVT_DEB_NAME)
+        set(_rvt_component debian)
+    else()
+        set(_rvt_component sim-debian)
+    endif()
+    install(FILES ${RVT_PACKAGING_DIR}/copyright ${_rvt_changelog_gz}
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${_rvt_pkg}
+            PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
+            COMPONENT ${_rvt_component} EXCLUDE_FROM_ALL)
+    install(FILES ${RVT_PACKAGING_DIR}/${_rvt_pkg}.lintian-overrides
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+            RENAME ${_rvt_pkg}
+            PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
+            COMPONENT ${_rvt_component} EXCLUDE_FROM_ALL)
+endforeach()
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ${RVT_DEB_NAME})
@@ -56,10 +62,39 @@ set(CPACK_PACKAGE_VENDOR "the RV-T4410LW driver developers")
 set(CPACK_PACKAGE_CONTACT
     "RV-T4410LW driver developers <rvt4410lw-driver@users.noreply.github.com>")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${CPACK_PACKAGE_CONTACT})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "printer driver for the RV-T4410LW monochrome printer")
-# The synopsis comes from the summary; the long description follows it.
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-"This package lets CUPS print on the RV-T4410LW, a 600 dpi monochrome
+set(CPACK_DEBIAN_PACKAGE_SECTION text)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SOURCE ${RVT_DEB_NAME})
+# The libraries of each package come from dpkg-shlibdeps.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+# Stripped by packaging/strip.cmake (symbols, .comment and .note sections).
+set(CPACK_PRE_BUILD_SCRIPTS ${RVT_PACKAGING_DIR}/strip.cmake)
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
+set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR})
+set(CPACK_OUTPUT_CONFIG_FILE ${CMAKE_BINARY_DIR}/CPackConfig.cmake)
+
+# One package per component group.
+get_cmake_property(CPACK_COMPONENTS_ALL COMPONENTS)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_GROUPING ONE_PER_GROUP)
+
+# The driver. The window needs a Qt platform plugin (xcb, wayland...), which
+# libqt6gui6 only recommends. After the install, the printer if plugged in is
+# announced again so that the udev rule gives the logged-in user access at
+# once. There is no postrm: udevd forgets a removed rule by itself, and a
+# postrm would keep the package in dpkg's "config-files" state after
+# `dpkg -r` until it is purged.
+set(CPACK_DEBIAN_DRIVER_PACKAGE_NAME ${RVT_DEB_NAME})
+set(CPACK_DEBIAN_DRIVER_PACKAGE_DEPENDS "qt6-qpa-plugins")
+set(CPACK_DEBIAN_DRIVER_PACKAGE_RECOMMENDS "cups-daemon | cups, cups-filters, ghostscript")
+set(CPACK_DEBIAN_DRIVER_PACKAGE_CONTROL_EXTRA ${RVT_PACKAGING_DIR}/postinst)
+set(CPACK_DEBIAN_DRIVER_DESCRIPTION
+"printer driver for the RV-T4410LW monochrome printer
+This package lets CUPS print on the RV-T4410LW, a 600 dpi monochrome
 printer with two-sided printing and several paper trays:
  - printfilter-rvt4410lw, the CUPS filter that scales, mirrors and screens
    each page, compresses it with JBIG and sends it in the printer's own
@@ -68,32 +103,33 @@ printer with two-sided printing and several paper trays:
    scaling, darkness), which CUPS offers for the printer by its device ID;
  - Tervane and tervane-cli, a window and a command-line tool that read and
    change the printer's network settings (DHCP or static IPv4) over USB,
-   with a udev rule that lets the logged-in user reach the printer;
- - the rvtsim backend, a simulated printer that writes the pages it
-   receives as images, to try the driver without the hardware.
-Only the window needs a graphical session; everything else runs without one.")
-set(CPACK_DEBIAN_PACKAGE_SECTION text)
-set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+   with a udev rule that lets the logged-in user reach the printer.
+Only the window needs a graphical session; everything else runs without one.
+The simulated printer, to try the driver without the hardware, is in
+printer-driver-rvt4410lw-sim.")
 
-# The libraries come from dpkg-shlibdeps. The window needs a Qt platform
-# plugin (xcb, wayland...), which libqt6gui6 only recommends.
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "cups-daemon | cups, cups-filters, ghostscript")
-
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_STRIP_FILES ON)
-set(CPACK_PRE_BUILD_SCRIPTS ${RVT_PACKAGING_DIR}/strip.cmake)
-set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
-    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-# After the install, the printer if plugged in is announced again so that the
-# udev rule gives the logged-in user access at once. There is no postrm: udevd
-# forgets a removed rule by itself, and a postrm would keep the package in
-# dpkg's "config-files" state after `dpkg -r` until it is purged.
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${RVT_PACKAGING_DIR}/postinst)
-set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
-set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR})
-set(CPACK_OUTPUT_CONFIG_FILE ${CMAKE_BINARY_DIR}/CPackConfig.cmake)
+# The simulated printer: the backend of this very version of the driver.
+set(CPACK_DEBIAN_SIMULATOR_PACKAGE_NAME ${RVT_DEB_SIM_NAME})
+set(CPACK_DEBIAN_SIMULATOR_PACKAGE_DEPENDS "${RVT_DEB_NAME} (= ${PROJECT_VERSION})")
+set(CPACK_DEBIAN_SIMULATOR_PACKAGE_RECOMMENDS "cups-daemon | cups")
+set(CPACK_DEBIAN_SIMULATOR_DESCRIPTION
+"simulated RV-T4410LW printer for CUPS, to try the driver without it
+The rvtsim CUPS backend plays the RV-T4410LW on the print path: it reads
+the print stream the driver's filter sends, as the printer would, and
+writes each job's pages as PNG images, with a transcript of the stream,
+into a directory of its own (by default /var/spool/rvtsim/job-<id>/).
+Once installed, every CUPS scheduler on the machine lists the simulated
+printer as a device (rvtsim:/var/spool/rvtsim), which is why it is a
+package of its own, to install for trying out or testing the driver.")
 
 include(CPack)
+
+cpack_add_component_group(driver)
+cpack_add_component_group(simulator)
+foreach(_rvt_component IN LISTS CPACK_COMPONENTS_ALL)
+    if(_rvt_component MATCHES "^sim(-debian)?$")
+        cpack_add_component(${_rvt_component} GROUP simulator)
+    else()
+        cpack_add_component(${_rvt_component} GROUP driver)
+    endif()
+endforeach()

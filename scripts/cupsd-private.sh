@@ -13,7 +13,8 @@
 #                      the system's own (cups-config --serverbin, nothing copied
 #                      or linked), DataDir the system's (cups-config --datadir),
 #                      so the filter, the backend and the PPD (by its model name)
-#                      are the installed files; --filter and --backend are refused
+#                      are the installed files; --bin, --filter and --backend
+#                      are refused
 #       --filter PATH, --backend PATH
 #                      further filters or backends to install (copied, root-owned)
 #       --dir DIR      use DIR (made, must not exist or be empty) instead of a new
@@ -193,10 +194,10 @@ watchdog() {
 }
 
 cmd_start() {
-    local bin="$SRC_DIR/build/bin" root="" watch="" extra=() envs=() installed=""
+    local bin="$SRC_DIR/build/bin" bin_given="" root="" watch="" extra=() envs=() installed=""
     while [ $# -gt 0 ]; do
         case $1 in
-            --bin) bin=$2; shift 2 ;;
+            --bin) bin=$2; bin_given=1; shift 2 ;;
             --installed) installed=1; shift ;;
             --filter) extra+=(filter "$2"); shift 2 ;;
             --backend) extra+=(backend "$2"); shift 2 ;;
@@ -212,6 +213,7 @@ cmd_start() {
 
     local programs=() serverbin="" datadir=""
     if [ -n "$installed" ]; then
+        [ -z "$bin_given" ] || die "--installed runs the system's programs: --bin cannot be given with it"
         [ "${#extra[@]}" -eq 0 ] || die "--installed runs the system's programs: --filter and --backend cannot be added"
         serverbin=$(cups-config --serverbin 2>/dev/null || echo /usr/lib/cups)
         datadir=$(cups-config --datadir 2>/dev/null || echo /usr/share/cups)

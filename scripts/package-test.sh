@@ -1,24 +1,29 @@
 #!/usr/bin/env bash
-# The Debian package, checked the way a user gets it: builds it (cmake +
-# cpack -G DEB in a fresh build directory), checks what it holds and runs
-# lintian on it, checks that a staged `cmake --install` with another prefix
-# puts the same files where they belong, then installs the package with
-# dpkg -i, prints samples/sample.pdf through the INSTALLED filter onto the
-# installed rvtsim backend (a private CUPS scheduler whose ServerBin and
-# DataDir are the system's own, the queue added by the PPD's model name),
-# removes the package with dpkg -r and checks that nothing of it is left.
+# The Debian packages, checked the way a user gets them: builds them (cmake +
+# cpack -G DEB: printer-driver-rvt4410lw, the driver, and
+# printer-driver-rvt4410lw-sim, the simulated printer's backend), checks
+# what each holds, how its programs are built and what lintian says, checks
+# that a staged `cmake --install` with another prefix puts the same files
+# where they belong, then installs the driver alone with dpkg -i and checks
+# that the scheduler offers it (`lpinfo -m`, by name and device ID), adds
+# the simulator's package, prints samples/sample.pdf through the INSTALLED
+# filter onto the installed rvtsim backend (a private CUPS scheduler whose
+# ServerBin and DataDir are the system's own, the queue added by the PPD's
+# model name), removes both packages with dpkg -r and checks that nothing
+# of them is left.
 #
 # Usage: scripts/package-test.sh
 # Environment:
-#   BUILD_DIR  the build directory (default: build-pkg; a release build
-#              without tests, reconfigured with these options if it exists)
+#   BUILD_DIR  the build directory (default: build-pkg; configured every time
+#              as a release build without tests, sanitizers or fuzzers, with
+#              the hardening flags, whatever its cache held before)
 #   JOBS       build jobs (default 2)
 #   TIMEOUT    seconds the print job may take (default 120)
 #
-# It never replaces a user's files: it refuses to run (exit 1) when the
-# package is installed, or when any file of the package is on disk already
+# It never replaces a user's files: it refuses to run (exit 1) when either
+# package is installed, or when any file of them is on disk already
 # (installed by another package or by `cmake --install`). Whatever happens,
-# the scheduler is stopped and the package removed again. Not root: dpkg and
+# the scheduler is stopped and the packages removed again. Not root: dpkg and
 # the scheduler run under sudo.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -27,6 +32,7 @@ BUILD_DIR=${BUILD_DIR:-build-pkg}
 JOBS=${JOBS:-2}
 TIMEOUT=${TIMEOUT:-120}
 PKG=printer-driver-rvt4410lw
+SIM_PKG=$PKG-sim
 MODEL=rvt4410lw/rvt4410lw.ppd
 DEVICE_ID="MFG:RVT;MDL:RV-T4410LW;CMD:RVTJOB,JBIG;"
 OTHER_DEVICE_ID="MFG:Other;MDL:Some Printer;CMD:PCL;"
@@ -35,6 +41,8 @@ EXPECTED_PAGES=3
 
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
+
+. scripts/lib/job-wait.sh
 
 say() { echo "package-test: $*"; }
 fail() { echo "package-test: FAILED: $*" >&2; exit 1; }
@@ -55,8 +63,9 @@ cleanup() {
         ROOT=""
     fi
     if [ -n "$INSTALLED" ]; then
-        say "removing the package after a failure"
-        $SUDO dpkg --purge "$PKG" >/dev/null || echo "package-test: could not remove $PKG: run dpkg --purge $PKG" >&2
+        say "removing the packages after a failure"
+        $SUDO dpkg --purge "$SIM_PKG" "$PKG" >/dev/null ||
+            echo "package-test: could not remove the packages: run dpkg --purge $SIM_PKG $PKG" >&2
         INSTALLED=""
     fi
     rm -rf "$WORK"
@@ -67,52 +76,68 @@ trap 'exit 130' INT
 trap 'exit 143' TERM
 
 # ------------------------------------------------------------------ build
-say "building the package in $BUILD_DIR"
-rm -f "$BUILD_DIR"/${PKG}_*.deb
+say "building the packages in $BUILD_DIR"
+rm -f "$BUILD_DIR"/${PKG}_*.deb "$BUILD_DIR"/${SIM_PKG}_*.deb
 cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-      -DRVT_BUILD_TESTS=OFF -DRVT_BUILD_BENCH=OFF >"$WORK/configure.log" ||
+      -DRVT_BUILD_TESTS=OFF -DRVT_BUILD_BENCH=OFF \
+      -DRVT_SANITIZE=OFF -DRVT_FUZZ=OFF -DRVT_HARDEN=ON >"$WORK/configure.log" ||
     { cat "$WORK/configure.log" >&2; fail "configure"; }
 cmake --build "$BUILD_DIR" -j"$JOBS"
 (cd "$BUILD_DIR" && cpack -G DEB) >"$WORK/cpack.log" 2>&1 ||
     { cat "$WORK/cpack.log" >&2; fail "cpack -G DEB"; }
-debs=("$BUILD_DIR"/${PKG}_*.deb)
-[ "${#debs[@]}" -eq 1 ] && [ -f "${debs[0]}" ] || fail "expected one ${PKG}_*.deb in $BUILD_DIR: ${debs[*]}"
-DEB=$(cd "$(dirname "${debs[0]}")" && pwd)/$(basename "${debs[0]}")
+# the_deb NAME: the one NAME_*.deb that cpack made, as an absolute path.
+the_deb() {
+    local debs=("$BUILD_DIR"/"$1"_*.deb)
+    [ "${#debs[@]}" -eq 1 ] && [ -f "${debs[0]}" ] || fail "expected one $1_*.deb in $BUILD_DIR: ${debs[*]}"
+    echo "$(cd "$(dirname "${debs[0]}")" && pwd)/$(basename "${debs[0]}")"
+}
+DEB=$(the_deb "$PKG")
+SIM_DEB=$(the_deb "$SIM_PKG")
 START=$SECONDS
 say "built $DEB"
+say "built $SIM_DEB"
 
-# ------------------------------------------------------- what it holds
-# Every file a user needs, and nothing else (no developer programs, tests,
-# static libraries or headers): mode and path, the path an anchored regular
-# expression. "prefix" paths are under the install prefix; "abs" paths are
-# where CUPS and udev look, whatever the prefix; "deb" files are the
-# package's own and only in the package.
+# ------------------------------------------------------- what they hold
+# Every file a user needs, each in its package, and nothing else (no
+# developer programs, tests, static libraries or headers): package, kind,
+# mode and path, the path an anchored regular expression. "prefix" paths are
+# under the install prefix; "abs" paths are where CUPS and udev look,
+# whatever the prefix; "deb" files are the package's own and only in the
+# package.
 EXPECTED=(
-    "prefix -rwxr-xr-x bin/Tervane"
-    "prefix -rwxr-xr-x bin/tervane-cli"
-    "prefix -rw-r--r-- share/applications/tervane\.desktop"
-    "prefix -rw-r--r-- share/icons/hicolor/scalable/apps/tervane\.svg"
-    "prefix -rw-r--r-- share/man/man1/tervane-cli\.1\.gz"
-    "prefix -rw-r--r-- share/man/man1/Tervane\.1\.gz"
-    "prefix -rw-r--r-- share/man/man8/printfilter-rvt4410lw\.8\.gz"
-    "abs -rwxr-xr-x ${SERVERBIN#/}/filter/printfilter-rvt4410lw"
-    "abs -rwx------ ${SERVERBIN#/}/backend/rvtsim"
-    "abs -rw-r--r-- ${DATADIR#/}/model/rvt4410lw/rvt4410lw\.ppd"
-    "abs -rw-r--r-- (usr/)?lib/udev/rules\.d/[0-9][0-9]-[A-Za-z0-9_.-]+\.rules"
-    "deb -rw-r--r-- share/doc/$PKG/copyright"
-    "deb -rw-r--r-- share/doc/$PKG/changelog\.gz"
-    "deb -rw-r--r-- share/lintian/overrides/$PKG"
+    "$PKG prefix -rwxr-xr-x bin/Tervane"
+    "$PKG prefix -rwxr-xr-x bin/tervane-cli"
+    "$PKG prefix -rw-r--r-- share/applications/tervane\.desktop"
+    "$PKG prefix -rw-r--r-- share/icons/hicolor/scalable/apps/tervane\.svg"
+    "$PKG prefix -rw-r--r-- share/man/man1/tervane-cli\.1\.gz"
+    "$PKG prefix -rw-r--r-- share/man/man1/Tervane\.1\.gz"
+    "$PKG prefix -rw-r--r-- share/man/man8/printfilter-rvt4410lw\.8\.gz"
+    "$PKG abs -rwxr-xr-x ${SERVERBIN#/}/filter/printfilter-rvt4410lw"
+    "$PKG abs -rw-r--r-- ${DATADIR#/}/model/rvt4410lw/rvt4410lw\.ppd"
+    "$PKG abs -rw-r--r-- (usr/)?lib/udev/rules\.d/[0-9][0-9]-[A-Za-z0-9_.-]+\.rules"
+    "$PKG deb -rw-r--r-- share/doc/$PKG/copyright"
+    "$PKG deb -rw-r--r-- share/doc/$PKG/changelog\.gz"
+    "$PKG deb -rw-r--r-- share/lintian/overrides/$PKG"
+    "$SIM_PKG abs -rwx------ ${SERVERBIN#/}/backend/rvtsim"
+    "$SIM_PKG deb -rw-r--r-- share/doc/$SIM_PKG/copyright"
+    "$SIM_PKG deb -rw-r--r-- share/doc/$SIM_PKG/changelog\.gz"
+    "$SIM_PKG deb -rw-r--r-- share/lintian/overrides/$SIM_PKG"
 )
 
-# check_tree TREE PREFIX WITH_DEB: the files (and links) under TREE are
-# exactly the expected ones, each with its mode.
+# check_tree TREE PREFIX PACKAGE: the files (and links) under TREE are
+# exactly the expected ones of PACKAGE, each with its mode; PACKAGE "source"
+# is what `cmake --install` installs: every package's files but their own.
 check_tree() {
-    local tree=$1 prefix=${2#/} with_deb=$3 entry kind mode rx path got n errors=0
+    local tree=$1 prefix=${2#/} which=$3 entry pkg kind mode rx path got n errors=0
     local -a files patterns modes
     local -A hits=()
     for entry in "${EXPECTED[@]}"; do
-        read -r kind mode rx <<<"$entry"
-        [ "$kind" = deb ] && [ -z "$with_deb" ] && continue
+        read -r pkg kind mode rx <<<"$entry"
+        if [ "$which" = source ]; then
+            [ "$kind" != deb ] || continue
+        else
+            [ "$pkg" = "$which" ] || continue
+        fi
         [ "$kind" = abs ] || rx="$prefix/$rx"
         patterns+=("$rx")
         modes+=("$mode")
@@ -145,57 +170,103 @@ check_tree() {
     return $((errors > 0))
 }
 
-say "checking the package's contents"
-dpkg-deb -x "$DEB" "$WORK/deb"
-check_tree "$WORK/deb" /usr yes || fail "the package does not hold exactly the expected files"
-bad_owner=$(dpkg-deb -c "$DEB" | awk '$2 != "root/root"')
-[ -z "$bad_owner" ] || fail "files not owned by root: $bad_owner"
+# check_programs TREE: every ELF file under TREE is stripped (no symbol
+# table, no .comment section) and built with the hardening flags: a
+# position-independent executable (type DYN), read-only relocations
+# (a GNU_RELRO segment), every symbol bound at start (BIND_NOW), the
+# fortified variants of the C library's functions (each program calls at
+# least snprintf through __snprintf_chk) and the stack protector.
+check_programs() {
+    local tree=$1 f name errors=0
+    while IFS= read -r f; do
+        [ "$(head -c 4 "$f" | od -An -tx1 | tr -d ' \n')" = 7f454c46 ] || continue
+        name=${f#"$tree"}
+        local -a problems=()
+        readelf -SW "$f" | grep '\.symtab\|\.comment' >/dev/null && problems+=("not stripped")
+        readelf -hW "$f" | grep '^ *Type: *DYN ' >/dev/null || problems+=("not position-independent (type $(readelf -hW "$f" | sed -n 's/^ *Type: *//p'))")
+        readelf -lW "$f" | grep '^ *GNU_RELRO ' >/dev/null || problems+=("no GNU_RELRO segment")
+        readelf -dW "$f" | grep '(FLAGS) .*BIND_NOW\|(FLAGS_1) .*Flags:.* NOW' >/dev/null || problems+=("not BIND_NOW")
+        local syms
+        syms=$(readelf --dyn-syms -W "$f")
+        grep -E ' __[a-z0-9_]+_chk(@|$)' <<<"$syms" >/dev/null || problems+=("no fortified function (__*_chk)")
+        grep ' __stack_chk_fail\(@\|$\)' <<<"$syms" >/dev/null || problems+=("no stack protector (__stack_chk_fail)")
+        if [ "${#problems[@]}" -gt 0 ]; then
+            echo "  $name: $(IFS=';'; echo "${problems[*]}" | sed 's/;/, /g')" >&2
+            errors=$((errors + 1))
+        fi
+    done < <(find "$tree" -type f -perm /111)
+    return $((errors > 0))
+}
 
-# Compressed files as Debian wants them: gzip -9, no name, no time stamp.
-while IFS= read -r gz; do
-    header=$(od -An -tx1 -N9 "$gz" | tr -d ' \n')
-    [ "$header" = 1f8b08000000000002 ] || fail "${gz#"$WORK/deb"} is not compressed with gzip -9n (header $header)"
-done < <(find "$WORK/deb" -type f -name '*.gz')
-
-# Stripped programs: no symbol table, no .comment section.
-while IFS= read -r f; do
-    [ "$(head -c 4 "$f" | od -An -tx1 | tr -d ' \n')" = 7f454c46 ] || continue
-    sections=$(readelf -SW "$f")
-    ! grep -q '\.symtab\|\.comment' <<<"$sections" || fail "${f#"$WORK/deb"} is not stripped"
-done < <(find "$WORK/deb" -type f -perm /111)
-
-# The control fields: name, place in the archive, maintainer, the libraries
-# found by dpkg-shlibdeps and the packages the driver works with.
+# The control fields of each package: name, place in the archive,
+# maintainer, the libraries found by dpkg-shlibdeps and the packages it
+# works with; the simulator's package goes with this very driver version.
 CONTROL_CHECKS=(
-    "Package ^$PKG\$"
-    "Version ^[0-9]+\.[0-9]+\.[0-9]+\$"
-    "Section ^text\$"
-    "Priority ^optional\$"
-    "Architecture ^[a-z0-9]+\$"
-    "Maintainer ^[^<>]+ <[^<>@ ]+@[^<>@ ]+\.[a-z]+>\$"
-    "Depends (^|, )libcups2( |,|\$)"
-    "Depends (^|, )libjbig0( |,|\$)"
-    "Depends (^|, )libusb-1\.0-0( |,|\$)"
-    "Depends (^|, )libqt6widgets6( |,|\$)"
-    "Depends (^|, )qt6-qpa-plugins( |,|\$)"
-    "Recommends (^|, )cups-daemon( |,|\$)"
-    "Recommends (^|, )cups-filters( |,|\$)"
-    "Recommends (^|, )ghostscript( |,|\$)"
+    "$PKG Package ^$PKG\$"
+    "$PKG Version ^[0-9]+\.[0-9]+\.[0-9]+\$"
+    "$PKG Section ^text\$"
+    "$PKG Priority ^optional\$"
+    "$PKG Architecture ^[a-z0-9]+\$"
+    "$PKG Maintainer ^[^<>]+ <[^<>@ ]+@[^<>@ ]+\.[a-z]+>\$"
+    "$PKG Depends (^|, )libcups2( |,|\$)"
+    "$PKG Depends (^|, )libjbig0( |,|\$)"
+    "$PKG Depends (^|, )libusb-1\.0-0( |,|\$)"
+    "$PKG Depends (^|, )libqt6widgets6( |,|\$)"
+    "$PKG Depends (^|, )qt6-qpa-plugins( |,|\$)"
+    "$PKG Recommends (^|, )cups-daemon( |,|\$)"
+    "$PKG Recommends (^|, )cups-filters( |,|\$)"
+    "$PKG Recommends (^|, )ghostscript( |,|\$)"
+    "$SIM_PKG Package ^$SIM_PKG\$"
+    "$SIM_PKG Source ^$PKG\$"
+    "$SIM_PKG Section ^text\$"
+    "$SIM_PKG Priority ^optional\$"
+    "$SIM_PKG Maintainer ^[^<>]+ <[^<>@ ]+@[^<>@ ]+\.[a-z]+>\$"
+    "$SIM_PKG Depends (^|, )$PKG \(= VERSION\)(,|\$)"
+    "$SIM_PKG Depends (^|, )libcups2( |,|\$)"
+    "$SIM_PKG Depends (^|, )libjbig0( |,|\$)"
+    "$SIM_PKG Depends (^|, )libpng16-16( |,|\$)"
+    "$SIM_PKG Recommends (^|, )cups-daemon( |,|\$)"
 )
-for check in "${CONTROL_CHECKS[@]}"; do
-    field=${check%% *} rx=${check#* }
-    value=$(dpkg-deb -f "$DEB" "$field")
-    [[ $value =~ $rx ]] || fail "control field $field is '$value', which does not match $rx"
-done
+
 version=$(dpkg-deb -f "$DEB" Version)
-newest=$(zcat "$WORK/deb/usr/share/doc/$PKG/changelog.gz" | sed -n 1p)
-[[ $newest == "$PKG ($version) "* ]] ||
-    fail "the changelog's newest entry is not for version $version"
+errors=0
+for pkg in "$PKG" "$SIM_PKG"; do
+    deb=$DEB
+    [ "$pkg" = "$PKG" ] || deb=$SIM_DEB
+    say "checking what $(basename "$deb") holds"
+    tree=$WORK/deb/$pkg
+    mkdir -p "$tree"
+    dpkg-deb -x "$deb" "$tree"
+    check_tree "$tree" /usr "$pkg" || fail "$pkg does not hold exactly the expected files"
+    bad_owner=$(dpkg-deb -c "$deb" | awk '$2 != "root/root"')
+    [ -z "$bad_owner" ] || fail "files of $pkg not owned by root: $bad_owner"
+    # Compressed files as Debian wants them: gzip -9, no name, no time stamp.
+    while IFS= read -r gz; do
+        header=$(od -An -tx1 -N9 "$gz" | tr -d ' \n')
+        [ "$header" = 1f8b08000000000002 ] || fail "${gz#"$tree"} is not compressed with gzip -9n (header $header)"
+    done < <(find "$tree" -type f -name '*.gz')
+    check_programs "$tree" || fail "programs of $pkg are not stripped or not hardened"
+    for check in "${CONTROL_CHECKS[@]}"; do
+        read -r cpkg field rx <<<"$check"
+        [ "$cpkg" = "$pkg" ] || continue
+        rx=${rx//VERSION/${version//./\\.}}
+        value=$(dpkg-deb -f "$deb" "$field")
+        if ! [[ $value =~ $rx ]]; then
+            echo "  $pkg: control field $field is '$value', which does not match $rx" >&2
+            errors=$((errors + 1))
+        fi
+    done
+    [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "$pkg is not version $version"
+    newest=$(zcat "$tree/usr/share/doc/$pkg/changelog.gz" | sed -n 1p)
+    [[ $newest == "$PKG ($version) "* ]] ||
+        fail "the changelog's newest entry in $pkg is not for version $version"
+done
+[ "$errors" -eq 0 ] || fail "control fields"
 
 # ---------------------------------------------------------------- lintian
 say "lintian"
 lint_rc=0
-lintian --fail-on error --display-info "$DEB" >"$WORK/lintian.txt" 2>&1 || lint_rc=$?
+lintian --fail-on error --display-info "$DEB" "$SIM_DEB" >"$WORK/lintian.txt" 2>&1 || lint_rc=$?
 grep -v '^running with root privileges' "$WORK/lintian.txt" | sed 's/^/  /' || true
 [ "$lint_rc" -eq 0 ] || fail "lintian reports errors (status $lint_rc)"
 
@@ -203,20 +274,27 @@ grep -v '^running with root privileges' "$WORK/lintian.txt" | sed 's/^/  /' || t
 say "staged install with --prefix /opt/rvt4410lw"
 DESTDIR="$WORK/stage" cmake --install "$BUILD_DIR" --prefix /opt/rvt4410lw >"$WORK/install.log" ||
     { cat "$WORK/install.log" >&2; fail "cmake --install"; }
-check_tree "$WORK/stage" /opt/rvt4410lw "" || fail "the staged install does not hold exactly the expected files"
+check_tree "$WORK/stage" /opt/rvt4410lw source || fail "the staged install does not hold exactly the expected files"
 
 # ------------------------------------------------- never replace a user's files
-status=$(dpkg-query -W -f='${db:Status-Status}' "$PKG" 2>/dev/null || true)
-if [ -n "$status" ] && [ "$status" != not-installed ]; then
-    fail "$PKG is already on this system (status: $status); remove it first (apt remove $PKG) - this test installs and removes it"
-fi
-mapfile -t PKG_FILES < <(cd "$WORK/deb" && find . \( -type f -o -type l \) -printf '/%P\n' | sort)
-mapfile -t PKG_DIRS < <(cd "$WORK/deb" && find . -mindepth 1 -type d -printf '/%P\n' | sort -r)
+for pkg in "$PKG" "$SIM_PKG"; do
+    status=$(dpkg-query -W -f='${db:Status-Status}' "$pkg" 2>/dev/null || true)
+    if [ -n "$status" ] && [ "$status" != not-installed ]; then
+        fail "$pkg is already on this system (status: $status); remove it first (dpkg --purge $pkg) - this test installs and removes it"
+    fi
+done
+mapfile -t PKG_FILES < <(cd "$WORK/deb" && find . -mindepth 2 \( -type f -o -type l \) -printf '/%P\n' | cut -d/ -f3- | sed 's|^|/|' | sort)
 for f in "${PKG_FILES[@]}"; do
     owner=$(dpkg-query -S "$f" 2>/dev/null | cut -d: -f1 || true)
     [ -z "$owner" ] || fail "$f belongs to the package $owner already; this test would replace it"
-    [ ! -e "$f" ] && [ ! -L "$f" ] || fail "$f is on disk already (an install from source? see README, Uninstall); this test would replace it"
+    [ ! -e "$f" ] && [ ! -L "$f" ] || fail "$f is on disk already (an install from source? see README, Uninstalling); this test would replace it"
 done
+# The directories the packages bring that are not on disk yet: these, and
+# only these, must be gone again after the removal.
+NEW_DIRS=()
+while IFS= read -r d; do
+    [ -e "$d" ] || NEW_DIRS+=("$d")
+done < <(cd "$WORK/deb" && find . -mindepth 2 -type d -printf '/%P\n' | cut -d/ -f3- | grep . | sed 's|^|/|' | sort -u)
 
 # ----------------------------------------- install, and print through it
 ROOT=$($SUDO scripts/cupsd-private.sh start --installed --watch $$ 2>"$WORK/cupsd-start.log") ||
@@ -229,16 +307,32 @@ say "private scheduler on the system's ServerBin and DataDir in $ROOT"
 lists_model() { lpinfo "$@" -m 2>/dev/null | grep "^$MODEL " >/dev/null; }
 ! lists_model || fail "the scheduler lists $MODEL before the package is installed"
 
+# lpinfo -v asks the backends for their devices; only the simulator's.
+lists_simulator() {
+    lpinfo --include-schemes rvtsim -v 2>/dev/null | grep '^direct rvtsim:/' >/dev/null
+}
+
+# The driver alone: it installs without the simulator and the scheduler
+# offers it.
 say "dpkg -i $(basename "$DEB")"
 INSTALLED=1
-$SUDO dpkg -i "$DEB" >"$WORK/dpkg-i.log" 2>&1 || { cat "$WORK/dpkg-i.log" >&2; fail "dpkg -i"; }
+$SUDO dpkg -i "$DEB" >"$WORK/dpkg-i.log" 2>&1 || { cat "$WORK/dpkg-i.log" >&2; fail "dpkg -i $(basename "$DEB")"; }
 
 # The scheduler was running before the install: CUPS reads the model
 # directories for every request, so no restart is needed.
 lists_model || fail "lpinfo -m does not list $MODEL"
 lists_model --device-id "$DEVICE_ID" || fail "lpinfo --device-id '$DEVICE_ID' -m does not list $MODEL"
 ! lists_model --device-id "$OTHER_DEVICE_ID" || fail "lpinfo lists $MODEL for another printer ($OTHER_DEVICE_ID)"
+! lists_simulator || fail "lpinfo -v lists the simulated printer with $PKG alone"
 
+say "dpkg -i $(basename "$SIM_DEB")"
+$SUDO dpkg -i "$SIM_DEB" >"$WORK/dpkg-i-sim.log" 2>&1 || { cat "$WORK/dpkg-i-sim.log" >&2; fail "dpkg -i $(basename "$SIM_DEB")"; }
+lists_simulator || fail "lpinfo -v does not list the simulated printer after installing $SIM_PKG"
+
+# The backend runs as root and writes only into a directory that root owns
+# and others cannot write; the scheduler's directory is one.
+[ "$(stat -c %U "$ROOT")" = root ] && [ $((0$(stat -c %a "$ROOT") & 022)) -eq 0 ] ||
+    fail "$ROOT is not a root-owned directory others cannot write ($(stat -c '%U %a' "$ROOT"))"
 PRINTER_DIR=$ROOT/printer
 $SUDO mkdir -m 0755 "$PRINTER_DIR"
 lpadmin -p "$QUEUE" -E -v "rvtsim:$PRINTER_DIR" -m "$MODEL" 2>&1 |
@@ -250,26 +344,13 @@ JOB=$(sed -n "s/^request id is $QUEUE-\([0-9]*\) .*/\1/p" <<<"$reply")
 [ -n "$JOB" ] || fail "lp did not take the job: $reply"
 say "job $JOB: samples/sample.pdf through the installed filter"
 
-job_log() { grep -a "\[Job $JOB\] " "$ROOT/log/error_log" 2>/dev/null || true; }
 job_fail() {
     echo "package-test: the job's last lines in the scheduler's log:" >&2
-    job_log | tail -n 25 | sed 's/^/  /' >&2
+    job_log "$ROOT" "$JOB" | tail -n 25 | sed 's/^/  /' >&2
     fail "$*"
 }
-deadline=$((SECONDS + TIMEOUT))
-while lpstat -o "$QUEUE" 2>/dev/null | grep "^$QUEUE-$JOB " >/dev/null; do
-    if lpstat -p "$QUEUE" 2>/dev/null | grep disabled >/dev/null; then
-        job_fail "the queue stopped: $(lpstat -p "$QUEUE" 2>/dev/null | tail -n +2 | tr -s ' \t' ' ')"
-    fi
-    [ $SECONDS -lt $deadline ] || job_fail "the job did not end in $TIMEOUT s"
-    sleep 0.5
-done
-for _ in $(seq 1 50); do
-    job_log | grep 'backend/rvtsim) \(exited\|stopped\|terminated\|crashed\)' >/dev/null && break
-    sleep 0.2
-done
-job_log | grep 'Job completed\.' >/dev/null || job_fail "the job did not complete"
-job_log | grep "$SERVERBIN/filter/printfilter-rvt4410lw" >/dev/null ||
+wait_for_job "$ROOT" "$QUEUE" "$JOB" "$TIMEOUT" job_fail
+job_log "$ROOT" "$JOB" | grep "$SERVERBIN/filter/printfilter-rvt4410lw" >/dev/null ||
     job_fail "the job did not run the installed filter $SERVERBIN/filter/printfilter-rvt4410lw"
 JOB_DIR=$PRINTER_DIR/job-$JOB
 [ -f "$JOB_DIR/transcript.json" ] || job_fail "the printer left no transcript in $JOB_DIR"
@@ -278,23 +359,23 @@ pages=$(find "$JOB_DIR" -name 'page-*.png' ! -name '*preview*' | wc -l)
 say "the printer received $pages pages"
 
 # ------------------------------------------------------------------ remove
-say "dpkg -r $PKG"
-$SUDO dpkg -r "$PKG" >"$WORK/dpkg-r.log" 2>&1 || { cat "$WORK/dpkg-r.log" >&2; fail "dpkg -r"; }
+say "dpkg -r $SIM_PKG $PKG"
+$SUDO dpkg -r "$SIM_PKG" "$PKG" >"$WORK/dpkg-r.log" 2>&1 || { cat "$WORK/dpkg-r.log" >&2; fail "dpkg -r"; }
 INSTALLED=""
 ! lists_model || fail "lpinfo -m still lists $MODEL after the removal"
+! lists_simulator || fail "lpinfo -v still lists the simulated printer after the removal"
 $SUDO scripts/cupsd-private.sh stop "$ROOT"
 ROOT=""
 
-status=$(dpkg-query -W -f='${db:Status-Status}' "$PKG" 2>/dev/null || true)
-[ -z "$status" ] || [ "$status" = not-installed ] || fail "after dpkg -r, $PKG is '$status', not 'not-installed'"
+for pkg in "$PKG" "$SIM_PKG"; do
+    status=$(dpkg-query -W -f='${db:Status-Status}' "$pkg" 2>/dev/null || true)
+    [ -z "$status" ] || [ "$status" = not-installed ] || fail "after dpkg -r, $pkg is '$status', not 'not-installed'"
+done
 for f in "${PKG_FILES[@]}"; do
     [ ! -e "$f" ] && [ ! -L "$f" ] || fail "$f is left on disk after dpkg -r"
 done
-for d in "${PKG_DIRS[@]}"; do
-    # A directory no other package owns goes with the package.
-    if ! dpkg-query -S "$d" >/dev/null 2>&1; then
-        [ ! -e "$d" ] || fail "the directory $d is left on disk after dpkg -r"
-    fi
+for d in "${NEW_DIRS[@]}"; do
+    [ ! -e "$d" ] || fail "the directory $d, made by the install, is left on disk after dpkg -r"
 done
 
-say "passed in $((SECONDS - START)) s after the build: contents, lintian, staged install, dpkg -i, lpinfo -m, a ${EXPECTED_PAGES}-page job through the installed driver, dpkg -r"
+say "passed in $((SECONDS - START)) s after the build: contents, hardening, lintian, staged install, dpkg -i of the driver alone, lpinfo -m, dpkg -i of the simulator, a ${EXPECTED_PAGES}-page job through the installed driver, dpkg -r"

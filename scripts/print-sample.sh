@@ -102,6 +102,7 @@ for c in cupsd lp lpadmin lpstat; do
 done
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
+. scripts/lib/job-wait.sh
 
 ROOT=""
 stop_scheduler() {
@@ -130,37 +131,21 @@ JOB=$(sed -n 's/^request id is rvt4410lw-\([0-9]*\) .*/\1/p' <<<"$reply")
 [ -n "$JOB" ] || { echo "print-sample: lp did not take the job: $reply" >&2; exit 1; }
 echo "print-sample: job $JOB: $DOC ($OPTIONS, $COPIES cop$([ "$COPIES" = 1 ] && echo y || echo ies))"
 
-job_log() { grep -a "\[Job $JOB\] " "$ROOT/log/error_log" 2>/dev/null || true; }
 fail() {
     echo "print-sample: $*" >&2
     echo "print-sample: last lines of the job in the scheduler's log:" >&2
-    job_log | tail -n 25 | sed 's/^/  /' >&2
+    job_log "$ROOT" "$JOB" | tail -n 25 | sed 's/^/  /' >&2
     exit 1
 }
 
-# Wait for the end: the job leaves the list of unfinished jobs. A filter or
-# backend that fails stops the queue, and the job would wait forever.
-deadline=$((SECONDS + ${TIMEOUT:-180}))
-while lpstat -o rvt4410lw 2>/dev/null | grep "^rvt4410lw-$JOB " >/dev/null; do
-    if lpstat -p rvt4410lw 2>/dev/null | grep disabled >/dev/null; then
-        fail "the queue stopped: $(lpstat -p rvt4410lw 2>/dev/null | tail -n +2 | tr -s ' \t' ' ')"
-    fi
-    [ $SECONDS -lt $deadline ] || fail "the job did not end in ${TIMEOUT:-180} s"
-    sleep 0.5
-done
-# The job is over when the backend, the last of its programs, has exited.
-for _ in $(seq 1 50); do
-    job_log | grep 'backend/rvtsim) \(exited\|stopped\|terminated\|crashed\)' >/dev/null && break
-    sleep 0.2
-done
-job_log | grep 'Job completed\.' >/dev/null || fail "the job did not complete"
+wait_for_job "$ROOT" rvt4410lw "$JOB" "${TIMEOUT:-180}" fail
 
 JOB_DIR=$PRINTER_DIR/job-$JOB
 [ -f "$JOB_DIR/transcript.json" ] || fail "the printer left no transcript in $JOB_DIR"
 mkdir -p "$OUT_DIR"
 rm -f "$OUT_DIR"/page-*.png "$OUT_DIR"/page-*.pbm "$OUT_DIR"/transcript.json "$OUT_DIR"/cupsd-job.log
 cp "$JOB_DIR"/* "$OUT_DIR"/
-job_log >"$OUT_DIR/cupsd-job.log"
+job_log "$ROOT" "$JOB" >"$OUT_DIR/cupsd-job.log"
 stop_scheduler
 
 OUT_ABS=$(cd "$OUT_DIR" && pwd)

@@ -1,47 +1,59 @@
-# `cmake --install` of the CUPS files into a staging DESTDIR: the filter, the
-# backend and the PPD where cups-config says, with the modes CUPS demands,
-# the filter's manual page under the prefix, and nothing else; the staged PPD
-# is found by cups-driverd (what `lpinfo -m` asks) when it is installed.
+# `cmake --install` of the CUPS files into staging DESTDIRs, one component
+# at a time: "cups" puts the filter and the PPD where cups-config says, with
+# the modes CUPS demands, and the filter's manual page under the prefix;
+# "sim" puts the simulated printer's backend, and nothing else, into the
+# backend directory. The staged PPD is found by cups-driverd (what
+# `lpinfo -m` asks) when it is installed.
 #   -DBUILD_DIR= -DSTAGE= -DSERVERBIN= -DDATADIR= -DPPD= -DDRIVERD= -DMANDIR= -DMAN_SOURCE=
-file(REMOVE_RECURSE ${STAGE})
-set(ENV{DESTDIR} ${STAGE})
-# The prefix must not matter: CUPS looks in its own directories.
-execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix /opt/rvt4410lw
-                        --component cups
-                RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
-message("${out}")
-if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "cmake --install failed (status ${rc})")
-endif()
+
+# stage_component(<component> <stage> <"mode path">...): installs the
+# component into <stage> and checks that it holds exactly these files, each
+# with its mode.
+function(stage_component component stage)
+    file(REMOVE_RECURSE ${stage})
+    set(ENV{DESTDIR} ${stage})
+    # The prefix must not matter: CUPS looks in its own directories.
+    execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix /opt/rvt4410lw
+                            --component ${component}
+                    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
+    message("${out}")
+    if(NOT rc EQUAL 0)
+        message(FATAL_ERROR "cmake --install --component ${component} failed (status ${rc})")
+    endif()
+    set(expected ${ARGN})
+    file(GLOB_RECURSE staged LIST_DIRECTORIES false RELATIVE ${stage} ${stage}/*)
+    list(LENGTH staged count)
+    list(LENGTH expected expected_count)
+    if(NOT count EQUAL expected_count)
+        message(FATAL_ERROR "component ${component}: expected ${expected_count} files, installed: ${staged}")
+    endif()
+    foreach(entry IN LISTS expected)
+        string(REGEX MATCH "^([0-7]+) (.*)$" _ "${entry}")
+        set(mode ${CMAKE_MATCH_1})
+        set(path ${stage}${CMAKE_MATCH_2})
+        if(NOT EXISTS ${path})
+            message(FATAL_ERROR "component ${component}: not installed: ${path}; installed: ${staged}")
+        endif()
+        execute_process(COMMAND stat -c %a ${path} OUTPUT_VARIABLE got OUTPUT_STRIP_TRAILING_WHITESPACE)
+        if(NOT got STREQUAL mode)
+            message(FATAL_ERROR "${path}: mode ${got}, expected ${mode}")
+        endif()
+    endforeach()
+    message("component ${component} installed: ${expected}")
+endfunction()
 
 if(IS_ABSOLUTE ${MANDIR})
     set(man_page ${MANDIR}/man8/printfilter-rvt4410lw.8.gz)
 else()
     set(man_page /opt/rvt4410lw/${MANDIR}/man8/printfilter-rvt4410lw.8.gz)
 endif()
-set(expected
+stage_component(cups ${STAGE}
     "755 ${SERVERBIN}/filter/printfilter-rvt4410lw"
-    "700 ${SERVERBIN}/backend/rvtsim"
     "644 ${DATADIR}/model/rvt4410lw/rvt4410lw.ppd"
     "644 ${man_page}")
-file(GLOB_RECURSE staged LIST_DIRECTORIES false RELATIVE ${STAGE} ${STAGE}/*)
-list(LENGTH staged count)
-list(LENGTH expected expected_count)
-if(NOT count EQUAL expected_count)
-    message(FATAL_ERROR "expected ${expected_count} files, installed: ${staged}")
-endif()
-foreach(entry IN LISTS expected)
-    string(REGEX MATCH "^([0-7]+) (.*)$" _ "${entry}")
-    set(mode ${CMAKE_MATCH_1})
-    set(path ${STAGE}${CMAKE_MATCH_2})
-    if(NOT EXISTS ${path})
-        message(FATAL_ERROR "not installed: ${path}; installed: ${staged}")
-    endif()
-    execute_process(COMMAND stat -c %a ${path} OUTPUT_VARIABLE got OUTPUT_STRIP_TRAILING_WHITESPACE)
-    if(NOT got STREQUAL mode)
-        message(FATAL_ERROR "${path}: mode ${got}, expected ${mode}")
-    endif()
-endforeach()
+set(SIM_STAGE ${STAGE}-sim)
+stage_component(sim ${SIM_STAGE}
+    "700 ${SERVERBIN}/backend/rvtsim")
 
 file(READ ${PPD} source)
 file(READ ${STAGE}${DATADIR}/model/rvt4410lw/rvt4410lw.ppd installed)
@@ -63,7 +75,7 @@ if(NOT rc EQUAL 0 OR NOT man_text STREQUAL man_source)
 endif()
 
 # The installed backend lists its device.
-execute_process(COMMAND ${STAGE}${SERVERBIN}/backend/rvtsim
+execute_process(COMMAND ${SIM_STAGE}${SERVERBIN}/backend/rvtsim
                 RESULT_VARIABLE rc OUTPUT_VARIABLE listing)
 if(NOT rc EQUAL 0 OR NOT listing MATCHES "^direct rvtsim:/")
     message(FATAL_ERROR "the installed backend does not list its device: ${rc} ${listing}")
@@ -81,4 +93,3 @@ if(DRIVERD AND EXISTS ${DRIVERD})
         message(FATAL_ERROR "cups-driverd does not find rvt4410lw/rvt4410lw.ppd (status ${rc})")
     endif()
 endif()
-message("installed: ${expected}")
