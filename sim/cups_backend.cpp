@@ -279,6 +279,9 @@ private:
 
 bool BackendRun::setUp()
 {
+    // Without a side channel (run by hand) there is nothing to poll. Asked
+    // before anything is opened, which could take the unused number.
+    sideChannelOpen_ = fcntl(CUPS_SC_FD, F_GETFD) != -1;
     if (std::string err = parseBackendUri(job_.uri, uri_); !err.empty()) {
         logLine("ERROR:", "bad device URI \"" + job_.uri + "\": " + err);
         return false;
@@ -311,8 +314,6 @@ bool BackendRun::setUp()
         return name.rfind("page-", 0) == 0 || name == "transcript.json";
     });
     fcntl(inFd_, F_SETFL, fcntl(inFd_, F_GETFL) | O_NONBLOCK);
-    // Without a side channel (run by hand) there is nothing to poll.
-    sideChannelOpen_ = fcntl(CUPS_SC_FD, F_GETFD) != -1;
 
     start_ = Clock::now();
     printer_.emplace(uri_.script, dir_, uri_.preview, start_);
