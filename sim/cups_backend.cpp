@@ -103,10 +103,11 @@ std::string modeText(mode_t mode)
 // path begins. Returns the descriptor, or -1 with the reason in `error`.
 int openTrustedDir(int start, const std::string& path, int& linksLeft, std::string& error)
 {
-    int fd = path.rfind('/', 0) == 0 ? open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
-                                     : fcntl(start, F_DUPFD_CLOEXEC, 0);
+    const bool absolute = path.rfind('/', 0) == 0;
+    int fd = absolute ? open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : fcntl(start, F_DUPFD_CLOEXEC, 0);
     if (fd < 0) {
-        error = std::string("cannot open /: ") + std::strerror(errno);
+        error = std::string("cannot open ") + (absolute ? "/" : "the directory of a link") + ": " +
+                std::strerror(errno);
         return -1;
     }
     for (const auto& part : split(path, '/')) {
