@@ -1,5 +1,6 @@
 #include "cups_backend.h"
 
+#include "output_dir.h"
 #include "printer_role.h"
 #include "script_options.h"
 
@@ -14,15 +15,16 @@
 #include <cups/sidechannel.h>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
+#include <grp.h>
 #include <optional>
 #include <poll.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
 namespace rvtsim {
 
-namespace fs = std::filesystem;
 using json = nlohmann::json;
 using Clock = std::chrono::steady_clock;
 
@@ -87,6 +89,159 @@ std::string jobDirName(const std::string& jobId)
     return name;
 }
 
+std::string modeText(mode_t mode)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+    return text;
+}
+
+// Opens the directory `path` the way root may trust it: every part of it is
+// entered without following a symbolic link, except a link that root owns
+// (such as /var/run), whose target is opened the same way. A link someone
+// else made could lead a root process anywhere. `start` is where a relative
+// path begins. Returns the descriptor, or -1 with the reason in `error`.
+int openTrustedDir(int start, const std::string& path, int& linksLeft, std::string& error)
+{
+    const bool absolute = path.rfind('/', 0) == 0;
+    int fd = absolute ? open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : fcntl(start, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) {
+        error = std::string("cannot open ") + (absolute ? "/" : "the directory of a link") + ": " +
+                std::strerror(errno);
+        return -1;
+    }
+    for (const auto& part : split(path, '/')) {
+        if (part.empty() || part == ".")
+            continue;
+        int next = openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0) {
+            int e = errno;
+            struct stat st {};
+            if (fstatat(fd, part.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(st.st_mode)) {
+                error = "cannot open \"" + part + "\" in " + path + ": " + std::strerror(e);
+            } else if (st.st_uid != 0) {
+                error = "\"" + part + "\" in " + path + " is a symbolic link that root does not own";
+            } else if (--linksLeft < 0) {
+                error = "too many symbolic links in " + path;
+            } else {
+                char target[4096];
+                ssize_t n = readlinkat(fd, part.c_str(), target, sizeof target - 1);
+                if (n < 0)
+                    error = "cannot read the link \"" + part + "\" in " + path + ": " + std::strerror(errno);
+                else
+                    next = openTrustedDir(fd, std::string(target, static_cast<size_t>(n)), linksLeft, error);
+            }
+        }
+        close(fd);
+        if (next < 0)
+            return -1;
+        fd = next;
+    }
+    return fd;
+}
+
+// Gives up root for good: the user `uid` with their primary group (the
+// directory's group `dirGid` when the user has no account entry), no
+// supplementary groups. Returns an empty text or the error.
+std::string becomeUser(uid_t uid, gid_t dirGid)
+{
+    gid_t gid = dirGid;
+    if (const passwd* pw = getpwuid(uid))
+        gid = pw->pw_gid;
+    const std::string who = "user " + std::to_string(uid) + ", group " + std::to_string(gid);
+    if (gid == 0)
+        return "the directory's owner (" + who + ") would keep root's group";
+    if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0)
+        return "cannot become " + who + ": " + std::strerror(errno);
+    uid_t ru, eu, su;
+    gid_t rg, eg, sg;
+    if (getresuid(&ru, &eu, &su) != 0 || getresgid(&rg, &eg, &sg) != 0 || ru != uid || eu != uid ||
+        su != uid || rg != gid || eg != gid || sg != gid || getgroups(0, nullptr) != 0)
+        return "the identity after giving up root is not " + who;
+    if (setuid(0) == 0 || seteuid(0) == 0 || setgid(0) == 0 || setegid(0) == 0)
+        return "root could be taken back after becoming " + who;
+    return {};
+}
+
+// Opens the URI's directory `path` into `dir` for a backend run by root.
+// Root writes only into a directory that is no symbolic link and that root
+// owns and no one else may write to (made, 0755, when missing and its parent
+// is such a directory). A directory that a user owns is written as that
+// user: the backend becomes them for good first. A directory that root owns
+// but others may write to (/tmp, /var/tmp) is refused: anyone could plant
+// names there. Returns an empty text or the error.
+std::string openDirAsRoot(const std::string& path, OutputDir& dir)
+{
+    std::string trimmed = path;
+    while (trimmed.size() > 1 && trimmed.back() == '/')
+        trimmed.pop_back();
+    const size_t slash = trimmed.rfind('/');
+    const std::string parentPath = slash == 0 ? "/" : trimmed.substr(0, slash);
+    const std::string base = trimmed.substr(slash + 1);
+    std::string error;
+    int linksLeft = 40;
+    int parent = openTrustedDir(-1, parentPath, linksLeft, error);
+    if (parent < 0)
+        return error;
+    int fd = -1;
+    if (base.empty()) {
+        fd = fcntl(parent, F_DUPFD_CLOEXEC, 0);
+    } else {
+        fd = openat(parent, base.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        struct stat st {};
+        if (fd < 0 && errno == ENOENT) {
+            if (fstat(parent, &st) != 0 || st.st_uid != 0 || (st.st_mode & (S_IWGRP | S_IWOTH))) {
+                close(parent);
+                return path + " does not exist, and root makes it only in a directory that root owns "
+                              "and no one else may write to (" + parentPath + ": owner " +
+                       std::to_string(st.st_uid) + ", mode " + modeText(st.st_mode) + ")";
+            }
+            if (mkdirat(parent, base.c_str(), 0755) != 0 && errno != EEXIST) {
+                error = "cannot make " + path + ": " + std::strerror(errno);
+                close(parent);
+                return error;
+            }
+            fd = openat(parent, base.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        }
+        if (fd < 0) {
+            int e = errno;
+            if (fstatat(parent, base.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
+                error = path + " is a symbolic link; as root the backend writes only into a real directory";
+            else
+                error = "cannot open " + path + ": " + std::strerror(e);
+        }
+    }
+    close(parent);
+    if (fd < 0)
+        return error;
+    dir = OutputDir(fd, path);
+    struct stat st {};
+    if (fstat(fd, &st) != 0)
+        return "cannot look at " + path + ": " + std::strerror(errno);
+    if (st.st_uid != 0)
+        return becomeUser(st.st_uid, st.st_gid);
+    if (st.st_mode & (S_IWGRP | S_IWOTH))
+        return path + " is writable by others than root (mode " + modeText(st.st_mode) +
+               "); as root the backend writes only into a directory that no one else may write to, "
+               "or one that a user owns (then as that user)";
+    return {};
+}
+
+// Opens the URI's directory `path` into `dir`: as root, see openDirAsRoot();
+// otherwise made when missing and written as whoever runs the backend.
+std::string openOutputDir(const std::string& path, OutputDir& dir)
+{
+    if (geteuid() == 0)
+        return openDirAsRoot(path, dir);
+    std::error_code ec;
+    std::filesystem::create_directories(path, ec);
+    if (ec)
+        return "cannot make " + path + ": " + ec.message();
+    std::string error;
+    dir = OutputDir::open(path, error);
+    return error;
+}
+
 void logLine(const char* prefix, const std::string& text)
 {
     std::fprintf(stderr, "%s rvtsim: %s\n", prefix, text.c_str());
@@ -109,7 +264,7 @@ private:
 
     const BackendJob& job_;
     BackendUri uri_;
-    fs::path dir_;
+    OutputDir dir_;  // the job's directory, DIR/job-<id>
     Clock::time_point start_;
     int inFd_ = -1;
     bool ownInFd_ = false;
@@ -125,23 +280,15 @@ private:
 
 bool BackendRun::setUp()
 {
+    // Without a side channel (run by hand) there is nothing to poll. Asked
+    // before anything is opened, which could take the unused number.
+    sideChannelOpen_ = fcntl(CUPS_SC_FD, F_GETFD) != -1;
     if (std::string err = parseBackendUri(job_.uri, uri_); !err.empty()) {
         logLine("ERROR:", "bad device URI \"" + job_.uri + "\": " + err);
         return false;
     }
-    dir_ = fs::path(uri_.outDir) / jobDirName(job_.jobId);
-    std::error_code ec;
-    fs::create_directories(dir_, ec);
-    if (ec) {
-        logLine("ERROR:", "cannot make the output directory " + dir_.string() + ": " + ec.message());
-        return false;
-    }
-    // Files of an earlier job with the same id would pass for pages of this one.
-    for (const auto& entry : fs::directory_iterator(dir_, ec)) {
-        std::string name = entry.path().filename().string();
-        if (name.rfind("page-", 0) == 0 || name == "transcript.json")
-            fs::remove(entry.path(), ec);
-    }
+    // The job's file first: giving up root for the output directory may
+    // leave the backend unable to read the scheduler's spool.
     if (job_.file.empty()) {
         inFd_ = 0;
     } else {
@@ -152,16 +299,29 @@ bool BackendRun::setUp()
         }
         ownInFd_ = true;
     }
+    OutputDir top;
+    if (std::string err = openOutputDir(uri_.outDir, top); !err.empty()) {
+        logLine("ERROR:", "output directory: " + err);
+        return false;
+    }
+    std::string err;
+    dir_ = top.subdirectory(jobDirName(job_.jobId), err);
+    if (!dir_.isOpen()) {
+        logLine("ERROR:", "output directory: " + err);
+        return false;
+    }
+    // Files of an earlier job with the same id would pass for pages of this one.
+    dir_.removeIf([](const std::string& name) {
+        return name.rfind("page-", 0) == 0 || name == "transcript.json";
+    });
     fcntl(inFd_, F_SETFL, fcntl(inFd_, F_GETFL) | O_NONBLOCK);
-    // Without a side channel (run by hand) there is nothing to poll.
-    sideChannelOpen_ = fcntl(CUPS_SC_FD, F_GETFD) != -1;
 
     start_ = Clock::now();
     printer_.emplace(uri_.script, dir_, uri_.preview, start_);
     printer_->decodeAfter(uri_.decodeAfter);
     printer_->onReply([this](std::string bytes, int delayMs) { sendReply(bytes, delayMs); });
     printer_->onElement([this](const Element& e, int) { onElement(e); });
-    logLine("DEBUG:", "job " + job_.jobId + " into " + dir_.string());
+    logLine("DEBUG:", "job " + job_.jobId + " into " + dir_.path() + " as user " + std::to_string(geteuid()));
     return true;
 }
 
@@ -312,12 +472,11 @@ int BackendRun::finish()
     t["log"] = json::array();
     t["clean"] = errors.empty();
 
-    const fs::path transcript = dir_ / "transcript.json";
-    std::ofstream out(transcript);
-    out << t.dump(2, ' ', false, json::error_handler_t::replace) << "\n";
-    out.close();
-    if (!out)
-        logLine("ERROR:", "cannot write " + transcript.string());
+    const std::string transcript = dir_.pathOf("transcript.json");
+    const bool written =
+        dir_.writeFile("transcript.json", t.dump(2, ' ', false, json::error_handler_t::replace) + "\n");
+    if (!written)
+        logLine("ERROR:", "cannot write " + transcript + ": " + std::strerror(errno));
 
     int shown = 0;
     for (const auto& e : errors)
@@ -326,10 +485,10 @@ int BackendRun::finish()
                                   ": " + e["message"].get<std::string>());
     logLine("INFO:", std::to_string(printer_->pagesSent()) + " pages, " +
                          std::to_string(errors.size()) + " protocol errors" +
-                         (cancelled ? ", cancelled" : "") + "; transcript in " + transcript.string());
+                         (cancelled ? ", cancelled" : "") + "; transcript in " + transcript);
     // A stream the printer could not take is a failed job, whatever the
     // reason; the queue's printer-error-policy decides what follows.
-    return errors.empty() && out ? CUPS_BACKEND_OK : CUPS_BACKEND_FAILED;
+    return errors.empty() && written ? CUPS_BACKEND_OK : CUPS_BACKEND_FAILED;
 }
 
 int BackendRun::run()

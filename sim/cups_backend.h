@@ -13,7 +13,17 @@
 //          preview=0 (no reduced previews); decode-after=1 (every end of
 //          page answered at once, the pages decoded when the stream has
 //          ended). Values are percent-decoded.
-//   Example: rvtsim:/var/tmp/rvtsim?lock-replies=5,2&eop-reply=2=4
+//   Example: rvtsim:/var/spool/rvtsim?lock-replies=5,2&eop-reply=2=4
+//
+// Run by root (as the scheduler runs a backend that only root may run), it
+// writes as root only into a DIR that is no symbolic link, that root owns
+// and that no one else may write to; it makes DIR (0755) when missing if its
+// parent is such a directory. A DIR that a user owns is written as that user
+// (root given up for good first). A DIR that root owns but others may write
+// to, such as /tmp, is refused. Run by anyone else, it writes as itself.
+// Below DIR, nothing is reached through a symbolic link: the job's
+// directory and files are made by name in their directory, what stood under
+// a file's name removed first.
 //
 // Channels, as CUPS sets them up: the print stream on standard input (or the
 // file named by the sixth argument), back-channel replies written to fd 3,
@@ -28,7 +38,7 @@ namespace rvtsim {
 
 inline constexpr const char* kBackendScheme = "rvtsim";
 // The device listed when the backend is run without arguments.
-inline constexpr const char* kBackendDefaultUri = "rvtsim:/var/tmp/rvtsim";
+inline constexpr const char* kBackendDefaultUri = "rvtsim:/var/spool/rvtsim";
 
 struct BackendUri {
     std::string outDir;

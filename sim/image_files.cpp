@@ -13,12 +13,8 @@ using File = std::unique_ptr<FILE, int (*)(FILE*)>;
 
 // Writes `rows` rows of `rowBytes` bytes each, as produced by `row(y, buffer)`.
 template <typename RowFn>
-bool writePngRows(const std::string& path, uint32_t width, uint32_t height, int bitDepth,
-                  size_t rowBytes, RowFn row)
+bool writePngRows(FILE* f, uint32_t width, uint32_t height, int bitDepth, size_t rowBytes, RowFn row)
 {
-    File f(std::fopen(path.c_str(), "wb"), std::fclose);
-    if (!f)
-        return false;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     if (!info) {
@@ -30,7 +26,7 @@ bool writePngRows(const std::string& path, uint32_t width, uint32_t height, int 
         png_destroy_write_struct(&png, &info);
         return false;
     }
-    png_init_io(png, f.get());
+    png_init_io(png, f);
     png_set_IHDR(png, info, width, height, bitDepth, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     // 600 dpi in pixels per metre.
@@ -42,19 +38,29 @@ bool writePngRows(const std::string& path, uint32_t width, uint32_t height, int 
     }
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
-    return std::fflush(f.get()) == 0;
+    return std::fflush(f) == 0;
+}
+
+// Runs `write` on the file `path`, made or emptied.
+template <typename WriteFn>
+bool writeToPath(const std::string& path, WriteFn write)
+{
+    File f(std::fopen(path.c_str(), "wb"), std::fclose);
+    return f && write(f.get());
 }
 
 }  // namespace
 
+bool writePbm(FILE* f, const Bitmap& page)
+{
+    std::fprintf(f, "P4\n%u %u\n", page.width, page.height);
+    size_t n = page.bits.size();
+    return std::fwrite(page.bits.data(), 1, n, f) == n && std::fflush(f) == 0;
+}
+
 bool writePbm(const std::string& path, const Bitmap& page)
 {
-    File f(std::fopen(path.c_str(), "wb"), std::fclose);
-    if (!f)
-        return false;
-    std::fprintf(f.get(), "P4\n%u %u\n", page.width, page.height);
-    size_t n = page.bits.size();
-    return std::fwrite(page.bits.data(), 1, n, f.get()) == n && std::fflush(f.get()) == 0;
+    return writeToPath(path, [&](FILE* f) { return writePbm(f, page); });
 }
 
 bool readPbm(const std::string& path, Bitmap& page)
@@ -73,21 +79,31 @@ bool readPbm(const std::string& path, Bitmap& page)
 
 bool writePng(const std::string& path, const Bitmap& page)
 {
+    return writeToPath(path, [&](FILE* f) { return writePng(f, page); });
+}
+
+bool writePreviewPng(const std::string& path, const Bitmap& page, uint32_t factor)
+{
+    return writeToPath(path, [&](FILE* f) { return writePreviewPng(f, page, factor); });
+}
+
+bool writePng(FILE* f, const Bitmap& page)
+{
     const size_t rb = page.rowBytes();
     // In a gray PNG 0 is black: the page's bits inverted (padding stays white).
-    return writePngRows(path, page.width, page.height, 1, rb, [&](uint32_t y, png_byte* out) {
+    return writePngRows(f, page.width, page.height, 1, rb, [&](uint32_t y, png_byte* out) {
         for (size_t i = 0; i < rb; ++i)
             out[i] = static_cast<png_byte>(~page.bits[y * rb + i]);
     });
 }
 
-bool writePreviewPng(const std::string& path, const Bitmap& page, uint32_t factor)
+bool writePreviewPng(FILE* f, const Bitmap& page, uint32_t factor)
 {
     if (factor == 0)
         factor = 1;
     const uint32_t w = (page.width + factor - 1) / factor;
     const uint32_t h = (page.height + factor - 1) / factor;
-    return writePngRows(path, w, h, 8, w, [&](uint32_t y, png_byte* out) {
+    return writePngRows(f, w, h, 8, w, [&](uint32_t y, png_byte* out) {
         for (uint32_t x = 0; x < w; ++x) {
             uint32_t ink = 0, count = 0;
             for (uint32_t yy = y * factor; yy < std::min(page.height, (y + 1) * factor); ++yy)

@@ -4,6 +4,7 @@
 
 #include "jbig_decode.h"
 
+#include <cstdio>
 #include <string>
 
 namespace rvtsim {
@@ -13,5 +14,10 @@ bool readPbm(const std::string& path, Bitmap& page);
 bool writePng(const std::string& path, const Bitmap& page);
 // Every `factor` x `factor` block becomes one gray pixel (its share of ink).
 bool writePreviewPng(const std::string& path, const Bitmap& page, uint32_t factor);
+
+// The same into a file already open for writing (flushed, not closed).
+bool writePbm(FILE* f, const Bitmap& page);
+bool writePng(FILE* f, const Bitmap& page);
+bool writePreviewPng(FILE* f, const Bitmap& page, uint32_t factor);
 
 }  // namespace rvtsim

@@ -10,11 +10,11 @@
 
 namespace rvtsim {
 
-namespace fs = std::filesystem;
 using json = nlohmann::json;
 
-PrinterRole::PrinterRole(const Script& script, fs::path outDir, bool preview, Clock::time_point start)
-    : script_(script), out_(std::move(outDir)), preview_(preview), start_(start)
+PrinterRole::PrinterRole(const Script& script, const OutputDir& outDir, bool preview,
+                         Clock::time_point start)
+    : script_(script), out_(outDir), preview_(preview), start_(start)
 {
 }
 
@@ -237,14 +237,16 @@ void PrinterRole::decodePage(const Page& p, const std::string& why, size_t slot)
             black += __builtin_popcount(b);
         rec["black_pixels"] = black;
         std::string pbm = std::string(name) + ".pbm", png = std::string(name) + ".png";
-        if (!writePbm((out_ / pbm).string(), d.page) || !writePng((out_ / png).string(), d.page))
+        FilePtr pbmFile = out_.create(pbm), pngFile = out_.create(png);
+        if (!pbmFile || !pngFile || !writePbm(pbmFile.get(), d.page) || !writePng(pngFile.get(), d.page))
             faults.push_back("cannot write the page files");
         rec["pbm"] = pbm;
         rec["png"] = png;
         uint32_t longest = std::max(d.page.width, d.page.height);
         if (preview_ && longest > 1100) {
             std::string preview = std::string(name) + "-preview.png";
-            if (writePreviewPng((out_ / preview).string(), d.page, (longest + 1099) / 1100))
+            FilePtr f = out_.create(preview);
+            if (f && writePreviewPng(f.get(), d.page, (longest + 1099) / 1100))
                 rec["preview"] = preview;
         }
     } else {

@@ -6,12 +6,12 @@
 #pragma once
 
 #include "job_grammar.h"
+#include "output_dir.h"
 #include "script.h"
 #include "side_channel.h"
 #include "stream_parser.h"
 
 #include <chrono>
-#include <filesystem>
 #include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -36,10 +36,10 @@ public:
     // counts the elements of its kind from 1.
     using ElementHook = std::function<void(const Element& e, int occurrence)>;
 
-    // Page files go into `outDir`, which must exist; `preview`: also a reduced
-    // page-NNN-preview.png for large pages. Times are counted from `start`.
-    PrinterRole(const Script& script, std::filesystem::path outDir, bool preview,
-                Clock::time_point start);
+    // Page files go into `outDir`, which must stay open while the role
+    // lives; `preview`: also a reduced page-NNN-preview.png for large pages.
+    // Times are counted from `start`.
+    PrinterRole(const Script& script, const OutputDir& outDir, bool preview, Clock::time_point start);
 
     // Keep each page's JBIG data and decode it (page files, page record) only
     // at endOfStream, so that nothing holds up the answer to the end of page.
@@ -106,7 +106,7 @@ private:
     static nlohmann::json pageRecord(const Page& p);
 
     const Script& script_;
-    std::filesystem::path out_;
+    const OutputDir& out_;
     bool preview_;
     bool decodeAfter_ = false;
     Clock::time_point start_;

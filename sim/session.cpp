@@ -78,6 +78,7 @@ private:
     Clock::time_point end_;
     DelayedActions timers_;
 
+    OutputDir outDir_;  // out_, held open for the printer's files
     std::optional<PrinterRole> printer_;
     std::string scBuffer_;
     std::string errPending_;
@@ -106,12 +107,13 @@ bool Session::setUp(std::string& error)
         error = "cannot make " + out_.string() + ": " + ec.message();
         return false;
     }
+    outDir_ = OutputDir::open(out_.string(), error);
+    if (!outDir_.isOpen())
+        return false;
     // Files of an earlier run would pass for pages of this one.
-    for (const auto& entry : fs::directory_iterator(out_, ec)) {
-        std::string name = entry.path().filename().string();
-        if (name.rfind("page-", 0) == 0 || name == "transcript.json" || name == "filter.log")
-            fs::remove(entry.path(), ec);
-    }
+    outDir_.removeIf([](const std::string& name) {
+        return name.rfind("page-", 0) == 0 || name == "transcript.json" || name == "filter.log";
+    });
     std::string pattern = (fs::temp_directory_path() / "rvt4410lw-sim-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {
         error = std::string("mkdtemp: ") + std::strerror(errno);
@@ -182,7 +184,7 @@ bool Session::spawn(std::string& error)
     envp.push_back(nullptr);
 
     start_ = Clock::now();
-    printer_.emplace(script_, out_, config_.preview, start_);
+    printer_.emplace(script_, outDir_, config_.preview, start_);
     printer_->decodeAfter(config_.decodeAfter);
     printer_->onReply([this](std::string bytes, int delayMs) {
         sendLater(backFd_, std::move(bytes), delayMs, "back-channel write failed");
@@ -497,8 +499,7 @@ void Session::finish(RunResult& result)
     if (!errors.empty())
         result.summary += " (first: " + errors[0]["message"].get<std::string>() + ")";
 
-    std::ofstream(out_ / "transcript.json")
-        << t.dump(2, ' ', false, json::error_handler_t::replace) << "\n";
+    outDir_.writeFile("transcript.json", t.dump(2, ' ', false, json::error_handler_t::replace) + "\n");
 }
 
 RunResult Session::run()

@@ -168,7 +168,7 @@ TEST(Backend, ListsItsDeviceWhenRunWithoutArguments)
     EXPECT_EQ(waitFor(pid).status, CUPS_BACKEND_OK);
     // device-class device-uri "make-and-model" "info" "device-id" "location"
     EXPECT_EQ(text,
-              "direct rvtsim:/var/tmp/rvtsim \"RVT RV-T4410LW\" \"RVT RV-T4410LW (simulated)\" "
+              "direct rvtsim:/var/spool/rvtsim \"RVT RV-T4410LW\" \"RVT RV-T4410LW (simulated)\" "
               "\"MFG:RVT;MDL:RV-T4410LW;CMD:RVTJOB,JBIG;CLS:PRINTER;\" \"\"\n");
 }
 
