@@ -106,6 +106,10 @@ protected:
     {
         fs::path out = fs::path(work_) / ("out-" + name);
         fs::create_directories(out);
+        // The backend runs as root and writes as root only into a directory
+        // no one else may write to: whatever the umask, 0755.
+        fs::permissions(out, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                 fs::perms::others_read | fs::perms::others_exec);
         std::string uri = "rvtsim:" + out.string() + (script.empty() ? "" : "?" + script);
         return scheduler_.addQueue(name, uri, ppd());
     }
