@@ -2,6 +2,7 @@
 // it) or as an ordinary user: which output directories it takes, as whom it
 // writes, and that nothing planted under the directory is followed.
 #include "image_files.h"
+#include "page_encoding.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -13,9 +14,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-extern "C" {
-#include <jbig.h>
-}
 #include <grp.h>
 #include <pwd.h>
 #include <sstream>
@@ -62,17 +60,7 @@ Bitmap testPage(uint32_t width, uint32_t height)
 // One whole job of one page, as the filter sends it.
 std::string jobStream(const Bitmap& page)
 {
-    std::string bie;
-    std::vector<uint8_t> bits = page.bits;
-    unsigned char* planes[1] = {bits.data()};
-    jbg_enc_state s;
-    jbg_enc_init(&s, page.width, page.height, 1, planes,
-                 [](unsigned char* start, size_t len, void* out) {
-                     static_cast<std::string*>(out)->append(reinterpret_cast<char*>(start), len);
-                 },
-                 &bie);
-    jbg_enc_out(&s);
-    jbg_enc_free(&s);
+    const std::string bie = encodeBie(page);
     std::string job = "LockPrinter?Event=StartOfJob;"
                       "Resolution=600x600;MediaType=plain;Sides=OneSided;Copies=1;MediaInputTrayCheck=auto;";
     job += "MediaSize=na_a4_210x297mm;RasterObject.Width=" + std::to_string((page.width + 7) / 8 * 8) +

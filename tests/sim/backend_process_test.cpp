@@ -2,6 +2,7 @@
 // input, back-channel replies on fd 3, side-channel requests on fd 4, the
 // device URI in DEVICE_URI. First driven by hand, then fed by the real filter.
 #include "image_files.h"
+#include "page_encoding.h"
 #include "raster_patterns.h"
 #include "side_channel.h"
 
@@ -16,9 +17,6 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-extern "C" {
-#include <jbig.h>
-}
 #include <poll.h>
 #include <sstream>
 #include <sys/socket.h>
@@ -170,23 +168,6 @@ TEST(Backend, ListsItsDeviceWhenRunWithoutArguments)
     EXPECT_EQ(text,
               "direct rvtsim:/var/spool/rvtsim \"RVT RV-T4410LW\" \"RVT RV-T4410LW (simulated)\" "
               "\"MFG:RVT;MDL:RV-T4410LW;CMD:RVTJOB,JBIG;CLS:PRINTER;\" \"\"\n");
-}
-
-// A 1-bit page encoded as the filter encodes it.
-std::string encodeBie(const Bitmap& page)
-{
-    std::string bie;
-    std::vector<uint8_t> bits = page.bits;
-    unsigned char* planes[1] = {bits.data()};
-    jbg_enc_state s;
-    jbg_enc_init(&s, page.width, page.height, 1, planes,
-                 [](unsigned char* start, size_t len, void* file) {
-                     static_cast<std::string*>(file)->append(reinterpret_cast<char*>(start), len);
-                 },
-                 &bie);
-    jbg_enc_out(&s);
-    jbg_enc_free(&s);
-    return bie;
 }
 
 Bitmap testPage(uint32_t width, uint32_t height)
