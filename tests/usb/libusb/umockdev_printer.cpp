@@ -523,10 +523,6 @@ bool EmulatedPrinter::handle(UMockdevIoctlClient *client)
     }
 }
 
-}  // namespace tervane::testing
-
-namespace tervane::testing {
-
 void EmulatedPrinter::denyAccess(const std::string &syspath)
 {
     std::string devnode;
@@ -534,7 +530,10 @@ void EmulatedPrinter::denyAccess(const std::string &syspath)
         std::lock_guard<std::mutex> lock(mutex_);
         devnode = bySyspath(syspath).devnode;
     }
-    const std::string path = std::string(umockdev_testbed_get_root_dir(testbed_)) + devnode;
+    // The testbed hands over a copy of its root directory's name.
+    gchar *root = umockdev_testbed_get_root_dir(testbed_);
+    const std::string path = std::string(root) + devnode;
+    g_free(root);
     if (::chmod(path.c_str(), 0) != 0) {
         throw std::runtime_error("chmod " + path + ": " + std::strerror(errno));
     }
