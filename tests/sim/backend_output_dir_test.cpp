@@ -44,19 +44,6 @@ void writeFile(const fs::path& path, const std::string& text)
     std::ofstream(path, std::ios::binary) << text;
 }
 
-Bitmap testPage(uint32_t width, uint32_t height)
-{
-    Bitmap b;
-    b.width = width;
-    b.height = height;
-    b.bits.assign(b.rowBytes() * height, 0);
-    for (uint32_t y = 0; y < height; ++y)
-        for (uint32_t x = 0; x < width; ++x)
-            if ((x / 9 + y / 4) % 3 == 0 || x == y)
-                b.bits[y * b.rowBytes() + x / 8] |= uint8_t(0x80 >> (x % 8));
-    return b;
-}
-
 // One whole job of one page, as the filter sends it.
 std::string jobStream(const Bitmap& page)
 {

@@ -170,19 +170,6 @@ TEST(Backend, ListsItsDeviceWhenRunWithoutArguments)
               "\"MFG:RVT;MDL:RV-T4410LW;CMD:RVTJOB,JBIG;CLS:PRINTER;\" \"\"\n");
 }
 
-Bitmap testPage(uint32_t width, uint32_t height)
-{
-    Bitmap b;
-    b.width = width;
-    b.height = height;
-    b.bits.assign(b.rowBytes() * height, 0);
-    for (uint32_t y = 0; y < height; ++y)
-        for (uint32_t x = 0; x < width; ++x)
-            if ((x / 7 + y / 5) % 3 == 0 || x == y)
-                b.bits[y * b.rowBytes() + x / 8] |= uint8_t(0x80 >> (x % 8));
-    return b;
-}
-
 // The backend with its three channels held by the test, as the filter holds them.
 class BackendByHand : public ::testing::Test {
 protected:
