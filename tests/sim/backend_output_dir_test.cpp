@@ -2,7 +2,7 @@
 // it) or as an ordinary user: which output directories it takes, as whom it
 // writes, and that nothing planted under the directory is followed.
 #include "image_files.h"
-#include "page_encoding.h"
+#include "backend_test_support.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -81,31 +81,14 @@ int runBackend(const std::string& dir, const std::string& stream, const fs::path
     const std::string uri = "rvtsim:" + dir;
     std::vector<std::string> args = {uri, kJobId, "user", "title", "1", ""};
     std::vector<std::string> env = {"PATH=/usr/bin:/bin", "DEVICE_URI=" + uri, "PRINTER=queue1"};
-    std::vector<char*> argv, envp;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    for (auto& e : env)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
     int in[2];
     if (pipe2(in, O_CLOEXEC) != 0)
         return -1;
     int err = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(in[0], 0);
-        dup2(err, 2);
-        // Back-channel replies go nowhere; there is no side channel.
-        int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        dup2(null, 3);
-        close_range(4, ~0U, 0);
-        if (as.uid != 0 && (setgroups(0, nullptr) != 0 || setgid(as.gid) != 0 || setuid(as.uid) != 0))
-            _exit(126);
-        execve(RVT_BACKEND, argv.data(), envp.data());
-        _exit(127);
-    }
+    // Back-channel replies go nowhere; there is no side channel.
+    int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    const pid_t pid = spawn(RVT_BACKEND, args, env, {in[0], null, err, null, -1}, as.uid, as.gid);
+    close(null);
     close(in[0]);
     close(err);
     int status = 0;

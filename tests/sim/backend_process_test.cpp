@@ -2,7 +2,7 @@
 // input, back-channel replies on fd 3, side-channel requests on fd 4, the
 // device URI in DEVICE_URI. First driven by hand, then fed by the real filter.
 #include "image_files.h"
-#include "page_encoding.h"
+#include "backend_test_support.h"
 #include "raster_patterns.h"
 #include "side_channel.h"
 
@@ -36,37 +36,6 @@ std::string scratch(const std::string& name)
     fs::remove_all(dir);
     fs::create_directories(dir);
     return dir.string();
-}
-
-// Starts `path` with descriptors 0 to 4 taken from `fds` (-1: closed) and
-// nothing else open. Returns the pid.
-pid_t spawn(const std::string& path, std::vector<std::string> args, std::vector<std::string> env,
-            std::array<int, 5> fds)
-{
-    std::vector<char*> argv, envp;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    for (auto& e : env)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) {
-        int high[5];
-        for (int i = 0; i < 5; ++i)
-            high[i] = fds[size_t(i)] >= 0 ? fcntl(fds[size_t(i)], F_DUPFD, 20) : -1;
-        for (int i = 0; i < 5; ++i) {
-            if (high[i] >= 0)
-                dup2(high[i], i);
-            else
-                close(i);
-        }
-        close_range(5, ~0U, 0);
-        signal(SIGPIPE, SIG_DFL);
-        execve(path.c_str(), argv.data(), envp.data());
-        _exit(127);
-    }
-    return pid;
 }
 
 struct Exit {
