@@ -135,15 +135,15 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "filter_job_bench: %s holds no raster page\n", raster);
         return 1;
     }
-    const char* settings[] = {"RVTLScale=100% GammaDarkness=darkness0",
-                              "RVTLScale=100% GammaDarkness=darkness3",
-                              "RVTLScale=80% GammaDarkness=darkness3",
-                              "RVTLScale=150% GammaDarkness=darkness3",
-                              "RVTLScale=100% GammaDarkness=darkness3 Duplex=DuplexNoTumble"};
+    const char* settings[] = {
+        "RVTLScale=100% GammaDarkness=darkness0", "RVTLScale=100% GammaDarkness=darkness3",
+        "RVTLScale=80% GammaDarkness=darkness3", "RVTLScale=150% GammaDarkness=darkness3",
+        "RVTLScale=100% GammaDarkness=darkness3 Duplex=DuplexNoTumble"};
     for (const char* s : settings) {
         const std::string options = std::string("PageSize=A4 MediaType=PLAIN InputSlot=AUTO ") + s;
-        benchmark::RegisterBenchmark(("Job/" + std::string(s)).c_str(),
-                                     [=](benchmark::State& st) { runJob(st, raster, options, pages); })
+        benchmark::RegisterBenchmark(
+            ("Job/" + std::string(s)).c_str(),
+            [=](benchmark::State& st) { runJob(st, raster, options, pages); })
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime();
     }

@@ -52,8 +52,8 @@ std::vector<uint8_t> makePage(int kind, int32_t w, int32_t h)
             for (int32_t x = 0; x < w; ++x) {
                 const double v = 127.5 + 100.0 * std::sin(x * 0.005) * std::cos(y * 0.0037) +
                                  27.0 * std::sin((x + y) * 0.031);
-                page[static_cast<size_t>(y) * w + x] = static_cast<uint8_t>(
-                    std::clamp(static_cast<int>(v) + static_cast<int>(nextRandom(state) % 9) - 4, 0, 255));
+                page[static_cast<size_t>(y) * w + x] = static_cast<uint8_t>(std::clamp(
+                    static_cast<int>(v) + static_cast<int>(nextRandom(state) % 9) - 4, 0, 255));
             }
     }
     return page;
@@ -89,8 +89,8 @@ void BM_ScaleRow(benchmark::State& state)
         rows += n;
     }
     state.SetItemsProcessed(rows);
-    state.counters["time_per_row"] =
-        benchmark::Counter(static_cast<double>(rows), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["time_per_row"] = benchmark::Counter(
+        static_cast<double>(rows), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_ScaleRow)->Arg(80)->Arg(100)->Arg(150)->Unit(benchmark::kMicrosecond);
 

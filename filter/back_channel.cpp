@@ -64,7 +64,8 @@ int BackChannel::cmdInteraction(std::string_view text, bool interruptible)
     char codeText[5] = {};
 
     int status = stream_.sendCmd(command);
-    log_.printf("DEBUG:[RVT4410LW]send command:%s ,and send status = %d\n", command.c_str(), status);
+    log_.printf("DEBUG:[RVT4410LW]send command:%s ,and send status = %d\n", command.c_str(),
+                status);
     if (!connection_.hasPrinterChannels())
         return assumedReply(command);
 

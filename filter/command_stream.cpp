@@ -204,8 +204,8 @@ int CommandStream::sendPageData(const std::string& path, const PageProgress& pro
         if (count == 0)
             break;
         char head[100] = {};
-        int headLength = std::snprintf(head, sizeof head, "RasterObject.Data#%ld=",
-                                       static_cast<long>(count));
+        int headLength = std::snprintf(head, sizeof head,
+                                       "RasterObject.Data#%ld=", static_cast<long>(count));
         char* start = data - headLength;
         std::memcpy(start, head, static_cast<size_t>(headLength));
         data[count] = ';';

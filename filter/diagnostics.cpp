@@ -50,11 +50,10 @@ void printHeader(const cups_page_header2_t& h, FILE* out)
     std::fprintf(out, "DEBUG: Duplex = %d\n", static_cast<int>(storedValue(h.Duplex)));
     std::fprintf(out, "DEBUG: HWResolution = [ %d %d ]\n", static_cast<int>(h.HWResolution[0]),
                  static_cast<int>(h.HWResolution[1]));
-    std::fprintf(out, "DEBUG: ImagingBoundingBox = [ %d %d %d %d ]\n",
-                 static_cast<int>(h.ImagingBoundingBox[0]),
-                 static_cast<int>(h.ImagingBoundingBox[1]),
-                 static_cast<int>(h.ImagingBoundingBox[2]),
-                 static_cast<int>(h.ImagingBoundingBox[3]));
+    std::fprintf(
+        out, "DEBUG: ImagingBoundingBox = [ %d %d %d %d ]\n",
+        static_cast<int>(h.ImagingBoundingBox[0]), static_cast<int>(h.ImagingBoundingBox[1]),
+        static_cast<int>(h.ImagingBoundingBox[2]), static_cast<int>(h.ImagingBoundingBox[3]));
     std::fprintf(out, "DEBUG: ManualFeed = %d\n", static_cast<int>(storedValue(h.ManualFeed)));
     std::fprintf(out, "DEBUG: MediaPosition = %d\n", static_cast<int>(h.MediaPosition));
     std::fprintf(out, "DEBUG: NumCopies = %d\n", static_cast<int>(h.NumCopies));
@@ -67,8 +66,10 @@ void printHeader(const cups_page_header2_t& h, FILE* out)
     std::fprintf(out, "DEBUG: cupsBitsPerColor = %d\n", static_cast<int>(h.cupsBitsPerColor));
     std::fprintf(out, "DEBUG: cupsBitsPerPixel = %d\n", static_cast<int>(h.cupsBitsPerPixel));
     std::fprintf(out, "DEBUG: cupsBytesPerLine = %d\n", static_cast<int>(h.cupsBytesPerLine));
-    std::fprintf(out, "DEBUG: cupsColorOrder = %d\n", static_cast<int>(storedValue(h.cupsColorOrder)));
-    std::fprintf(out, "DEBUG: cupsColorSpace = %d\n", static_cast<int>(storedValue(h.cupsColorSpace)));
+    std::fprintf(out, "DEBUG: cupsColorOrder = %d\n",
+                 static_cast<int>(storedValue(h.cupsColorOrder)));
+    std::fprintf(out, "DEBUG: cupsColorSpace = %d\n",
+                 static_cast<int>(storedValue(h.cupsColorSpace)));
     std::fprintf(out, "DEBUG: cupsCompression = %d\n", static_cast<int>(h.cupsCompression));
 }
 
@@ -82,8 +83,8 @@ bool pageAccepted(const cups_page_header2_t& h, FILE* out)
                      h.cupsBitsPerPixel, h.cupsBytesPerLine, h.cupsWidth);
         return false;
     }
-    const unsigned long long bytes =
-        static_cast<unsigned long long>(h.cupsWidth) * static_cast<unsigned long long>(h.cupsHeight);
+    const unsigned long long bytes = static_cast<unsigned long long>(h.cupsWidth) *
+                                     static_cast<unsigned long long>(h.cupsHeight);
     if (h.cupsWidth == 0 || h.cupsHeight == 0 || h.cupsWidth > INT_MAX || h.cupsHeight > INT_MAX ||
         bytes > static_cast<unsigned long long>(kMaxBenchPageBytes)) {
         std::fprintf(out, "DEBUG: unsupported raster page size %u x %u (at most %lld bytes)\n",
@@ -125,8 +126,7 @@ bool benchPage(cups_raster_t* ras, const cups_page_header2_t& header, const std:
 
     std::fprintf(out, "image data size = %d\n", static_cast<int>(pageBytes));
     bool writeFailed = false;
-    if (!writeDump(dir + "ras.pgm", pgmHeader(width, height), gray.get(), pageBytes,
-                   writeFailed)) {
+    if (!writeDump(dir + "ras.pgm", pgmHeader(width, height), gray.get(), pageBytes, writeFailed)) {
         std::fprintf(out, "pgm file create error\n");
         writeFailed = true;
     }

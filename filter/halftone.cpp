@@ -22,7 +22,8 @@ PageBuffer halftone(PageBuffer src, int32_t width, int32_t height, int imageDark
 
     const int64_t w = width;
     for (int64_t y = 0; y < static_cast<int64_t>(height64); ++y)
-        screenRow(src.get() + y * w, w, screen.tileRow(y), dst.get() + static_cast<uint64_t>(y) * stride);
+        screenRow(src.get() + y * w, w, screen.tileRow(y),
+                  dst.get() + static_cast<uint64_t>(y) * stride);
 
     src.reset();
     if (screen.remapped())

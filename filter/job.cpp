@@ -47,8 +47,8 @@ struct PageSizeRecord {
 class PrintJob {
 public:
     PrintJob(PrinterConnection& connection, Log& log, const JobEnvironment& env)
-        : connection_(connection), log_(log), env_(env), stream_(connection, log),
-          feedback_(log), back_(stream_, connection, job_, log, &feedback_)
+        : connection_(connection), log_(log), env_(env), stream_(connection, log), feedback_(log),
+          back_(stream_, connection, job_, log, &feedback_)
     {
     }
 
@@ -173,8 +173,7 @@ void PrintJob::run(char* argv[], const char* rasterFile)
         }
     }
     RasterFileReader rasterReader(rasterFd);
-    std::unique_ptr<cups_raster_t, RasterCloser> ras(rasterFd >= 0 ? rasterReader.open()
-                                                                   : nullptr);
+    std::unique_ptr<cups_raster_t, RasterCloser> ras(rasterFd >= 0 ? rasterReader.open() : nullptr);
     // The page files live in a directory of this job, removed when the job
     // ends, however it ends.
     files_ = PageFiles::create(env_.tmpdir, log_);
@@ -232,7 +231,8 @@ void PrintJob::pageLoop(cups_raster_t* ras)
             if (sendOnePage(pageCounter_) == Flow::Stop)
                 return;
         } else if (pageCounter_ % 2 == 0) {
-            if (sendOnePage(pageCounter_) == Flow::Stop || sendOnePage(pageCounter_ - 1) == Flow::Stop)
+            if (sendOnePage(pageCounter_) == Flow::Stop ||
+                sendOnePage(pageCounter_ - 1) == Flow::Stop)
                 return;
         }
         ++pageCounter_;
@@ -269,7 +269,8 @@ Flow PrintJob::sendOnePage(int pageNumber)
 Flow PrintJob::finishJob()
 {
     const int pagesRead = pageCounter_ - 1;
-    log_.printf("DEBUG:[RVT4410LW] total page number =  %d ========================\n", pageCounter_);
+    log_.printf("DEBUG:[RVT4410LW] total page number =  %d ========================\n",
+                pageCounter_);
     log_.printf("DEBUG: total page number =  %d ========================\n", pagesRead);
     feedback_.pagesKnown(pagesRead);
 

@@ -175,8 +175,8 @@ void PageWorker::run(Slot& slot)
         readable = !abandoned_ && !rasterDone_;
         slot.result = ConvertedPage{};
         slot.result.pageNumber = pageNumber;
-        slot.result.outcome =
-            abandoned_ ? ConvertedPage::Outcome::Stopped : ConvertedPage::Outcome::NoPage;
+        slot.result.outcome = abandoned_ ? ConvertedPage::Outcome::Stopped
+                                         : ConvertedPage::Outcome::NoPage;
     }
     if (!readable) {
         passTurn(false);

@@ -3,9 +3,9 @@
 #include "cancel_signal.h"
 
 #include <cerrno>
+#include <ctime>
 #include <cups/cups.h>
 #include <cups/sidechannel.h>
-#include <ctime>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,8 +28,7 @@ class CupsConnection final : public PrinterConnection {
 public:
     explicit CupsConnection(int outputFd)
         : fd_(outputFd),
-          backChannel_(fileType(kBackChannelFd) == S_IFIFO ||
-                       fileType(kBackChannelFd) == S_IFSOCK),
+          backChannel_(fileType(kBackChannelFd) == S_IFIFO || fileType(kBackChannelFd) == S_IFSOCK),
           sideChannel_(fileType(kSideChannelFd) == S_IFSOCK)
     {
     }

@@ -49,7 +49,10 @@ constexpr ReversedBytes kReversed;
 // Truncated toward zero with only the low eight bits kept. The blended values
 // lie in 0 .. 255 (weights below 1 that sum to 1 within rounding), where the
 // 32-bit truncation is the same as any wider one.
-inline uint8_t lowByte(double value) { return static_cast<uint8_t>(static_cast<int32_t>(value) & 0xFF); }
+inline uint8_t lowByte(double value)
+{
+    return static_cast<uint8_t>(static_cast<int32_t>(value) & 0xFF);
+}
 
 #if defined(__SSE2__)
 // The sixteen bytes of v in reverse order.
@@ -107,8 +110,10 @@ __attribute__((target("avx2"))) int64_t widenRowAvx2(const uint8_t* row, int64_t
     for (; x + 16 <= width; x += 16) {
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x));
         _mm256_storeu_pd(out + x, _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(bytes)));
-        _mm256_storeu_pd(out + x + 4, _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_srli_si128(bytes, 4))));
-        _mm256_storeu_pd(out + x + 8, _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_srli_si128(bytes, 8))));
+        _mm256_storeu_pd(out + x + 4,
+                         _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_srli_si128(bytes, 4))));
+        _mm256_storeu_pd(out + x + 8,
+                         _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_srli_si128(bytes, 8))));
         _mm256_storeu_pd(out + x + 12,
                          _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_srli_si128(bytes, 12))));
     }
@@ -116,19 +121,20 @@ __attribute__((target("avx2"))) int64_t widenRowAvx2(const uint8_t* row, int64_t
 }
 
 __attribute__((target("avx2"))) int64_t scaleRowColumnsAvx2(const double* row, const int32_t* first,
-                                                             const double* weights, int64_t cols,
-                                                             double* out)
+                                                            const double* weights, int64_t cols,
+                                                            double* out)
 {
     int64_t x = 0;
     // Four columns: the sample pairs of columns x and x + 1 in one register,
     // of x + 2 and x + 3 in another; each column's two products are then
     // added, and the sums put back in column order.
     for (; x + 4 <= cols; x += 4) {
-        const __m256d p01 = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(row + first[x])),
-                                                 _mm_loadu_pd(row + first[x + 1]), 1);
-        const __m256d p23 =
-            _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(row + first[x + 2])),
-                                 _mm_loadu_pd(row + first[x + 3]), 1);
+        const __m256d p01 = _mm256_insertf128_pd(
+            _mm256_castpd128_pd256(_mm_loadu_pd(row + first[x])), _mm_loadu_pd(row + first[x + 1]),
+            1);
+        const __m256d p23 = _mm256_insertf128_pd(
+            _mm256_castpd128_pd256(_mm_loadu_pd(row + first[x + 2])),
+            _mm_loadu_pd(row + first[x + 3]), 1);
         const __m256d a = _mm256_mul_pd(p01, _mm256_loadu_pd(weights + 2 * x));
         const __m256d b = _mm256_mul_pd(p23, _mm256_loadu_pd(weights + 2 * x + 4));
         // [a0 + a1, b0 + b1, a2 + a3, b2 + b3] -> columns x, x + 2, x + 1, x + 3.
@@ -147,8 +153,8 @@ __attribute__((target("avx2"))) inline void storeLowBytes(__m128i a, __m128i b, 
 }
 
 __attribute__((target("avx2"))) int64_t blendScaledRowsAvx2(const double* top, const double* bottom,
-                                                             bool sameRow, double fy0, double fy1,
-                                                             int64_t cols, uint8_t* out)
+                                                            bool sameRow, double fy0, double fy1,
+                                                            int64_t cols, uint8_t* out)
 {
     int64_t x = 0;
     if (sameRow) {
@@ -247,8 +253,8 @@ void scaleRowColumns(const double* row, const int32_t* first, const double* weig
     // products of both columns are then added crosswise.
     for (; x + 2 <= cols; x += 2) {
         const __m128d a = _mm_mul_pd(_mm_loadu_pd(row + first[x]), _mm_loadu_pd(weights + 2 * x));
-        const __m128d b =
-            _mm_mul_pd(_mm_loadu_pd(row + first[x + 1]), _mm_loadu_pd(weights + 2 * x + 2));
+        const __m128d b = _mm_mul_pd(_mm_loadu_pd(row + first[x + 1]),
+                                     _mm_loadu_pd(weights + 2 * x + 2));
         _mm_storeu_pd(out + x, _mm_add_pd(_mm_unpacklo_pd(a, b), _mm_unpackhi_pd(a, b)));
     }
 #endif
@@ -256,8 +262,8 @@ void scaleRowColumns(const double* row, const int32_t* first, const double* weig
         out[x] = row[first[x]] * weights[2 * x] + row[first[x] + 1] * weights[2 * x + 1];
 }
 
-void blendScaledRows(const double* top, const double* bottom, const SourceRows& rows,
-                     int64_t cols, uint8_t* out)
+void blendScaledRows(const double* top, const double* bottom, const SourceRows& rows, int64_t cols,
+                     uint8_t* out)
 {
     int64_t x = 0;
 #if defined(RVT_AVX2_KERNELS)
@@ -468,8 +474,8 @@ void screenRow(const uint8_t* gray, int64_t width, const uint8_t* tile, uint8_t*
     screenRest([gray](int64_t i) { return gray[i]; }, x, width, tile, out);
 }
 
-void screenMirroredRow(const uint8_t* gray, int64_t width, const ThresholdScreen& screen,
-                       int64_t y, uint8_t* out)
+void screenMirroredRow(const uint8_t* gray, int64_t width, const ThresholdScreen& screen, int64_t y,
+                       uint8_t* out)
 {
     int64_t x = 0;
 #if defined(__SSE2__)
@@ -482,8 +488,8 @@ void screenMirroredRow(const uint8_t* gray, int64_t width, const ThresholdScreen
     for (; x + 16 <= width; x += 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(gray + width - 16 - x));
         const __m128i g = _mm_shuffle_epi32(v, _MM_SHUFFLE(1, 0, 3, 2));
-        const __m128i t =
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(tile + (x % kTileWidth)));
+        const __m128i t = _mm_loadu_si128(
+            reinterpret_cast<const __m128i*>(tile + (x % kTileWidth)));
         const __m128i black = _mm_cmpeq_epi8(_mm_min_epu8(g, t), g);  // gray <= threshold
         const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(black));
         out[x / 8] = static_cast<uint8_t>(mask & 0xFF);

@@ -59,8 +59,8 @@ void scaleRowColumns(const double* row, const int32_t* first, const double* weig
 
 // Vertical pass: out[x] = trunc(fy0 * top[x] + fy1 * bottom[x]) & 0xFF, or
 // trunc(top[x]) & 0xFF when both source rows are the same row.
-void blendScaledRows(const double* top, const double* bottom, const SourceRows& rows,
-                     int64_t cols, uint8_t* out);
+void blendScaledRows(const double* top, const double* bottom, const SourceRows& rows, int64_t cols,
+                     uint8_t* out);
 
 // A source row for the scaler: row `index` of the page (width bytes), or null
 // for a row outside the page (its samples read as 0).
@@ -154,7 +154,7 @@ private:
     bool remapped_ = false;
     const uint8_t* matrix_;  // kTileWidth columns, period_ rows
     int period_;
-    ClusterMatrix own_;      // the working matrix, or the 4 x 4 matrix's rows tiled
+    ClusterMatrix own_;            // the working matrix, or the 4 x 4 matrix's rows tiled
     ClusterMatrix groupReversed_;  // matrix_ with each group of eight reversed
 };
 
@@ -165,7 +165,7 @@ void screenRow(const uint8_t* gray, int64_t width, const uint8_t* tile, uint8_t*
 
 // screenRow of the row mirrored left to right (mirrorRow then screenRow) with
 // the thresholds of output row y, in one pass.
-void screenMirroredRow(const uint8_t* gray, int64_t width, const ThresholdScreen& screen,
-                       int64_t y, uint8_t* out);
+void screenMirroredRow(const uint8_t* gray, int64_t width, const ThresholdScreen& screen, int64_t y,
+                       uint8_t* out);
 
 }  // namespace rvt

@@ -21,14 +21,10 @@ namespace {
 // at least 2 apart.
 // Row by row, position p = row * 8 + column.
 constexpr uint8_t kBaseCell[64] = {
-    67,  51,  59,  114, 190, 206, 198, 143,
-    35,  3,   19,  98,  222, 254, 238, 159,
-    43,  11,  27,  106, 214, 246, 230, 151,
-    91,  75,  83,  122, 166, 182, 174, 135,
-    185, 200, 192, 137, 69,  54,  62,  117,
-    216, 248, 232, 153, 38,  6,   22,  101,
-    208, 240, 224, 145, 46,  14,  30,  109,
-    161, 177, 169, 129, 93,  77,  85,  125,
+    67,  51,  59,  114, 190, 206, 198, 143, 35,  3,   19,  98,  222, 254, 238, 159,
+    43,  11,  27,  106, 214, 246, 230, 151, 91,  75,  83,  122, 166, 182, 174, 135,
+    185, 200, 192, 137, 69,  54,  62,  117, 216, 248, 232, 153, 38,  6,   22,  101,
+    208, 240, 224, 145, 46,  14,  30,  109, 161, 177, 169, 129, 93,  77,  85,  125,
 };
 
 // How the whole 128 x 128 matrix follows from kBaseCell.
@@ -69,7 +65,10 @@ constexpr uint32_t mix(uint32_t x)
     return x;
 }
 
-constexpr uint32_t cellHash(uint32_t k, uint32_t i) { return mix(kCellSeed ^ mix(65u * k + i + 1u)); }
+constexpr uint32_t cellHash(uint32_t k, uint32_t i)
+{
+    return mix(kCellSeed ^ mix(65u * k + i + 1u));
+}
 
 constexpr ClusterMatrix buildClusterMatrix()
 {
@@ -124,7 +123,8 @@ void buildGammaTable(float gamma, uint8_t lut[256])
 {
     for (int i = 0; i < 256; ++i) {
         const float x = static_cast<float>(i) / 255.0f;
-        const float p = static_cast<float>(std::pow(static_cast<double>(x), static_cast<double>(gamma)));
+        const float p = static_cast<float>(
+            std::pow(static_cast<double>(x), static_cast<double>(gamma)));
         const float scaled = p * 255.0f;
         const double rounded = 0.5 + static_cast<double>(scaled);
         lut[i] = static_cast<uint8_t>(static_cast<int>(rounded) & 0xFF);

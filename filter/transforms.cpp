@@ -30,8 +30,8 @@ uint64_t pageBytes(int32_t width, int32_t height)
 
 }  // namespace
 
-void mirrorGrayPage(PageBuffer src, uint8_t* dst, int32_t width, int32_t height,
-                    JobSettings& job, Log& log)
+void mirrorGrayPage(PageBuffer src, uint8_t* dst, int32_t width, int32_t height, JobSettings& job,
+                    Log& log)
 {
     if (!checkDestination(dst, job, log) || pageBytes(width, height) == 0 || !src)
         return;
@@ -40,8 +40,8 @@ void mirrorGrayPage(PageBuffer src, uint8_t* dst, int32_t width, int32_t height,
         mirrorRow(src.get() + y * w, w, dst + y * w);
 }
 
-void mirrorGrayPage1(PageBuffer src, uint8_t* dst, int32_t width, int32_t height,
-                     JobSettings& job, Log& log)
+void mirrorGrayPage1(PageBuffer src, uint8_t* dst, int32_t width, int32_t height, JobSettings& job,
+                     Log& log)
 {
     if (!checkDestination(dst, job, log) || pageBytes(width, height) == 0 || !src)
         return;

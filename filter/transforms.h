@@ -14,10 +14,10 @@ struct JobSettings;
 
 // Both take `src` and release it, writing into the caller's `dst` (same size).
 // A null `dst` is logged and sets job.isCanceled.
-void mirrorGrayPage(PageBuffer src, uint8_t* dst, int32_t width, int32_t height,
-                    JobSettings& job, Log& log);
-void mirrorGrayPage1(PageBuffer src, uint8_t* dst, int32_t width, int32_t height,
-                     JobSettings& job, Log& log);
+void mirrorGrayPage(PageBuffer src, uint8_t* dst, int32_t width, int32_t height, JobSettings& job,
+                    Log& log);
+void mirrorGrayPage1(PageBuffer src, uint8_t* dst, int32_t width, int32_t height, JobSettings& job,
+                     Log& log);
 
 // Writes the page file `pageNumber` of an all-white page of
 // job.pageWidth x job.pageHeight.

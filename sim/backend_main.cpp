@@ -11,10 +11,7 @@
 
 namespace {
 
-void onTerm(int)
-{
-    rvtsim::noteCancel();
-}
+void onTerm(int) { rvtsim::noteCancel(); }
 
 }  // namespace
 

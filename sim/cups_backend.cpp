@@ -104,7 +104,8 @@ std::string modeText(mode_t mode)
 int openTrustedDir(int start, const std::string& path, int& linksLeft, std::string& error)
 {
     const bool absolute = path.rfind('/', 0) == 0;
-    int fd = absolute ? open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : fcntl(start, F_DUPFD_CLOEXEC, 0);
+    int fd = absolute ? open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                      : fcntl(start, F_DUPFD_CLOEXEC, 0);
     if (fd < 0) {
         error = std::string("cannot open ") + (absolute ? "/" : "the directory of a link") + ": " +
                 std::strerror(errno);
@@ -120,16 +121,19 @@ int openTrustedDir(int start, const std::string& path, int& linksLeft, std::stri
             if (fstatat(fd, part.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(st.st_mode)) {
                 error = "cannot open \"" + part + "\" in " + path + ": " + std::strerror(e);
             } else if (st.st_uid != 0) {
-                error = "\"" + part + "\" in " + path + " is a symbolic link that root does not own";
+                error = "\"" + part + "\" in " + path +
+                        " is a symbolic link that root does not own";
             } else if (--linksLeft < 0) {
                 error = "too many symbolic links in " + path;
             } else {
                 char target[4096];
                 ssize_t n = readlinkat(fd, part.c_str(), target, sizeof target - 1);
                 if (n < 0)
-                    error = "cannot read the link \"" + part + "\" in " + path + ": " + std::strerror(errno);
+                    error = "cannot read the link \"" + part + "\" in " + path + ": " +
+                            std::strerror(errno);
                 else
-                    next = openTrustedDir(fd, std::string(target, static_cast<size_t>(n)), linksLeft, error);
+                    next = openTrustedDir(fd, std::string(target, static_cast<size_t>(n)),
+                                          linksLeft, error);
             }
         }
         close(fd);
@@ -192,9 +196,11 @@ std::string openDirAsRoot(const std::string& path, OutputDir& dir)
         if (fd < 0 && errno == ENOENT) {
             if (fstat(parent, &st) != 0 || st.st_uid != 0 || (st.st_mode & (S_IWGRP | S_IWOTH))) {
                 close(parent);
-                return path + " does not exist, and root makes it only in a directory that root owns "
-                              "and no one else may write to (" + parentPath + ": owner " +
-                       std::to_string(st.st_uid) + ", mode " + modeText(st.st_mode) + ")";
+                return path +
+                       " does not exist, and root makes it only in a directory that root owns "
+                       "and no one else may write to (" +
+                       parentPath + ": owner " + std::to_string(st.st_uid) + ", mode " +
+                       modeText(st.st_mode) + ")";
             }
             if (mkdirat(parent, base.c_str(), 0755) != 0 && errno != EEXIST) {
                 error = "cannot make " + path + ": " + std::strerror(errno);
@@ -206,7 +212,9 @@ std::string openDirAsRoot(const std::string& path, OutputDir& dir)
         if (fd < 0) {
             int e = errno;
             if (fstatat(parent, base.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
-                error = path + " is a symbolic link; as root the backend writes only into a real directory";
+                error =
+                    path +
+                    " is a symbolic link; as root the backend writes only into a real directory";
             else
                 error = "cannot open " + path + ": " + std::strerror(e);
         }
@@ -321,7 +329,8 @@ bool BackendRun::setUp()
     printer_->decodeAfter(uri_.decodeAfter);
     printer_->onReply([this](std::string bytes, int delayMs) { sendReply(bytes, delayMs); });
     printer_->onElement([this](const Element& e, int) { onElement(e); });
-    logLine("DEBUG:", "job " + job_.jobId + " into " + dir_.path() + " as user " + std::to_string(geteuid()));
+    logLine("DEBUG:",
+            "job " + job_.jobId + " into " + dir_.path() + " as user " + std::to_string(geteuid()));
     return true;
 }
 
@@ -330,7 +339,8 @@ void BackendRun::sendReply(const std::string& bytes, int delayMs)
     auto send = [this, bytes] {
         logLine("DEBUG:", "back-channel reply \"" + bytes + "\"");
         if (cupsBackChannelWrite(bytes.data(), bytes.size(), 1.0) < 0) {
-            printer_->event({{"time_ms", printer_->elapsedMs()}, {"event", "back-channel write failed"}});
+            printer_->event(
+                {{"time_ms", printer_->elapsedMs()}, {"event", "back-channel write failed"}});
             logLine("DEBUG:", std::string("back-channel write failed: ") + std::strerror(errno));
         }
     };
@@ -393,7 +403,8 @@ void BackendRun::readSideChannel()
         if (cupsSideChannelWrite(static_cast<cups_sc_command_t>(m.command),
                                  static_cast<cups_sc_status_t>(m.status), m.data.data(),
                                  static_cast<int>(m.data.size()), 1.0) != 0)
-            printer_->event({{"time_ms", printer_->elapsedMs()}, {"event", "side-channel write failed"}});
+            printer_->event(
+                {{"time_ms", printer_->elapsedMs()}, {"event", "side-channel write failed"}});
     };
     if (a.delayMs > 0)
         timers_.add(a.delayMs, send);
@@ -407,7 +418,8 @@ void BackendRun::loop()
         if (gCancelled && cancelMs_ < 0) {
             cancelMs_ = printer_->elapsedMs();
             cancelElement_ = printer_->lastElement();
-            printer_->event({{"time_ms", cancelMs_}, {"event", "SIGTERM received"},
+            printer_->event({{"time_ms", cancelMs_},
+                             {"event", "SIGTERM received"},
                              {"after_element", cancelElement_}});
             logLine("INFO:", "job cancelled by the scheduler; reading the rest of the stream");
         }
@@ -473,16 +485,17 @@ int BackendRun::finish()
     t["clean"] = errors.empty();
 
     const std::string transcript = dir_.pathOf("transcript.json");
-    const bool written =
-        dir_.writeFile("transcript.json", t.dump(2, ' ', false, json::error_handler_t::replace) + "\n");
+    const bool written = dir_.writeFile(
+        "transcript.json", t.dump(2, ' ', false, json::error_handler_t::replace) + "\n");
     if (!written)
         logLine("ERROR:", "cannot write " + transcript + ": " + std::strerror(errno));
 
     int shown = 0;
     for (const auto& e : errors)
         if (shown++ < kMaxErrorLines)
-            logLine("ERROR:", "protocol error at byte " + std::to_string(e["offset"].get<uint64_t>()) +
-                                  ": " + e["message"].get<std::string>());
+            logLine("ERROR:", "protocol error at byte " +
+                                  std::to_string(e["offset"].get<uint64_t>()) + ": " +
+                                  e["message"].get<std::string>());
     logLine("INFO:", std::to_string(printer_->pagesSent()) + " pages, " +
                          std::to_string(errors.size()) + " protocol errors" +
                          (cancelled ? ", cancelled" : "") + "; transcript in " + transcript);
@@ -520,7 +533,8 @@ std::string parseBackendUri(const std::string& uri, BackendUri& out)
     }
     if (rest.rfind("//", 0) == 0) {
         size_t slash = rest.find('/', 2);
-        std::string host = rest.substr(2, slash == std::string::npos ? std::string::npos : slash - 2);
+        std::string host = rest.substr(2,
+                                       slash == std::string::npos ? std::string::npos : slash - 2);
         if (!host.empty() && host != "localhost")
             return "the host must be empty or localhost";
         rest = slash == std::string::npos ? "" : rest.substr(slash);
@@ -539,7 +553,8 @@ std::string parseBackendUri(const std::string& uri, BackendUri& out)
             if (eq == std::string::npos)
                 return "\"" + item + "\" has no value";
             std::string key, value;
-            if (!percentDecode(item.substr(0, eq), key) || !percentDecode(item.substr(eq + 1), value))
+            if (!percentDecode(item.substr(0, eq), key) ||
+                !percentDecode(item.substr(eq + 1), value))
                 return "bad percent escape in \"" + item + "\"";
             settings.emplace_back(key, value);
         }
@@ -584,9 +599,6 @@ int runBackendJob(const BackendJob& job)
     return run.run();
 }
 
-void noteCancel()
-{
-    gCancelled = 1;
-}
+void noteCancel() { gCancelled = 1; }
 
 }  // namespace rvtsim

@@ -13,7 +13,8 @@ using File = std::unique_ptr<FILE, int (*)(FILE*)>;
 
 // Writes `rows` rows of `rowBytes` bytes each, as produced by `row(y, buffer)`.
 template <typename RowFn>
-bool writePngRows(FILE* f, uint32_t width, uint32_t height, int bitDepth, size_t rowBytes, RowFn row)
+bool writePngRows(FILE* f, uint32_t width, uint32_t height, int bitDepth, size_t rowBytes,
+                  RowFn row)
 {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;

@@ -18,14 +18,22 @@ int replyCode(const std::optional<std::string>& reply)
 const char* JobGrammar::stateName(State s)
 {
     switch (s) {
-    case State::BeforeLock: return "waiting for the lock";
-    case State::Locked: return "locked";
-    case State::Started: return "job started";
-    case State::InJob: return "between pages";
-    case State::InPage: return "inside a page";
-    case State::Ended: return "job ended";
-    case State::Unlocked: return "unlocked";
-    case State::Cancelled: return "cancelled";
+    case State::BeforeLock:
+        return "waiting for the lock";
+    case State::Locked:
+        return "locked";
+    case State::Started:
+        return "job started";
+    case State::InJob:
+        return "between pages";
+    case State::InPage:
+        return "inside a page";
+    case State::Ended:
+        return "job ended";
+    case State::Unlocked:
+        return "unlocked";
+    case State::Cancelled:
+        return "cancelled";
     }
     return "?";
 }
@@ -33,9 +41,7 @@ const char* JobGrammar::stateName(State s)
 std::string JobGrammar::accept(const Element& e, const std::optional<std::string>& reply)
 {
     const State before = state_;
-    auto misplaced = [&] {
-        return std::string(kindName(e.kind)) + " while " + stateName(before);
-    };
+    auto misplaced = [&] { return std::string(kindName(e.kind)) + " while " + stateName(before); };
     if (state_ == State::Cancelled || state_ == State::Unlocked)
         return std::string(kindName(e.kind)) + " after the job was " + stateName(before);
 

@@ -22,7 +22,7 @@ const char* kUsage =
     "  --lock-replies LIST  e.g. 5,5,2 (\"-\" = no reply)\n"
     "  --unlock-replies LIST\n"
     "  --eop-reply N=CODE   reply CODE to the N-th end of page (\"-\" = no reply)\n"
-"  --reply-delay KIND=MS  answer that exchange (lock, end_of_page, ...) after MS milliseconds\n"
+    "  --reply-delay KIND=MS  answer that exchange (lock, end_of_page, ...) after MS milliseconds\n"
     "  --connected LIST     side-channel status per connection query, e.g. 3,3,1\n"
     "  --drain-delay MS     answer every drain after MS milliseconds\n"
     "  --sigterm WHEN       lock:2 | end_of_page:1 | chunk:PAGE:CHUNK | connected:N | ms:DELAY\n"
@@ -78,18 +78,30 @@ int main(int argc, char** argv)
             return 2;
         }
         std::string v = argv[++i];
-        if (a == "--filter") config.filterPath = v;
-        else if (a == "--raster") config.rasterPath = v;
-        else if (a == "--out") config.outDir = v;
-        else if (a == "--ppd") config.ppd = v;
-        else if (a == "--queue") config.queue = v;
-        else if (a == "--job") config.jobId = v;
-        else if (a == "--user") config.user = v;
-        else if (a == "--title") config.title = v;
-        else if (a == "--copies") config.copies = v;
-        else if (a == "--options") config.options = v;
-        else if (a == "--script") scriptFile = v;
-        else shortcuts.emplace_back(a, v);
+        if (a == "--filter")
+            config.filterPath = v;
+        else if (a == "--raster")
+            config.rasterPath = v;
+        else if (a == "--out")
+            config.outDir = v;
+        else if (a == "--ppd")
+            config.ppd = v;
+        else if (a == "--queue")
+            config.queue = v;
+        else if (a == "--job")
+            config.jobId = v;
+        else if (a == "--user")
+            config.user = v;
+        else if (a == "--title")
+            config.title = v;
+        else if (a == "--copies")
+            config.copies = v;
+        else if (a == "--options")
+            config.options = v;
+        else if (a == "--script")
+            scriptFile = v;
+        else
+            shortcuts.emplace_back(a, v);
     }
     if (config.rasterPath.empty() || config.outDir.empty()) {
         std::fputs(kUsage, stderr);

@@ -9,10 +9,9 @@
 int main(int argc, char** argv)
 {
     if (argc < 3) {
-        std::fprintf(stderr,
-                     "usage: rvt4410lw-make-raster [--cspace 18|0] OUT.ras PAGE...\n"
-                     "  PAGE: KIND:WIDTHxHEIGHT[:SEED], KIND one of blank black hgradient\n"
-                     "        vgradient noise text (8-bit gray, 600 dpi)\n");
+        std::fprintf(stderr, "usage: rvt4410lw-make-raster [--cspace 18|0] OUT.ras PAGE...\n"
+                             "  PAGE: KIND:WIDTHxHEIGHT[:SEED], KIND one of blank black hgradient\n"
+                             "        vgradient noise text (8-bit gray, 600 dpi)\n");
         return 2;
     }
     int arg = 1;

@@ -31,7 +31,10 @@ public:
     ~OutputDir() { reset(); }
     OutputDir(const OutputDir&) = delete;
     OutputDir& operator=(const OutputDir&) = delete;
-    OutputDir(OutputDir&& other) noexcept : fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_)) {}
+    OutputDir(OutputDir&& other) noexcept
+        : fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_))
+    {
+    }
     OutputDir& operator=(OutputDir&& other) noexcept
     {
         if (this != &other) {
@@ -102,7 +105,8 @@ public:
         for (int attempt = 0; attempt < 5; ++attempt) {
             if (unlinkat(fd_, name.c_str(), 0) != 0 && errno != ENOENT)
                 return none;
-            int fd = openat(fd_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+            int fd = openat(fd_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                            0666);
             if (fd >= 0) {
                 FILE* f = fdopen(fd, "wb");
                 if (!f)

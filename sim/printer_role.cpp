@@ -23,10 +23,7 @@ long PrinterRole::elapsedMs() const
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_).count();
 }
 
-void PrinterRole::event(json record)
-{
-    events_.push_back(std::move(record));
-}
+void PrinterRole::event(json record) { events_.push_back(std::move(record)); }
 
 void PrinterRole::protocolError(uint64_t offset, const std::string& message)
 {
@@ -40,10 +37,7 @@ void PrinterRole::feed(std::string_view bytes)
     handleElements(parser_.take(false));
 }
 
-void PrinterRole::boundary()
-{
-    handleElements(parser_.take(true));
-}
+void PrinterRole::boundary() { handleElements(parser_.take(true)); }
 
 SideChannelAnswer PrinterRole::answer(const SideChannelMessage& request)
 {
@@ -219,9 +213,10 @@ void PrinterRole::decodePage(const Page& p, const std::string& why, size_t slot)
     DecodeResult d = decodeBie(p.bie);
     if (d.ok) {
         const BieHeader& h = d.header;
-        rec["bie"] = {{"dl", h.dl}, {"d", h.d}, {"planes", h.planes}, {"xd", h.xd},
-                      {"yd", h.yd}, {"l0", h.l0}, {"mx", h.mx}, {"my", h.my},
-                      {"order", h.order}, {"options", h.options}};
+        rec["bie"] = {{"dl", h.dl},          {"d", h.d},   {"planes", h.planes},
+                      {"xd", h.xd},          {"yd", h.yd}, {"l0", h.l0},
+                      {"mx", h.mx},          {"my", h.my}, {"order", h.order},
+                      {"options", h.options}};
         rec["width"] = d.page.width;
         rec["height"] = d.page.height;
         long raised = (static_cast<long>(d.page.width) + 7) / 8 * 8;
@@ -238,7 +233,8 @@ void PrinterRole::decodePage(const Page& p, const std::string& why, size_t slot)
         rec["black_pixels"] = black;
         std::string pbm = std::string(name) + ".pbm", png = std::string(name) + ".png";
         FilePtr pbmFile = out_.create(pbm), pngFile = out_.create(png);
-        if (!pbmFile || !pngFile || !writePbm(pbmFile.get(), d.page) || !writePng(pngFile.get(), d.page))
+        if (!pbmFile || !pngFile || !writePbm(pbmFile.get(), d.page) ||
+            !writePng(pngFile.get(), d.page))
             faults.push_back("cannot write the page files");
         rec["pbm"] = pbm;
         rec["png"] = png;
@@ -253,7 +249,8 @@ void PrinterRole::decodePage(const Page& p, const std::string& why, size_t slot)
         faults.push_back("page not decoded: " + d.error);
     }
     for (const auto& f : faults)
-        protocolError(p.headerOffset, "page " + std::to_string(p.index) + ": " + f.get<std::string>());
+        protocolError(p.headerOffset,
+                      "page " + std::to_string(p.index) + ": " + f.get<std::string>());
     rec["faults"] = faults;
     pages_[slot] = std::move(rec);
 }
@@ -311,7 +308,8 @@ int DelayedActions::waitMs(int cap) const
     if (actions_.empty())
         return cap;
     auto until = std::chrono::duration_cast<std::chrono::milliseconds>(actions_.begin()->first -
-                                                                        Clock::now()).count();
+                                                                       Clock::now())
+                     .count();
     return static_cast<int>(std::clamp<long>(until, 0, cap));
 }
 

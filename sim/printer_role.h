@@ -39,7 +39,8 @@ public:
     // Page files go into `outDir`, which must stay open while the role
     // lives; `preview`: also a reduced page-NNN-preview.png for large pages.
     // Times are counted from `start`.
-    PrinterRole(const Script& script, const OutputDir& outDir, bool preview, Clock::time_point start);
+    PrinterRole(const Script& script, const OutputDir& outDir, bool preview,
+                Clock::time_point start);
 
     // Keep each page's JBIG data and decode it (page files, page record) only
     // at endOfStream, so that nothing holds up the answer to the end of page.

@@ -25,8 +25,8 @@ struct Random {
     int32_t below(int32_t n) { return n <= 0 ? 0 : static_cast<int32_t>(next() % uint32_t(n)); }
 };
 
-void fillRect(std::vector<uint8_t>& page, int32_t w, int32_t h, int32_t x0, int32_t y0,
-              int32_t x1, int32_t y1, uint8_t value)
+void fillRect(std::vector<uint8_t>& page, int32_t w, int32_t h, int32_t x0, int32_t y0, int32_t x1,
+              int32_t y1, uint8_t value)
 {
     x0 = std::clamp(x0, 0, w);
     x1 = std::clamp(x1, 0, w);
@@ -75,7 +75,8 @@ bool parsePattern(const std::string& text, PagePattern& p)
         return false;
     p.kind = text.substr(0, colon);
     const char* kinds[] = {"blank", "black", "hgradient", "vgradient", "noise", "text"};
-    if (std::none_of(std::begin(kinds), std::end(kinds), [&](const char* k) { return p.kind == k; }))
+    if (std::none_of(std::begin(kinds), std::end(kinds),
+                     [&](const char* k) { return p.kind == k; }))
         return false;
     int w = 0, h = 0, n = 0;
     unsigned seed = 1;
@@ -106,8 +107,8 @@ std::vector<uint8_t> makeGrayPage(const PagePattern& p)
         for (int32_t y = 0; y < h; ++y)
             for (int32_t x = 0; x < w; ++x) {
                 int32_t pos = across ? x : y, len = across ? w : h;
-                page[size_t(int64_t(y) * w + x)] =
-                    static_cast<uint8_t>(len > 1 ? 255 - (255 * int64_t(pos)) / (len - 1) : 255);
+                page[size_t(int64_t(y) * w + x)] = static_cast<uint8_t>(
+                    len > 1 ? 255 - (255 * int64_t(pos)) / (len - 1) : 255);
             }
     } else if (p.kind == "noise") {
         Random rnd(p.seed);

@@ -26,10 +26,7 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using json = nlohmann::json;
 
-void setNonBlocking(int fd)
-{
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-}
+void setNonBlocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
 
 void closeFd(int& fd)
 {
@@ -158,7 +155,7 @@ bool Session::spawn(std::string& error)
     for (int fd : childFds)
         close(fd);
 
-    std::vector<std::string> args = {config_.queue, config_.jobId, config_.user,
+    std::vector<std::string> args = {config_.queue, config_.jobId,  config_.user,
                                      config_.title, config_.copies, config_.options};
     std::vector<std::string> env = {
         "TMPDIR=" + tmpdir_.string(),
@@ -275,7 +272,8 @@ void Session::handleRequest(const SideChannelMessage& request)
     // first, so that the transcript keeps the real order.
     readStream(true);
     SideChannelAnswer answer = printer_->answer(request);
-    sendLater(scFd_, encodeSideChannel(answer.message), answer.delayMs, "side-channel write failed");
+    sendLater(scFd_, encodeSideChannel(answer.message), answer.delayMs,
+              "side-channel write failed");
     if (request.command == CUPS_SC_CMD_GET_CONNECTED) {
         ++connectionQueries_;
         fireAfterConnectionQuery(script_.sigterm, Action::Sigterm);
@@ -350,8 +348,10 @@ void Session::sendSigterm(const std::string& at)
     sigtermBeforeExit_ = !exited_;
     if (!exited_)
         kill(pid_, SIGTERM);
-    printer_->event({{"time_ms", elapsedMs()}, {"event", "SIGTERM sent " + at},
-                     {"after_element", sigtermElement_}, {"filter_running", sigtermBeforeExit_}});
+    printer_->event({{"time_ms", elapsedMs()},
+                     {"event", "SIGTERM sent " + at},
+                     {"after_element", sigtermElement_},
+                     {"filter_running", sigtermBeforeExit_}});
 }
 
 void Session::closeStream(const std::string& at)
@@ -360,7 +360,8 @@ void Session::closeStream(const std::string& at)
         return;
     streamClosed_ = true;
     closeFd(streamFd_);
-    printer_->event({{"time_ms", elapsedMs()}, {"event", "stream closed " + at},
+    printer_->event({{"time_ms", elapsedMs()},
+                     {"event", "stream closed " + at},
                      {"after_element", printer_->lastElement()}});
 }
 
@@ -369,23 +370,27 @@ void Session::stallStream(const std::string& at)
     if (streamStalled_ || streamClosed_)
         return;
     streamStalled_ = true;
-    printer_->event({{"time_ms", elapsedMs()}, {"event", "stream no longer read " + at},
+    printer_->event({{"time_ms", elapsedMs()},
+                     {"event", "stream no longer read " + at},
                      {"after_element", printer_->lastElement()}});
 }
 
 void Session::loop()
 {
-    const auto deadline =
-        start_ + std::chrono::milliseconds(static_cast<long>(script_.timeoutSeconds * 1000));
+    const auto deadline = start_ + std::chrono::milliseconds(
+                                       static_cast<long>(script_.timeoutSeconds * 1000));
     if (script_.sigterm.type == Trigger::Type::Delay)
-        timers_.addAt(start_ + std::chrono::milliseconds(script_.sigterm.ms),
-                      [this] { sendSigterm("after " + std::to_string(script_.sigterm.ms) + " ms"); });
+        timers_.addAt(start_ + std::chrono::milliseconds(script_.sigterm.ms), [this] {
+            sendSigterm("after " + std::to_string(script_.sigterm.ms) + " ms");
+        });
     if (script_.closeStream.type == Trigger::Type::Delay)
-        timers_.addAt(start_ + std::chrono::milliseconds(script_.closeStream.ms),
-                      [this] { closeStream("after " + std::to_string(script_.closeStream.ms) + " ms"); });
+        timers_.addAt(start_ + std::chrono::milliseconds(script_.closeStream.ms), [this] {
+            closeStream("after " + std::to_string(script_.closeStream.ms) + " ms");
+        });
     if (script_.stallStream.type == Trigger::Type::Delay)
-        timers_.addAt(start_ + std::chrono::milliseconds(script_.stallStream.ms),
-                      [this] { stallStream("after " + std::to_string(script_.stallStream.ms) + " ms"); });
+        timers_.addAt(start_ + std::chrono::milliseconds(script_.stallStream.ms), [this] {
+            stallStream("after " + std::to_string(script_.stallStream.ms) + " ms");
+        });
 
     while (!exited_) {
         pollfd fds[3];
@@ -439,7 +444,8 @@ void Session::finish(RunResult& result)
                    {"filter_running", sigtermBeforeExit_},
                    {"cancel_last", cancelLast}};
         if (sigtermBeforeExit_ && !cancelLast && !streamClosed_ && !streamStalled_)
-            printer_->protocolError(printer_->bytesSeen(), "after SIGTERM the stream does not end with CancelJob?");
+            printer_->protocolError(printer_->bytesSeen(),
+                                    "after SIGTERM the stream does not end with CancelJob?");
     }
 
     // Anything the filter left in its TMPDIR.
@@ -465,11 +471,10 @@ void Session::finish(RunResult& result)
     const json& errors = printer_->errors();
     result.clean = exitedZero && errors.empty() && leftovers.empty() && !processesLeft_;
 
-    const long wall =
-        std::chrono::duration_cast<std::chrono::milliseconds>(end_ - start_).count();
+    const long wall = std::chrono::duration_cast<std::chrono::milliseconds>(end_ - start_).count();
     json& t = result.transcript;
-    t["argv"] = {config_.queue, config_.jobId, config_.user, config_.title, config_.copies,
-                 config_.options};
+    t["argv"] = {config_.queue, config_.jobId,  config_.user,
+                 config_.title, config_.copies, config_.options};
     t["raster"] = config_.rasterPath;
     t["ppd"] = config_.ppd.empty() ? json(nullptr) : json(config_.ppd);
     printer_->record(t);
@@ -494,12 +499,13 @@ void Session::finish(RunResult& result)
                      std::to_string(printer_->elementCount()) + " elements, " +
                      std::to_string(errors.size()) + " protocol errors, " +
                      std::to_string(leftovers.size()) + " files left in TMPDIR, " +
-                     (processesLeft_ ? "processes left running, " : "") +
-                     std::to_string(wall) + " ms";
+                     (processesLeft_ ? "processes left running, " : "") + std::to_string(wall) +
+                     " ms";
     if (!errors.empty())
         result.summary += " (first: " + errors[0]["message"].get<std::string>() + ")";
 
-    outDir_.writeFile("transcript.json", t.dump(2, ' ', false, json::error_handler_t::replace) + "\n");
+    outDir_.writeFile("transcript.json",
+                      t.dump(2, ' ', false, json::error_handler_t::replace) + "\n");
 }
 
 RunResult Session::run()

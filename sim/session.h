@@ -21,7 +21,7 @@ struct RunConfig {
     std::string title = "job";
     std::string copies = "1";
     std::string options;
-    bool preview = true;  // reduced page-NNN-preview.png next to the full pages
+    bool preview = true;       // reduced page-NNN-preview.png next to the full pages
     bool decodeAfter = false;  // decode the pages only once the filter has exited
     Script script;
 };

@@ -33,15 +33,24 @@ bool takeSideChannel(std::string& buffer, SideChannelMessage& m)
 const char* sideChannelCommandName(int command)
 {
     switch (command) {
-    case CUPS_SC_CMD_SOFT_RESET: return "soft_reset";
-    case CUPS_SC_CMD_DRAIN_OUTPUT: return "drain_output";
-    case CUPS_SC_CMD_GET_BIDI: return "get_bidi";
-    case CUPS_SC_CMD_GET_DEVICE_ID: return "get_device_id";
-    case CUPS_SC_CMD_GET_STATE: return "get_state";
-    case CUPS_SC_CMD_SNMP_GET: return "snmp_get";
-    case CUPS_SC_CMD_SNMP_GET_NEXT: return "snmp_get_next";
-    case CUPS_SC_CMD_GET_CONNECTED: return "get_connected";
-    default: return "unknown";
+    case CUPS_SC_CMD_SOFT_RESET:
+        return "soft_reset";
+    case CUPS_SC_CMD_DRAIN_OUTPUT:
+        return "drain_output";
+    case CUPS_SC_CMD_GET_BIDI:
+        return "get_bidi";
+    case CUPS_SC_CMD_GET_DEVICE_ID:
+        return "get_device_id";
+    case CUPS_SC_CMD_GET_STATE:
+        return "get_state";
+    case CUPS_SC_CMD_SNMP_GET:
+        return "snmp_get";
+    case CUPS_SC_CMD_SNMP_GET_NEXT:
+        return "snmp_get_next";
+    case CUPS_SC_CMD_GET_CONNECTED:
+        return "get_connected";
+    default:
+        return "unknown";
     }
 }
 

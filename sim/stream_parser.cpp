@@ -60,7 +60,8 @@ bool oneOf(std::string_view v, std::initializer_list<std::string_view> choices)
 
 bool allDigits(std::string_view v)
 {
-    return !v.empty() && std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return !v.empty() &&
+           std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 enum class FieldResult { Done, NeedMore, NoMatch };
@@ -284,8 +285,8 @@ StreamParser::Result StreamParser::parsePageHeader(std::string_view in, Element&
 {
     size_t at = 0;
     Fields fields;
-    FieldResult r =
-        fieldsInOrder(in, {"MediaSize", "RasterObject.Width", "RasterObject.Height"}, fields, at);
+    FieldResult r = fieldsInOrder(in, {"MediaSize", "RasterObject.Width", "RasterObject.Height"},
+                                  fields, at);
     if (r != FieldResult::Done)
         return r == FieldResult::NeedMore ? Result::NeedMore : Result::NoMatch;
     out.kind = ElementKind::PageHeader;
@@ -324,8 +325,8 @@ StreamParser::Result StreamParser::parseJobHeader(std::string_view in, bool boun
 void StreamParser::check(const Element& e)
 {
     auto bad = [&](const std::string& key, const std::string& value) {
-        error(e.offset, "unknown value \"" + printable(value) + "\" of " + key + " in " +
-                            kindName(e.kind));
+        error(e.offset,
+              "unknown value \"" + printable(value) + "\" of " + key + " in " + kindName(e.kind));
     };
     if (e.kind == ElementKind::Data) {
         uint64_t n = e.payload.size();

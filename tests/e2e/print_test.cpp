@@ -180,8 +180,8 @@ protected:
         p.jobId = jobId;
         p.state = scheduler_.waitForEnd(jobId, queue, kJobTimeout);
         std::string where = "job " + std::to_string(jobId) + " on " + queue + ": state " +
-                            std::to_string(p.state.state) + " [" + p.state.reasons +
-                            "], printer " + p.state.printerState + "\n";
+                            std::to_string(p.state.state) + " [" + p.state.reasons + "], printer " +
+                            p.state.printerState + "\n";
         if (p.state.state <= IPP_JSTATE_STOPPED) {
             p.failure = where + "the job did not end\n" + scheduler_.logTail(jobId);
             return p;
@@ -203,7 +203,8 @@ protected:
             if (page.value("cancelled", false))
                 continue;
             rvtsim::Bitmap bitmap;
-            if (!page.contains("pbm") || !rvtsim::readPbm((p.jobDir / page["pbm"].get<std::string>()).string(), bitmap)) {
+            if (!page.contains("pbm") ||
+                !rvtsim::readPbm((p.jobDir / page["pbm"].get<std::string>()).string(), bitmap)) {
                 p.failure = where + "page " + page.dump() + " has no readable page file";
                 return p;
             }
@@ -218,8 +219,8 @@ protected:
     static void expectClean(const Printed& p)
     {
         ASSERT_TRUE(p.failure.empty()) << p.failure;
-        EXPECT_EQ(p.state.state, IPP_JSTATE_COMPLETED)
-            << p.state.reasons << "\n" << scheduler_.logTail(p.jobId);
+        EXPECT_EQ(p.state.state, IPP_JSTATE_COMPLETED) << p.state.reasons << "\n"
+                                                       << scheduler_.logTail(p.jobId);
         EXPECT_EQ(p.transcript.value("protocol_errors", json::array()), json::array())
             << scheduler_.logTail(p.jobId);
         for (const auto& page : p.pages)
@@ -257,18 +258,33 @@ struct OptionCase {
 TEST_F(PrintThroughCups, JobOptionsReachTheJobAndPageHeaders)
 {
     const std::vector<OptionCase> cases = {
-        {"opt-a4", {"PageSize=A4", "MediaType=THICK", "InputSlot=TRAY1", "Duplex=None"}, 0,
-         {{"MediaType", "Thick"}, {"Sides", "OneSided"}, {"Copies", "1"},
+        {"opt-a4",
+         {"PageSize=A4", "MediaType=THICK", "InputSlot=TRAY1", "Duplex=None"},
+         0,
+         {{"MediaType", "Thick"},
+          {"Sides", "OneSided"},
+          {"Copies", "1"},
           {"MediaInputTrayCheck", "cassette"}},
-         "A4", "na_a4_210x297mm"},
-        {"opt-a5", {"PageSize=A5", "MediaType=THIN", "InputSlot=MPTRAY", "Duplex=DuplexTumble"}, 0,
-         {{"MediaType", "Narrow"}, {"Sides", "TwoSidedShortEdge"}, {"Copies", "1"},
+         "A4",
+         "na_a4_210x297mm"},
+        {"opt-a5",
+         {"PageSize=A5", "MediaType=THIN", "InputSlot=MPTRAY", "Duplex=DuplexTumble"},
+         0,
+         {{"MediaType", "Narrow"},
+          {"Sides", "TwoSidedShortEdge"},
+          {"Copies", "1"},
           {"MediaInputTrayCheck", "manual"}},
-         "A5", "na_a5_148x210mm"},
-        {"opt-letter", {"PageSize=Letter", "MediaType=Card", "InputSlot=TRAY2", "collate=false"}, 3,
-         {{"MediaType", "card"}, {"Sides", "OneSided"}, {"Copies", "3"},
+         "A5",
+         "na_a5_148x210mm"},
+        {"opt-letter",
+         {"PageSize=Letter", "MediaType=Card", "InputSlot=TRAY2", "collate=false"},
+         3,
+         {{"MediaType", "card"},
+          {"Sides", "OneSided"},
+          {"Copies", "3"},
           {"MediaInputTrayCheck", ""}},
-         "Letter", "na_LETTER_216x279mm"},
+         "Letter",
+         "na_LETTER_216x279mm"},
     };
     const std::string doc = document({1}, ".pdf");
     std::vector<int> jobs;
@@ -504,8 +520,9 @@ TEST_F(PrintThroughCups, ABackendThatFailsAtStartStopsTheQueueAndKeepsTheJob)
         if (line.find("/backend/rvtsim) ") != std::string::npos)
             backendEnd = line;
     EXPECT_EQ(s.printerState.rfind("stopped", 0), 0u)
-        << "printer " << s.printerState << ", job state " << s.state << " [" << s.reasons
-        << "]\n  " << backendEnd << "\n" << scheduler_.logTail(job, 6);
+        << "printer " << s.printerState << ", job state " << s.state << " [" << s.reasons << "]\n  "
+        << backendEnd << "\n"
+        << scheduler_.logTail(job, 6);
     EXPECT_LE(s.state, IPP_JSTATE_STOPPED) << s.reasons;
 
     CommandResult r = runCommand({"cancel", std::to_string(job)});

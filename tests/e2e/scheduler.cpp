@@ -74,8 +74,8 @@ bool startedProgram(const std::string& line, std::string& path, std::string& pid
 std::string Scheduler::start(const std::string& script, const std::string& binDir)
 {
     script_ = script;
-    std::vector<std::string> argv = {script, "start", "--bin", binDir, "--watch",
-                                     std::to_string(getpid())};
+    std::vector<std::string> argv = {script, "start",   "--bin",
+                                     binDir, "--watch", std::to_string(getpid())};
     // A sanitizer build's filter and backend run under the scheduler with
     // the same sanitizer options as the tests (cupsd passes its programs
     // only the variables it is told to).
@@ -89,7 +89,8 @@ std::string Scheduler::start(const std::string& script, const std::string& binDi
         out.pop_back();
     std::string last = out.substr(out.rfind('\n') == std::string::npos ? 0 : out.rfind('\n') + 1);
     if (r.status != 0 || last.empty() || last[0] != '/')
-        return "cupsd-private.sh start failed (status " + std::to_string(r.status) + "): " + r.output;
+        return "cupsd-private.sh start failed (status " + std::to_string(r.status) +
+               "): " + r.output;
     root_ = last;
     setenv("CUPS_SERVER", socketPath().c_str(), 1);
     cupsSetServer(socketPath().c_str());
@@ -162,8 +163,8 @@ std::string joinValues(ipp_attribute_t* attr)
 JobState Scheduler::jobState(int jobId, const std::string& queue) const
 {
     JobState s;
-    http_t* http = httpConnect2(socketPath().c_str(), 0, nullptr, AF_UNSPEC,
-                                HTTP_ENCRYPTION_NEVER, 1, 5000, nullptr);
+    http_t* http = httpConnect2(socketPath().c_str(), 0, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_NEVER,
+                                1, 5000, nullptr);
     if (!http) {
         s.reasons = "cannot connect to the scheduler";
         return s;
@@ -171,8 +172,7 @@ JobState Scheduler::jobState(int jobId, const std::string& queue) const
     ipp_t* req = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
     std::string jobUri = "ipp://localhost/jobs/" + std::to_string(jobId);
     ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, jobUri.c_str());
-    ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
-                 cupsUser());
+    ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
     if (ipp_t* resp = cupsDoRequest(http, req, "/")) {
         if (ipp_attribute_t* a = ippFindAttribute(resp, "job-state", IPP_TAG_ENUM))
             s.state = ippGetInteger(a, 0);

@@ -24,7 +24,8 @@ CommandResult runCommand(const std::vector<std::string>& argv);
 bool startedProgram(const std::string& line, std::string& path, std::string& pid);
 
 struct JobState {
-    int state = 0;  // IPP job-state: 3 pending ... 5 processing, 6 stopped, 7 canceled, 8 aborted, 9 completed
+    int state = 0;  // IPP job-state: 3 pending ... 5 processing, 6 stopped, 7 canceled, 8 aborted,
+                    // 9 completed
     std::string reasons;
     std::string printerState;  // "idle", "processing", "stopped" and its message
 };

@@ -21,6 +21,7 @@ std::string testDocumentPs(const std::vector<int>& pageIds, const std::string& t
 {
     char size[64];
     std::snprintf(size, sizeof size, "%.2f %.2f", widthPt, heightPt);
+    // clang-format off
     std::string ps =
         "%!PS-Adobe-3.0\n"
         "%%Title: " + title + "\n"
@@ -46,6 +47,7 @@ std::string testDocumentPs(const std::vector<int>& pageIds, const std::string& t
         "%%BeginSetup\n"
         "<< /PageSize [" + std::string(size) + "] >> setpagedevice\n"
         "%%EndSetup\n";
+    // clang-format on
     for (size_t i = 0; i < pageIds.size(); ++i) {
         std::string n = std::to_string(i + 1);
         ps += "%%Page: " + n + " " + n + "\n" + std::to_string(pageIds[i]) + " testpage\n";
@@ -77,12 +79,18 @@ std::string writeTestDocument(const std::string& path, const std::vector<int>& p
 const char* cornerName(Corner c)
 {
     switch (c) {
-    case Corner::None: return "none";
-    case Corner::TopLeft: return "top left";
-    case Corner::TopRight: return "top right";
-    case Corner::BottomLeft: return "bottom left";
-    case Corner::BottomRight: return "bottom right";
-    case Corner::Several: return "several corners";
+    case Corner::None:
+        return "none";
+    case Corner::TopLeft:
+        return "top left";
+    case Corner::TopRight:
+        return "top right";
+    case Corner::BottomLeft:
+        return "bottom left";
+    case Corner::BottomRight:
+        return "bottom right";
+    case Corner::Several:
+        return "several corners";
     }
     return "?";
 }

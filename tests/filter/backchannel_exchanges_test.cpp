@@ -33,24 +33,27 @@ TEST_P(ReplyCodeTest, FirstTokenOfAtMostFourCharacters)
     EXPECT_EQ(x.conn.output, "Status?");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Replies, ReplyCodeTest,
-    ::testing::Values(ReplyCase{{"2"}, 2}, ReplyCase{{"0002"}, 2}, ReplyCase{{" 2"}, 2},
-                      ReplyCase{{"\t 3\n"}, 3}, ReplyCase{{"OK"}, 0}, ReplyCase{{"30381"}, 3038},
-                      ReplyCase{{"12ab"}, 12}, ReplyCase{{"-4"}, -4}, ReplyCase{{"4 5"}, 4},
-                      ReplyCase{{"   "}, 0}, ReplyCase{Reply::after(3, "2"), 2},
-                      ReplyCase{Reply::after(4, "2"), kNoReply}, ReplyCase{Reply::none(), kNoReply}));
+INSTANTIATE_TEST_SUITE_P(Replies, ReplyCodeTest,
+                         ::testing::Values(ReplyCase{{"2"}, 2}, ReplyCase{{"0002"}, 2},
+                                           ReplyCase{{" 2"}, 2}, ReplyCase{{"\t 3\n"}, 3},
+                                           ReplyCase{{"OK"}, 0}, ReplyCase{{"30381"}, 3038},
+                                           ReplyCase{{"12ab"}, 12}, ReplyCase{{"-4"}, -4},
+                                           ReplyCase{{"4 5"}, 4}, ReplyCase{{"   "}, 0},
+                                           ReplyCase{Reply::after(3, "2"), 2},
+                                           ReplyCase{Reply::after(4, "2"), kNoReply},
+                                           ReplyCase{Reply::none(), kNoReply}));
 
 TEST(CmdInteractionTest, LogsTheReply)
 {
     Exchange x;
     x.conn.replies["LockPrinter?"] = {{" 0002 ok"}};
     EXPECT_EQ(x.back.cmdInteraction("LockPrinter?"), 2);
-    EXPECT_EQ(x.log.text(),
-              "DEBUG:[RVT4410LW] sned cmd = LockPrinter?\n"
-              "DEBUG:[RVT4410LW]send command:LockPrinter? ,and send status = 1\n"
-              "DEBUG:[RVT4410LW]bytes_status= 8\n"
-              "DEBUG:[RVT4410LW]send cmd=LockPrinter? ,original response = 0002 ok,responseCode=0002\n");
+    EXPECT_EQ(
+        x.log.text(),
+        "DEBUG:[RVT4410LW] sned cmd = LockPrinter?\n"
+        "DEBUG:[RVT4410LW]send command:LockPrinter? ,and send status = 1\n"
+        "DEBUG:[RVT4410LW]bytes_status= 8\n"
+        "DEBUG:[RVT4410LW]send cmd=LockPrinter? ,original response = 0002 ok,responseCode=0002\n");
 }
 
 TEST(CmdInteractionTest, NoReplyAfterFourReads)
@@ -139,7 +142,7 @@ TEST(StatusTest, ClassesFourAndSixCancel)
     struct {
         Reply reply;
         Flow flow;
-    } cases[] = {{{"4"}, Flow::Stop}, {{"6"}, Flow::Stop}, {Reply::none(), Flow::Stop},
+    } cases[] = {{{"4"}, Flow::Stop},  {{"6"}, Flow::Stop},  {Reply::none(), Flow::Stop},
                  {{"3030"}, Flow::Go}, {{"3038"}, Flow::Go}, {{"2"}, Flow::Go}};
     for (auto& c : cases) {
         Exchange x;

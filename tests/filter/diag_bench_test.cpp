@@ -68,7 +68,10 @@ TEST(DiagBench, WritesEveryStageOfEveryPage)
     const BenchRun run = bench(tmp.path + "/ras.prn", tmp.path, 3);  // no trailing '/'
     EXPECT_EQ(run.result, 0) << run.out;
     EXPECT_EQ(run.out.rfind(" read data file ok\nDEBUG: cupsBytesPerLine=37\nDEBUG: Duplex = 0\n"
-                            "DEBUG: HWResolution = [ 600 600 ]\n", 0), 0u) << run.out;
+                            "DEBUG: HWResolution = [ 600 600 ]\n",
+                            0),
+              0u)
+        << run.out;
     EXPECT_NE(run.out.find("DEBUG: cupsWidth = 37\nDEBUG: cupsHeight = 23\n"), std::string::npos);
     EXPECT_NE(run.out.find("image data size = 851\n"), std::string::npos);
 
@@ -114,7 +117,8 @@ INSTANTIATE_TEST_SUITE_P(
     Rasters, DiagBenchRefuses,
     ::testing::Values(
         BadRasterCase{"OneBitPixels", {{64, 4, 1}}, "unsupported raster page: cupsBitsPerPixel=1"},
-        BadRasterCase{"ColourPixels", {{16, 4, 24}}, "unsupported raster page: cupsBitsPerPixel=24"},
+        BadRasterCase{
+            "ColourPixels", {{16, 4, 24}}, "unsupported raster page: cupsBitsPerPixel=24"},
         BadRasterCase{"PaddedRows", {{10, 4, 8, 12}}, "cupsBytesPerLine=12 cupsWidth=10"},
         BadRasterCase{"AbsurdSize", {{200000, 200000}}, "page size 200000 x 200000"},
         BadRasterCase{"NoPage", {}, "no raster page"}),
@@ -142,8 +146,8 @@ int runShell(const std::string& command)
 TEST(DiagProgram, SavesAndBenchesARaster)
 {
     // The program is built next to this test binary.
-    const std::string program = (fs::read_symlink("/proc/self/exe").parent_path() /
-                                 "rvt4410lw-diag").string();
+    const std::string program =
+        (fs::read_symlink("/proc/self/exe").parent_path() / "rvt4410lw-diag").string();
     ASSERT_TRUE(fs::exists(program)) << program << " is not built";
     test_support::TempDir tmp;
     const std::string raster = tmp.path + "/job.prn", saved = tmp.path + "/saved.prn";
@@ -160,7 +164,8 @@ TEST(DiagProgram, SavesAndBenchesARaster)
     EXPECT_EQ(test_support::decodeFile(dir + "-0001.jbig").width, 300u);
 
     EXPECT_EQ(runShell(program + " save-raster /nonexistent-dir/x < /dev/null > /dev/null"), 1);
-    EXPECT_EQ(runShell(program + " bench '" + saved + "' '" + dir + "' --darkness 6 2>/dev/null"), 2);
+    EXPECT_EQ(runShell(program + " bench '" + saved + "' '" + dir + "' --darkness 6 2>/dev/null"),
+              2);
     EXPECT_EQ(runShell(program + " --help > /dev/null"), 0);
 }
 

@@ -63,23 +63,22 @@ TEST_P(ImageHalftonePixels, ComparesAgainstTheRightThreshold)
     EXPECT_EQ((s.bits[c.y * 621 + c.x / 8] >> (7 - c.x % 8)) & 1, c.black ? 1 : 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Thresholds, ImageHalftonePixels,
-    ::testing::Values(
-        // Level 5, the stored matrix: (1, 1) holds 3, a tie prints black;
-        // (9, 1) holds 1.
-        PixelCase{5, 3, 1, 1, true}, PixelCase{5, 3, 9, 1, false},
-        // Row 0 holds 67 at columns 0 and 16, 64 at column 8, and repeats
-        // every 128 columns.
-        PixelCase{5, 67, 0, 0, true}, PixelCase{5, 67, 8, 0, false},
-        PixelCase{5, 67, 128, 0, true}, PixelCase{5, 67, 136, 0, false},
-        PixelCase{5, 67, 144, 0, true},
-        // Level 3: row 0 of the gamma-1.65 matrix begins 28, 18, 23.
-        PixelCase{3, 28, 0, 0, true}, PixelCase{3, 28, 1, 0, false},
-        PixelCase{3, 23, 2, 0, true}, PixelCase{3, 24, 2, 0, false},
-        // Level 0 repeats every 4: (4958, 1) reads 248, (4960, 3) reads 8.
-        PixelCase{0, 248, 4958, 1, true}, PixelCase{0, 249, 4958, 1, false},
-        PixelCase{0, 8, 4960, 3, true}, PixelCase{0, 9, 4960, 3, false}));
+INSTANTIATE_TEST_SUITE_P(Thresholds, ImageHalftonePixels,
+                         ::testing::Values(
+                             // Level 5, the stored matrix: (1, 1) holds 3, a tie prints black;
+                             // (9, 1) holds 1.
+                             PixelCase{5, 3, 1, 1, true}, PixelCase{5, 3, 9, 1, false},
+                             // Row 0 holds 67 at columns 0 and 16, 64 at column 8, and repeats
+                             // every 128 columns.
+                             PixelCase{5, 67, 0, 0, true}, PixelCase{5, 67, 8, 0, false},
+                             PixelCase{5, 67, 128, 0, true}, PixelCase{5, 67, 136, 0, false},
+                             PixelCase{5, 67, 144, 0, true},
+                             // Level 3: row 0 of the gamma-1.65 matrix begins 28, 18, 23.
+                             PixelCase{3, 28, 0, 0, true}, PixelCase{3, 28, 1, 0, false},
+                             PixelCase{3, 23, 2, 0, true}, PixelCase{3, 24, 2, 0, false},
+                             // Level 0 repeats every 4: (4958, 1) reads 248, (4960, 3) reads 8.
+                             PixelCase{0, 248, 4958, 1, true}, PixelCase{0, 249, 4958, 1, false},
+                             PixelCase{0, 8, 4960, 3, true}, PixelCase{0, 9, 4960, 3, false}));
 
 TEST(ImageHalftone, LogsTheGammaOfTheLevel)
 {

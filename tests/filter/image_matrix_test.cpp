@@ -46,7 +46,8 @@ TEST(ImageMatrix, EveryCellKeepsTheRankOrderAndStaysCloseToTheFirst)
             const int p = order[i];
             const int v = at(r0 + p / 8, c0 + p % 8), base = at(p / 8, p % 8);
             ASSERT_TRUE(v >= 1 && v <= 254) << v;
-            ASSERT_TRUE(v - base >= -4 && v - base <= 3) << "cell " << cell << " offset " << v - base;
+            ASSERT_TRUE(v - base >= -4 && v - base <= 3)
+                << "cell " << cell << " offset " << v - base;
             if (i > 0) {
                 ASSERT_LT(at(r0 + order[i - 1] / 8, c0 + order[i - 1] % 8), v)
                     << "cell " << cell << " rank " << i;
@@ -71,8 +72,8 @@ TEST(ImageMatrix, GammaCurve)
     const struct {
         float gamma;
         int index, value;
-    } cases[] = {{2.0f, 128, 64},  {2.0f, 255, 255}, {4.0f, 0, 0},     {4.0f, 128, 16},
-                 {4.0f, 200, 96},  {1.65f, 67, 28},  {1.35f, 128, 101}, {1.0f, 77, 77}};
+    } cases[] = {{2.0f, 128, 64}, {2.0f, 255, 255}, {4.0f, 0, 0},      {4.0f, 128, 16},
+                 {4.0f, 200, 96}, {1.65f, 67, 28},  {1.35f, 128, 101}, {1.0f, 77, 77}};
     for (const auto& c : cases) {
         uint8_t lut[256];
         buildGammaTable(c.gamma, lut);

@@ -39,8 +39,8 @@ INSTANTIATE_TEST_SUITE_P(
         TransformCase{"MirrorWidthOneIsACopy", false, 1, 3, {7, 8, 9}, {7, 8, 9}},
         TransformCase{"FlipColumn", true, 1, 3, {1, 2, 3}, {3, 2, 1}},
         TransformCase{"FlipSingleRowIsACopy", true, 3, 1, {1, 2, 3}, {1, 2, 3}},
-        TransformCase{"FlipEvenHeight", true, 2, 4, {1, 2, 3, 4, 5, 6, 7, 8},
-                      {7, 8, 5, 6, 3, 4, 1, 2}}),
+        TransformCase{
+            "FlipEvenHeight", true, 2, 4, {1, 2, 3, 4, 5, 6, 7, 8}, {7, 8, 5, 6, 3, 4, 1, 2}}),
     [](const ::testing::TestParamInfo<TransformCase>& info) { return info.param.name; });
 
 TEST(ImageTransforms, MissingDestinationCancelsTheJob)

@@ -51,18 +51,30 @@ INSTANTIATE_TEST_SUITE_P(
     Pages, ImageZoomByHand,
     ::testing::Values(
         // Exactly 1: a plain copy, even of an odd page.
-        HandCase{"CopyAtOne", 3, 1, 1.0, {1, 2, 3}, {1, 2, 3},
+        HandCase{"CopyAtOne",
+                 3,
+                 1,
+                 1.0,
+                 {1, 2, 3},
+                 {1, 2, 3},
                  "DEBUG:[RVT4410LW]:scale ratio = 1.000000, and memcpy srcimage  "
                  "================================\n"},
         // 50 %: the even rows and columns into the top-left quarter.
-        HandCase{"Half", 4, 4, 0.5,
+        HandCase{"Half",
+                 4,
+                 4,
+                 0.5,
                  {10, 11, 12, 13, 20, 21, 22, 23, 30, 31, 32, 33, 40, 41, 42, 43},
                  {10, 12, 255, 255, 30, 32, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255},
                  "DEBUG:[RVT4410LW]:scale ratio = 0.500000 ,zoom size : dstwidth=2 "
                  ",distheight=2  ================================\n"},
         // 80 %: column 1 reads 1.25, between 0 (column 1) and 200 (column 2),
         // each weighted by its own distance: 0 * 0.25 + 200 * 0.75.
-        HandCase{"OwnDistanceWeights", 3, 2, 0.8, {90, 0, 200, 5, 5, 5},
+        HandCase{"OwnDistanceWeights",
+                 3,
+                 2,
+                 0.8,
+                 {90, 0, 200, 5, 5, 5},
                  {90, 150, 255, 255, 255, 255},
                  "DEBUG:[RVT4410LW]:scale ratio = 0.800000 ,zoom size : dstwidth=2 "
                  ",distheight=1  ================================\n"}),

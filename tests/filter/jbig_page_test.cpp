@@ -66,8 +66,7 @@ TEST_P(JbigHeader, IsTheSingleLayerHeaderOfThePage)
 
 INSTANTIATE_TEST_SUITE_P(PageSizes, JbigHeader,
                          ::testing::Values(HeaderCase{4961, 69, 2}, HeaderCase{4961, 70, 2},
-                                           HeaderCase{4961, 3500, 100},
-                                           HeaderCase{4961, 4480, 128},
+                                           HeaderCase{4961, 3500, 100}, HeaderCase{4961, 4480, 128},
                                            HeaderCase{4961, 7016, 128}, HeaderCase{1, 1, 2}));
 
 TEST(JbigPage, DecodesToTheSameBitsAsJbigKitsOwnEncoderWrites)

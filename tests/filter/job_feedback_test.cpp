@@ -131,52 +131,97 @@ TEST_P(JobFeedbackTest, TellsTheScheduler)
     }
 }
 
-void lockReplies(JobRun& job, std::deque<Reply> replies) { job.conn.replies["LockPrinter?"] = replies; }
+void lockReplies(JobRun& job, std::deque<Reply> replies)
+{
+    job.conn.replies["LockPrinter?"] = replies;
+}
 
 const std::string kBusy = "com.rvt-printer-busy-report";
 
 INSTANTIATE_TEST_SUITE_P(
     Jobs, JobFeedbackTest,
     ::testing::Values(
-        FeedbackCase{"CollatedCopies", nullptr, grayPages(3), "", "2", 6,
+        FeedbackCase{"CollatedCopies",
+                     nullptr,
+                     grayPages(3),
+                     "",
+                     "2",
+                     6,
                      {"INFO: Printing page 1", "INFO: Printing page 3", "INFO: Sending copy 2 of 2",
                       "INFO: Printing page 1 of 3", "INFO: Printing page 3 of 3",
                       "INFO: Job done: 6 pages sent to the printer"},
                      {},
                      ""},
-        FeedbackCase{"UncollatedCopiesAreThePrinters", nullptr, grayPages(2), "Collate=False", "3",
-                     2, {"INFO: Job done: 2 pages sent to the printer"}, {}, ""},
-        FeedbackCase{"BlankBackPageCounts", nullptr, grayPages(3), "Duplex=DuplexTumble", "1", 4,
+        FeedbackCase{"UncollatedCopiesAreThePrinters",
+                     nullptr,
+                     grayPages(2),
+                     "Collate=False",
+                     "3",
+                     2,
+                     {"INFO: Job done: 2 pages sent to the printer"},
+                     {},
+                     ""},
+        FeedbackCase{"BlankBackPageCounts",
+                     nullptr,
+                     grayPages(3),
+                     "Duplex=DuplexTumble",
+                     "1",
+                     4,
                      {"INFO: Printing page 2", "INFO: Printing the blank back of the last sheet",
                       "INFO: Printing page 3 of 3"},
                      {},
                      ""},
         FeedbackCase{"ConnectionWait",
-                     [](JobRun& j) { j.conn.connectedStatuses = {0, CUPS_SC_STATUS_TIMEOUT, 0}; },
-                     grayPages(1), "", "1", 1,
+                     [](JobRun& j) {
+                         j.conn.connectedStatuses = {0, CUPS_SC_STATUS_TIMEOUT, 0};
+                     },
+                     grayPages(1),
+                     "",
+                     "1",
+                     1,
                      {"INFO: Waiting for the printer to connect", "STATE: -connecting-to-device"},
                      {"connecting-to-device"},
                      ""},
-        FeedbackCase{"ConnectionNoResponse",
-                     [](JobRun& j) {
-                         j.conn.connectedStatuses = {CUPS_SC_STATUS_TIMEOUT,
-                                                     CUPS_SC_STATUS_NO_RESPONSE};
-                     },
-                     grayPages(1), "", "1", 0, {}, {"connecting-to-device"},
-                     "The printer is not connected (its connection does not respond)"},
+        FeedbackCase{
+            "ConnectionNoResponse",
+            [](JobRun& j) {
+                j.conn.connectedStatuses = {CUPS_SC_STATUS_TIMEOUT, CUPS_SC_STATUS_NO_RESPONSE};
+            },
+            grayPages(1),
+            "",
+            "1",
+            0,
+            {},
+            {"connecting-to-device"},
+            "The printer is not connected (its connection does not respond)"},
         FeedbackCase{"ConnectionIoError",
                      [](JobRun& j) { j.conn.connectedStatuses = {CUPS_SC_STATUS_IO_ERROR}; },
-                     grayPages(1), "", "1", 0, {}, {},
+                     grayPages(1),
+                     "",
+                     "1",
+                     0,
+                     {},
+                     {},
                      "The printer is not connected (input/output error on its connection)"},
         FeedbackCase{"LockRefused",
-                     [](JobRun& j) { lockReplies(j, {Reply{"5"}, Reply{"OK"}, Reply{"2"}}); },
-                     grayPages(1), "", "1", 1,
+                     [](JobRun& j) {
+                         lockReplies(j, {Reply{"5"}, Reply{"OK"}, Reply{"2"}});
+                     },
+                     grayPages(1),
+                     "",
+                     "1",
+                     1,
                      {"INFO: The printer is busy with another job (it answered 5); waiting for it"},
                      {kBusy},
                      ""},
         FeedbackCase{"LockUnansweredThenGranted",
-                     [](JobRun& j) { lockReplies(j, {Reply::none(), Reply::after(2, "2")}); },
-                     grayPages(1), "", "1", 1,
+                     [](JobRun& j) {
+                         lockReplies(j, {Reply::none(), Reply::after(2, "2")});
+                     },
+                     grayPages(1),
+                     "",
+                     "1",
+                     1,
                      {"INFO: Waiting for the printer's reply", "INFO: The printer does not answer"},
                      {"timed-out-warning"},
                      ""},
@@ -188,32 +233,61 @@ INSTANTIATE_TEST_SUITE_P(
                                  j.conn.terminate = true;
                          };
                      },
-                     grayPages(1), "", "1", 0, {"INFO: The job was cancelled"},
+                     grayPages(1),
+                     "",
+                     "1",
+                     0,
+                     {"INFO: The job was cancelled"},
                      {kBusy, "timed-out-warning"},
                      ""},
         FeedbackCase{"EndOfPageReplyFour",
                      [](JobRun& j) {
                          j.conn.replies["Event=EndOfPage;"] = {Reply{"0"}, Reply{"4"}};
                      },
-                     grayPages(3), "", "1", 1, {},
+                     grayPages(3),
+                     "",
+                     "1",
+                     1,
+                     {},
                      {},
                      "The printer cancelled the job (it answered 4 at the end of a page)"},
         FeedbackCase{"EndOfPageUnansweredGoesOn",
                      [](JobRun& j) { j.conn.replies["Event=EndOfPage;"] = {Reply::none()}; },
-                     grayPages(2), "", "1", 2, {"INFO: The printer does not answer"},
+                     grayPages(2),
+                     "",
+                     "1",
+                     2,
+                     {"INFO: The printer does not answer"},
                      {"timed-out-warning"},
                      ""},
-        FeedbackCase{"RefusedPage", nullptr,
-                     {RasterPage{40, 16, 0}, RasterPage{40, 16, 0, 8, 41}}, "", "1", 1, {}, {},
+        FeedbackCase{"RefusedPage",
+                     nullptr,
+                     {RasterPage{40, 16, 0}, RasterPage{40, 16, 0, 8, 41}},
+                     "",
+                     "1",
+                     1,
+                     {},
+                     {},
                      "The page cannot be printed: 41 bytes per line for 40 pixels of 8 bits "
                      "(expected 40)"},
         FeedbackCase{"MissingDocument",
                      [](JobRun& j) { j.fileArgument = j.tmpdir + "/no-such-document"; },
-                     grayPages(1), "", "1", 0, {}, {},
+                     grayPages(1),
+                     "",
+                     "1",
+                     0,
+                     {},
+                     {},
                      "The document cannot be read: No such file or directory"},
         // The first page goes through, the second page header is not written.
-        FeedbackCase{"BackendGone", [](JobRun& j) { j.conn.writesBeforeFailure = 6; },
-                     grayPages(3), "", "1", 1, {}, {},
+        FeedbackCase{"BackendGone",
+                     [](JobRun& j) { j.conn.writesBeforeFailure = 6; },
+                     grayPages(3),
+                     "",
+                     "1",
+                     1,
+                     {},
+                     {},
                      "The connection to the printer was lost; the job ends here"}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -247,18 +321,17 @@ TEST(JobFeedbackTest, ProgressOfALargePageInAHandfulOfSteps)
         feedback.pageSent();
         EXPECT_EQ(feedback.pagesPrinted(), 2);
     }
-    EXPECT_EQ(log.text(),
-              "INFO: Printing page 7\n"
-              "ATTR: job-media-progress=0\n"
-              "ATTR: job-media-progress=25\n"
-              "ATTR: job-media-progress=50\n"
-              "ATTR: job-media-progress=75\n"
-              "ATTR: job-media-progress=100\n"
-              "PAGE: 1 1\n"
-              "INFO: Printing page 8\n"
-              "ATTR: job-media-progress=0\n"
-              "ATTR: job-media-progress=100\n"
-              "PAGE: 2 1\n");
+    EXPECT_EQ(log.text(), "INFO: Printing page 7\n"
+                          "ATTR: job-media-progress=0\n"
+                          "ATTR: job-media-progress=25\n"
+                          "ATTR: job-media-progress=50\n"
+                          "ATTR: job-media-progress=75\n"
+                          "ATTR: job-media-progress=100\n"
+                          "PAGE: 1 1\n"
+                          "INFO: Printing page 8\n"
+                          "ATTR: job-media-progress=0\n"
+                          "ATTR: job-media-progress=100\n"
+                          "PAGE: 2 1\n");
 }
 
 TEST(JobFeedbackTest, KeywordsStillSetAreClearedWhenTheJobObjectGoes)

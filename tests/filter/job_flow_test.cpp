@@ -54,8 +54,9 @@ TEST(JobTest, OnePageStream)
     EXPECT_EQ(ntohl(xd), 64u);
     EXPECT_EQ(ntohl(yd), 48u);
     EXPECT_TRUE(job.log.contains("完成第1页的数据转换\n开始发送第1页的数据\n"));
-    EXPECT_TRUE(job.log.contains("DEBUG:[RVT4410LW] total page number =  2 ========================\n"
-                                 "DEBUG: total page number =  1 ========================\n"));
+    EXPECT_TRUE(
+        job.log.contains("DEBUG:[RVT4410LW] total page number =  2 ========================\n"
+                         "DEBUG: total page number =  1 ========================\n"));
     EXPECT_TRUE(job.leftovers().empty());
 }
 
@@ -92,8 +93,8 @@ INSTANTIATE_TEST_SUITE_P(
         OrderCase{"OneSidedUncollated", 3, "Collate=False", "2", "2", {1, 2, 3}},
         OrderCase{"TwoSidedFourPages", 4, "Duplex=DuplexNoTumble", "1", "1", {2, 1, 4, 3}},
         OrderCase{"TwoSidedCollated", 3, "Duplex=DuplexTumble", "2", "1", {2, 1, 4, 3, 2, 1, 4, 3}},
-        OrderCase{"TwoSidedUncollated", 3, "Duplex=DuplexNoTumble Collate=False", "2", "2",
-                  {2, 1, 4, 3}},
+        OrderCase{
+            "TwoSidedUncollated", 3, "Duplex=DuplexNoTumble Collate=False", "2", "2", {2, 1, 4, 3}},
         OrderCase{"OnePageTwoSided", 1, "Duplex=DuplexTumble", "1", "1", {2, 1}},
         OrderCase{"UncollatedCopiesTextKept", 1, "Collate=False", "3", "3", {1}},
         OrderCase{"NoCopies", 2, "", "0", "1", {1, 2}},
@@ -125,11 +126,10 @@ TEST(JobTest, BlankBackPageHasTheSizeOfItsFront)
     EXPECT_EQ(job.pagesSent(), (std::vector<int>{2, 1, 4, 3}));
     const std::string a4 = "MediaSize=na_a4_210x297mm;";
     // Every page declares its own size, the blank page 4 that of page 3.
-    EXPECT_EQ(job.pageHeaders(),
-              (Commands{a4 + "RasterObject.Width=48;RasterObject.Height=20;",
-                        a4 + "RasterObject.Width=40;RasterObject.Height=16;",
-                        a4 + "RasterObject.Width=40;RasterObject.Height=12;",
-                        a4 + "RasterObject.Width=40;RasterObject.Height=12;"}));
+    EXPECT_EQ(job.pageHeaders(), (Commands{a4 + "RasterObject.Width=48;RasterObject.Height=20;",
+                                           a4 + "RasterObject.Width=40;RasterObject.Height=16;",
+                                           a4 + "RasterObject.Width=40;RasterObject.Height=12;",
+                                           a4 + "RasterObject.Width=40;RasterObject.Height=12;"}));
 }
 
 TEST(JobTest, CopiesOfMixedSizesKeepTheirSizes)
@@ -140,8 +140,8 @@ TEST(JobTest, CopiesOfMixedSizesKeepTheirSizes)
     const std::string first = a4 + "RasterObject.Width=64;RasterObject.Height=16;";
     const std::string second = a4 + "RasterObject.Width=24;RasterObject.Height=8;";
     EXPECT_EQ(job.pageHeaders(), (Commands{first, second, first, second}));
-    EXPECT_TRUE(job.log.contains(
-        "DEBUG:send copy = 2 and total copies = 2 ========================\n"));
+    EXPECT_TRUE(
+        job.log.contains("DEBUG:send copy = 2 and total copies = 2 ========================\n"));
 }
 
 struct ConnectionCase {
@@ -174,7 +174,8 @@ TEST_P(ConnectionWaitTest, StatusDecides)
     EXPECT_TRUE(job.leftovers().empty());
 }
 
-const std::string kGiveUp = "DEBUG:[RVT4410LW] CUPS_SC_STATUS_NO_RESPONSE or CUPS_SC_STATUS_IO_ERROR\n";
+const std::string kGiveUp =
+    "DEBUG:[RVT4410LW] CUPS_SC_STATUS_NO_RESPONSE or CUPS_SC_STATUS_IO_ERROR\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Statuses, ConnectionWaitTest,
@@ -344,17 +345,18 @@ TEST_P(RefusedPageTest, LoggedAndCancelled)
 
 INSTANTIATE_TEST_SUITE_P(
     Headers, RefusedPageTest,
-    ::testing::Values(
-        RefusedCase{"TooWide", RasterPage{5401, 4, 0, 8, 0, 0}, "DEBUG: refusing a page of 5401 x 4"},
-        RefusedCase{"TooHigh", RasterPage{8, 8401, 0, 8, 0, 0}, "DEBUG: refusing a page of 8 x 8401"},
-        RefusedCase{"Huge", RasterPage{70000, 70000, 0, 8, 0, 0},
-                    "DEBUG: refusing a page of 70000 x 70000"},
-        RefusedCase{"SixteenBitsShortLine", RasterPage{16, 4, 0, 16, 16, ~0u},
-                    "16 bytes per line for 16 pixels of 16 bits"},
-        RefusedCase{"BitsPerPixelNotBitsPerColour", RasterPage{16, 4, 0, 1, 0, ~0u},
-                    "1 bits per pixel for 8 bits per colour"},
-        RefusedCase{"CieLab", RasterPage{16, 4, 0, 8, 0, ~0u, 0, CUPS_CSPACE_CIELab},
-                    "colour space 16 is not one the filter prints"}),
+    ::testing::Values(RefusedCase{"TooWide", RasterPage{5401, 4, 0, 8, 0, 0},
+                                  "DEBUG: refusing a page of 5401 x 4"},
+                      RefusedCase{"TooHigh", RasterPage{8, 8401, 0, 8, 0, 0},
+                                  "DEBUG: refusing a page of 8 x 8401"},
+                      RefusedCase{"Huge", RasterPage{70000, 70000, 0, 8, 0, 0},
+                                  "DEBUG: refusing a page of 70000 x 70000"},
+                      RefusedCase{"SixteenBitsShortLine", RasterPage{16, 4, 0, 16, 16, ~0u},
+                                  "16 bytes per line for 16 pixels of 16 bits"},
+                      RefusedCase{"BitsPerPixelNotBitsPerColour", RasterPage{16, 4, 0, 1, 0, ~0u},
+                                  "1 bits per pixel for 8 bits per colour"},
+                      RefusedCase{"CieLab", RasterPage{16, 4, 0, 8, 0, ~0u, 0, CUPS_CSPACE_CIELab},
+                                  "colour space 16 is not one the filter prints"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(JobTest, ShortRasterPrintsWhiteRows)
@@ -388,11 +390,10 @@ TEST_P(FileArgumentTest, RasterIsReadFromTheNamedFile)
     EXPECT_TRUE(job.leftovers().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Files, FileArgumentTest,
-    ::testing::Values(FileArgumentCase{"Readable", true, {1, 2}, kUnlock},
-                      FileArgumentCase{"Missing", false, {}, kCancel}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Files, FileArgumentTest,
+                         ::testing::Values(FileArgumentCase{"Readable", true, {1, 2}, kUnlock},
+                                           FileArgumentCase{"Missing", false, {}, kCancel}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 int refusingParser(const char*, int, cups_option_t**) { return -1; }
 

@@ -27,7 +27,8 @@ TEST_P(NoChannelTest, WholeStreamWithoutWaiting)
     job.conn.defaultReplies["LockPrinter?"] = "0";
     job.conn.defaultReplies["Event=EndOfPage;"] = "4";
     job.conn.connectedStatuses = {0, 0, 0};
-    EXPECT_EQ(job.run({RasterPage{40, 16, 0}, RasterPage{40, 16, 90}}, "Duplex=DuplexTumble", "2"), 0);
+    EXPECT_EQ(job.run({RasterPage{40, 16, 0}, RasterPage{40, 16, 90}}, "Duplex=DuplexTumble", "2"),
+              0);
     EXPECT_EQ(job.pagesSent(), (std::vector<int>{2, 1, 2, 1}));
     const std::vector<std::string> commands = job.conn.commands();
     ASSERT_GE(commands.size(), 3u);

@@ -48,7 +48,8 @@ INSTANTIATE_TEST_SUITE_P(
                       // 65536 x 65536 wraps a 32-bit product to 0.
                       HeaderCase{65536, 65536, 8, 65536, false},
                       HeaderCase{4294967295u, 4294967295u, 8, 4294967295u, false},
-                      HeaderCase{4960, 7016, 8, 4968, false}, HeaderCase{4960, 7016, 24, 14880, false},
+                      HeaderCase{4960, 7016, 8, 4968, false},
+                      HeaderCase{4960, 7016, 24, 14880, false},
                       // One bit of gray per pixel, whole bytes per line.
                       HeaderCase{4960, 7016, 1, 620, true}, HeaderCase{4960, 7016, 16, 4960, false},
                       // Luminance with 0 for black, as DeviceGray or sGray.
@@ -64,8 +65,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(JobPageHeaderTest, EmptyPageEndsTheRaster)
 {
     JobRun job;
-    EXPECT_EQ(job.run({RasterPage{40, 16, 0}, RasterPage{0, 16, 0, 8, 0, 0}, RasterPage{40, 16, 0}}),
-              0);
+    EXPECT_EQ(
+        job.run({RasterPage{40, 16, 0}, RasterPage{0, 16, 0, 8, 0, 0}, RasterPage{40, 16, 0}}), 0);
     EXPECT_EQ(job.pagesSent(), std::vector<int>{1});
     EXPECT_EQ(job.conn.commands().back(), "UnLockPrinter?");
     EXPECT_TRUE(job.leftovers().empty());

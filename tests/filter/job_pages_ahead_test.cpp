@@ -95,8 +95,8 @@ TEST_P(PagesAheadTest, StreamAndLogAsOnePageAtATime)
     EXPECT_EQ(job.run(pages, c.options), 0);
 
     // Pages on the stream: the page-level steps' pages, in sheet order.
-    const std::vector<int> order =
-        c.isDuplex ? std::vector<int>{2, 1, 4, 3, 6, 5} : std::vector<int>{1, 2, 3, 4, 5};
+    const std::vector<int> order = c.isDuplex ? std::vector<int>{2, 1, 4, 3, 6, 5}
+                                              : std::vector<int>{1, 2, 3, 4, 5};
     ASSERT_EQ(job.pagesSent(), order);
     const std::vector<std::string> data = pageData(job.conn.elements);
     ASSERT_EQ(data.size(), order.size());
@@ -111,12 +111,14 @@ TEST_P(PagesAheadTest, StreamAndLogAsOnePageAtATime)
         const test_support::Decoded decoded = test_support::decodeFile(path);
         if (n == 6) {  // the blank back of the last sheet, of page 5's size
             EXPECT_EQ(decoded.width, pages[4].width);
-            EXPECT_EQ(decoded.bits, std::vector<uint8_t>(bitRowBytes(pages[4].width) * pages[4].height, 0));
+            EXPECT_EQ(decoded.bits,
+                      std::vector<uint8_t>(bitRowBytes(pages[4].width) * pages[4].height, 0));
             continue;
         }
         const RasterPage& p = pages[static_cast<size_t>(n - 1)];
         EXPECT_EQ(decoded.width, p.width) << "page " << n;
-        EXPECT_EQ(decoded.bits, expectedBits(p, n, c.isDuplex, c.ratio, c.darkness)) << "page " << n;
+        EXPECT_EQ(decoded.bits, expectedBits(p, n, c.isDuplex, c.ratio, c.darkness))
+            << "page " << n;
     }
 
     // Each page's lines come whole, between the sending of the pages before
@@ -148,11 +150,12 @@ TEST_P(PagesAheadTest, StreamAndLogAsOnePageAtATime)
 
 INSTANTIATE_TEST_SUITE_P(
     Jobs, PagesAheadTest,
-    ::testing::Values(AheadCase{"OneSided", "", 0, 1.0, 0},
-                      AheadCase{"OneSidedScaledDark", "RVTLScale=80% GammaDarkness=darkness4", 0, 0.8, 4},
-                      AheadCase{"LongEdge", "Duplex=DuplexNoTumble RVTLScale=150% GammaDarkness=darkness3",
-                                2, 1.5, 3},
-                      AheadCase{"ShortEdge", "Duplex=DuplexTumble RVTLScale=90%", 1, 0.9, 0}),
+    ::testing::Values(
+        AheadCase{"OneSided", "", 0, 1.0, 0},
+        AheadCase{"OneSidedScaledDark", "RVTLScale=80% GammaDarkness=darkness4", 0, 0.8, 4},
+        AheadCase{"LongEdge", "Duplex=DuplexNoTumble RVTLScale=150% GammaDarkness=darkness3", 2,
+                  1.5, 3},
+        AheadCase{"ShortEdge", "Duplex=DuplexTumble RVTLScale=90%", 1, 0.9, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PagesAheadTest, ACancelWhileLaterPagesAreConvertedLeavesNoTraceOfThem)

@@ -20,7 +20,7 @@ struct RasterPage {
     unsigned height = 16;
     unsigned char gray = 0;  // every pixel
     unsigned bitsPerPixel = 8;
-    unsigned bytesPerLine = 0;  // 0: one byte per pixel
+    unsigned bytesPerLine = 0;   // 0: one byte per pixel
     unsigned rowsWritten = ~0u;  // fewer: the raster ends early
     unsigned noiseSeed = 0;      // not 0: pixels of pseudo-random gray instead
     cups_cspace_t colorSpace = CUPS_CSPACE_SW;
@@ -76,7 +76,8 @@ public:
             h.cupsHeight = p.height;
             h.cupsBitsPerColor = p.bitsPerPixel == 16 ? 16 : 8;
             h.cupsBitsPerPixel = p.bitsPerPixel;
-            h.cupsBytesPerLine = p.bytesPerLine ? p.bytesPerLine : (p.width * p.bitsPerPixel + 7) / 8;
+            h.cupsBytesPerLine = p.bytesPerLine ? p.bytesPerLine
+                                                : (p.width * p.bitsPerPixel + 7) / 8;
             h.cupsColorSpace = p.colorSpace;
             h.cupsColorOrder = CUPS_ORDER_CHUNKED;
             h.cupsNumColors = 1;

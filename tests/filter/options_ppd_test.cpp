@@ -28,8 +28,10 @@ std::vector<PpdOption> printerOptions()
         {"Duplex", "None", {"None", "DuplexTumble", "DuplexNoTumble"}},
         {"Collate", "True", {"True", "False", "Maybe"}},
         {"RVTLScale", "100%", {"25%", "50%", "80%", "90%", "100%", "110%", "120%", "150%", "75%"}},
-        {"GammaDarkness", "darkness0",
-         {"darkness0", "darkness1", "darkness2", "darkness3", "darkness4", "darkness5", "darkness9"}},
+        {"GammaDarkness",
+         "darkness0",
+         {"darkness0", "darkness1", "darkness2", "darkness3", "darkness4", "darkness5",
+          "darkness9"}},
     };
 }
 
@@ -40,8 +42,9 @@ public:
         char templ[] = "/tmp/rvt-options-test-XXXXXX.ppd";
         int fd = mkstemps(templ, 4);
         path_ = templ;
-        std::string text = "*PPD-Adobe: \"4.3\"\n*FormatVersion: \"4.3\"\n*LanguageVersion: English\n"
-                           "*LanguageEncoding: ISOLatin1\n*ModelName: \"Test\"\n*NickName: \"Test\"\n";
+        std::string text =
+            "*PPD-Adobe: \"4.3\"\n*FormatVersion: \"4.3\"\n*LanguageVersion: English\n"
+            "*LanguageEncoding: ISOLatin1\n*ModelName: \"Test\"\n*NickName: \"Test\"\n";
         for (const PpdOption& o : options) {
             text += "*OpenUI *" + o.keyword + ": PickOne\n";
             text += "*Default" + o.keyword + ": " + o.defaultChoice + "\n";
@@ -106,7 +109,9 @@ Expected with(void (*set)(Expected&))
 INSTANTIATE_TEST_SUITE_P(
     Options, OptionTableTest,
     ::testing::Values(
-        OptionCase{"Defaults", "", {},
+        OptionCase{"Defaults",
+                   "",
+                   {},
                    {"DEBUG:[RVT4410LW]media_type=PLAIN\n", "DEBUG:[RVT4410LW]pageSize =A4\n",
                     "DEBUG:[RVT4410LW]InputSlot =AUTO\nDEBUG:[RVT4410LW]isInputSlot =0\n",
                     "DEBUG:[RVT4410LW]Duplex =None\n",
@@ -114,50 +119,76 @@ INSTANTIATE_TEST_SUITE_P(
                     "DEBUG:[RVT4410LW]Scale =100% and ratio = 1.000000\n",
                     "DEBUG:[RVT4410LW]imageDarkness choice = darkness0\n"
                     "DEBUG:[RVT4410LW]imageDarkness=0, 0 = off ,1->5 = ligth->dark\n"}},
-        OptionCase{"Thick", "MediaType=THICK", with([](Expected& e) { e.media = 1; }),
+        OptionCase{"Thick",
+                   "MediaType=THICK",
+                   with([](Expected& e) { e.media = 1; }),
                    {"DEBUG:[RVT4410LW]media_type=THICK\n"}},
         OptionCase{"Thin", "MediaType=THIN", with([](Expected& e) { e.media = 2; }), {}},
         OptionCase{"Card", "MediaType=Card", with([](Expected& e) { e.media = 3; }), {}},
         OptionCase{"Envelope", "MediaType=Envelope", with([](Expected& e) { e.media = 4; }), {}},
-        OptionCase{"UnknownMedia", "MediaType=Glossy", {},
-                   {"DEBUG:[RVT4410LW]media_type =Glossy\n"}},
-        OptionCase{"Letter", "PageSize=Letter", with([](Expected& e) { e.pageSize = "Letter"; }),
+        OptionCase{
+            "UnknownMedia", "MediaType=Glossy", {}, {"DEBUG:[RVT4410LW]media_type =Glossy\n"}},
+        OptionCase{"Letter",
+                   "PageSize=Letter",
+                   with([](Expected& e) { e.pageSize = "Letter"; }),
                    {"DEBUG:[RVT4410LW]pageSize =Letter\n"}},
         OptionCase{"MediaOption", "media=A5", with([](Expected& e) { e.pageSize = "A5"; }), {}},
-        OptionCase{"ManualTray", "InputSlot=MPTRAY", with([](Expected& e) { e.tray = 1; }),
+        OptionCase{"ManualTray",
+                   "InputSlot=MPTRAY",
+                   with([](Expected& e) { e.tray = 1; }),
                    {"DEBUG:[RVT4410LW]isInputSlot =1\n"}},
         OptionCase{"Tray1", "InputSlot=TRAY1", with([](Expected& e) { e.tray = 2; }), {}},
         OptionCase{"Tray2", "InputSlot=TRAY2", with([](Expected& e) { e.tray = 3; }), {}},
         OptionCase{"Tray3", "InputSlot=TRAY3", with([](Expected& e) { e.tray = 4; }), {}},
-        OptionCase{"UnknownTray", "InputSlot=Rear", {},
+        OptionCase{"UnknownTray",
+                   "InputSlot=Rear",
+                   {},
                    {"DEBUG:[RVT4410LW]InputSlot =Rear\nDEBUG:[RVT4410LW]InputSlot =Rear\n"
                     "DEBUG:[RVT4410LW]isInputSlot =0\n"}},
-        OptionCase{"Tumble", "Duplex=DuplexTumble", with([](Expected& e) { e.duplex = 1; }),
+        OptionCase{"Tumble",
+                   "Duplex=DuplexTumble",
+                   with([](Expected& e) { e.duplex = 1; }),
                    {"DEBUG:[RVT4410LW]Duplex =DuplexTumble\n"}},
-        OptionCase{"NoTumble", "Duplex=DuplexNoTumble", with([](Expected& e) { e.duplex = 2; }), {}},
-        OptionCase{"SidesLongEdge", "sides=two-sided-long-edge",
-                   with([](Expected& e) { e.duplex = 2; }), {}},
-        OptionCase{"CollateFalse", "Collate=False", with([](Expected& e) { e.collate = 0; }),
+        OptionCase{
+            "NoTumble", "Duplex=DuplexNoTumble", with([](Expected& e) { e.duplex = 2; }), {}},
+        OptionCase{"SidesLongEdge",
+                   "sides=two-sided-long-edge",
+                   with([](Expected& e) { e.duplex = 2; }),
+                   {}},
+        OptionCase{"CollateFalse",
+                   "Collate=False",
+                   with([](Expected& e) { e.collate = 0; }),
                    {"DEBUG:[RVT4410LW]collateChoice =False\nDEBUG:[RVT4410LW]collate =0\n"}},
         OptionCase{"CollateOther", "Collate=Maybe", {}, {"DEBUG:[RVT4410LW]collate =1\n"}},
-        OptionCase{"Scale25", "RVTLScale=25%", with([](Expected& e) { e.ratio = 0.25; }),
+        OptionCase{"Scale25",
+                   "RVTLScale=25%",
+                   with([](Expected& e) { e.ratio = 0.25; }),
                    {"DEBUG:[RVT4410LW]Scale =25% and ratio = 0.250000\n"}},
         OptionCase{"Scale50", "RVTLScale=50%", with([](Expected& e) { e.ratio = 0.5; }), {}},
         OptionCase{"Scale80", "RVTLScale=80%", with([](Expected& e) { e.ratio = 0.8; }), {}},
         OptionCase{"Scale90", "RVTLScale=90%", with([](Expected& e) { e.ratio = 0.9; }), {}},
         OptionCase{"Scale110", "RVTLScale=110%", with([](Expected& e) { e.ratio = 1.1; }), {}},
         OptionCase{"Scale120", "RVTLScale=120%", with([](Expected& e) { e.ratio = 1.2; }), {}},
-        OptionCase{"Scale150", "RVTLScale=150%", with([](Expected& e) { e.ratio = 1.5; }),
+        OptionCase{"Scale150",
+                   "RVTLScale=150%",
+                   with([](Expected& e) { e.ratio = 1.5; }),
                    {"DEBUG:[RVT4410LW]Scale =150% and ratio = 1.500000\n"}},
-        OptionCase{"UnknownScale", "RVTLScale=75%", {},
+        OptionCase{"UnknownScale",
+                   "RVTLScale=75%",
+                   {},
                    {"DEBUG:[RVT4410LW]Scale =75% and ratio = 1.000000\n"}},
-        OptionCase{"Darkness1", "GammaDarkness=darkness1", with([](Expected& e) { e.darkness = 1; }),
-                   {}},
-        OptionCase{"Darkness5", "GammaDarkness=darkness5", with([](Expected& e) { e.darkness = 5; }),
+        OptionCase{
+            "Darkness1", "GammaDarkness=darkness1", with([](Expected& e) { e.darkness = 1; }), {}},
+        OptionCase{"Darkness5",
+                   "GammaDarkness=darkness5",
+                   with([](Expected& e) { e.darkness = 5; }),
                    {"DEBUG:[RVT4410LW]imageDarkness=5, 0 = off ,1->5 = ligth->dark\n"}},
-        OptionCase{"UnknownDarkness", "GammaDarkness=darkness9", {},
+        OptionCase{"UnknownDarkness",
+                   "GammaDarkness=darkness9",
+                   {},
                    {"DEBUG:[RVT4410LW]imageDarkness choice = darkness9\n"}},
-        OptionCase{"Several", "MediaType=Card Duplex=DuplexTumble Collate=False RVTLScale=50%",
+        OptionCase{"Several",
+                   "MediaType=Card Duplex=DuplexTumble Collate=False RVTLScale=50%",
                    with([](Expected& e) {
                        e.media = 3;
                        e.duplex = 1;
@@ -181,14 +212,13 @@ TEST(OptionsTest, NoPpdGivesEveryDefault)
         EXPECT_EQ(job.collate, 1);
         EXPECT_DOUBLE_EQ(job.ratio, 1.0);
         EXPECT_EQ(job.imageDarkness_type, 0);
-        EXPECT_EQ(log.text(),
-                  "DEBUG:[RVT4410LW]media_type=##\n"
-                  "DEBUG:[RVT4410LW]InputSlot =NULL, so set pagesize to default A4\n"
-                  "DEBUG:[RVT4410LW]InputSlot =NULL\n"
-                  "DEBUG:[RVT4410LW]Duplex =NULL\n"
-                  "DEBUG:[RVT4410LW]collateChoice = NULL\n"
-                  "DEBUG:[RVT4410LW]collate =1\n"
-                  "DEBUG:[RVT4410LW]imageDarkness=0, 0 = off ,1->5 = ligth->dark\n");
+        EXPECT_EQ(log.text(), "DEBUG:[RVT4410LW]media_type=##\n"
+                              "DEBUG:[RVT4410LW]InputSlot =NULL, so set pagesize to default A4\n"
+                              "DEBUG:[RVT4410LW]InputSlot =NULL\n"
+                              "DEBUG:[RVT4410LW]Duplex =NULL\n"
+                              "DEBUG:[RVT4410LW]collateChoice = NULL\n"
+                              "DEBUG:[RVT4410LW]collate =1\n"
+                              "DEBUG:[RVT4410LW]imageDarkness=0, 0 = off ,1->5 = ligth->dark\n");
     }
 }
 

@@ -162,8 +162,8 @@ TEST_P(RasterFormatTest, ReadsAsGray)
 
 // Reference values of the Rec. 601 luminance, (299 R + 587 G + 114 B + 500) / 1000.
 const std::vector<Pixel> kRgb8 = {
-    {{255, 0, 0}, 76},    {{0, 255, 0}, 150},     {{0, 0, 255}, 29},   {{255, 255, 255}, 255},
-    {{0, 0, 0}, 0},       {{128, 128, 128}, 128}, {{200, 100, 50}, 124},
+    {{255, 0, 0}, 76}, {{0, 255, 0}, 150},     {{0, 0, 255}, 29},     {{255, 255, 255}, 255},
+    {{0, 0, 0}, 0},    {{128, 128, 128}, 128}, {{200, 100, 50}, 124},
 };
 
 std::vector<Pixel> scaled16(const std::vector<Pixel>& eight)
@@ -194,9 +194,8 @@ std::vector<Pixel> inks(const std::vector<Pixel>& rgb)
 
 // C M Y K: pure inks, black alone and black under cyan; light = 255 - ink - black.
 const std::vector<Pixel> kCmyk8 = {
-    {{0, 0, 0, 0}, 255},    {{0, 0, 0, 255}, 0},     {{255, 0, 0, 0}, 179},
-    {{0, 0, 0, 100}, 155},  {{50, 0, 0, 100}, 140},  {{200, 0, 0, 100}, 109},
-    {{255, 255, 255, 0}, 0},
+    {{0, 0, 0, 0}, 255},    {{0, 0, 0, 255}, 0},     {{255, 0, 0, 0}, 179},   {{0, 0, 0, 100}, 155},
+    {{50, 0, 0, 100}, 140}, {{200, 0, 0, 100}, 109}, {{255, 255, 255, 0}, 0},
 };
 
 std::vector<Pixel> kcmy(const std::vector<Pixel>& cmyk)
@@ -217,8 +216,13 @@ std::vector<Pixel> ymck(const std::vector<Pixel>& cmyk)
 
 // Gray at 16 bits: levels between two 8-bit levels round to the nearer.
 const std::vector<Pixel> kGray16 = {
-    {{0}, 0},         {{65535}, 255},   {{128}, 0},        {{129}, 1},
-    {{100 * 257 - 100}, 100}, {{100 * 257 + 128}, 100}, {{100 * 257 + 129}, 101},
+    {{0}, 0},
+    {{65535}, 255},
+    {{128}, 0},
+    {{129}, 1},
+    {{100 * 257 - 100}, 100},
+    {{100 * 257 + 128}, 100},
+    {{100 * 257 + 129}, 101},
 };
 
 std::vector<Pixel> grayRamp(bool ink)
@@ -236,18 +240,36 @@ INSTANTIATE_TEST_SUITE_P(
         FormatCase{"W8", CUPS_CSPACE_W, 8, CUPS_ORDER_CHUNKED, grayRamp(false)},
         FormatCase{"SGray8", CUPS_CSPACE_SW, 8, CUPS_ORDER_CHUNKED, grayRamp(false)},
         FormatCase{"K8Inverted", CUPS_CSPACE_K, 8, CUPS_ORDER_CHUNKED, grayRamp(true)},
-        FormatCase{"W1OneIsWhite", CUPS_CSPACE_W, 1, CUPS_ORDER_CHUNKED,
+        FormatCase{"W1OneIsWhite",
+                   CUPS_CSPACE_W,
+                   1,
+                   CUPS_ORDER_CHUNKED,
                    {{{1}, 255}, {{0}, 0}, {{0}, 0}, {{1}, 255}, {{1}, 255}}},
-        FormatCase{"SGray1OneIsWhite", CUPS_CSPACE_SW, 1, CUPS_ORDER_CHUNKED,
+        FormatCase{"SGray1OneIsWhite",
+                   CUPS_CSPACE_SW,
+                   1,
+                   CUPS_ORDER_CHUNKED,
                    {{{0}, 0}, {{1}, 255}, {{1}, 255}}},
-        FormatCase{"K1OneIsBlack", CUPS_CSPACE_K, 1, CUPS_ORDER_CHUNKED,
+        FormatCase{"K1OneIsBlack",
+                   CUPS_CSPACE_K,
+                   1,
+                   CUPS_ORDER_CHUNKED,
                    {{{1}, 0}, {{0}, 255}, {{0}, 255}, {{1}, 0}, {{0}, 255}}},
-        FormatCase{"W2", CUPS_CSPACE_W, 2, CUPS_ORDER_CHUNKED,
+        FormatCase{"W2",
+                   CUPS_CSPACE_W,
+                   2,
+                   CUPS_ORDER_CHUNKED,
                    {{{0}, 0}, {{1}, 85}, {{2}, 170}, {{3}, 255}, {{2}, 170}}},
-        FormatCase{"K4", CUPS_CSPACE_K, 4, CUPS_ORDER_CHUNKED,
+        FormatCase{"K4",
+                   CUPS_CSPACE_K,
+                   4,
+                   CUPS_ORDER_CHUNKED,
                    {{{0}, 255}, {{15}, 0}, {{5}, 170}, {{1}, 238}}},
         FormatCase{"W16", CUPS_CSPACE_W, 16, CUPS_ORDER_CHUNKED, kGray16},
-        FormatCase{"K16", CUPS_CSPACE_K, 16, CUPS_ORDER_CHUNKED,
+        FormatCase{"K16",
+                   CUPS_CSPACE_K,
+                   16,
+                   CUPS_ORDER_CHUNKED,
                    {{{0}, 255}, {{65535}, 0}, {{100 * 257}, 155}}},
         // One channel has one plane: every colour order is the same line.
         FormatCase{"SGray8Planar", CUPS_CSPACE_SW, 8, CUPS_ORDER_PLANAR, grayRamp(false)},
@@ -257,9 +279,15 @@ INSTANTIATE_TEST_SUITE_P(
         FormatCase{"AdobeRGB16", CUPS_CSPACE_ADOBERGB, 16, CUPS_ORDER_CHUNKED, scaled16(kRgb8)},
         FormatCase{"RGB8Banded", CUPS_CSPACE_RGB, 8, CUPS_ORDER_BANDED, kRgb8},
         FormatCase{"SRGB16Banded", CUPS_CSPACE_SRGB, 16, CUPS_ORDER_BANDED, scaled16(kRgb8)},
-        FormatCase{"RGBAAlphaIgnored", CUPS_CSPACE_RGBA, 8, CUPS_ORDER_CHUNKED,
+        FormatCase{"RGBAAlphaIgnored",
+                   CUPS_CSPACE_RGBA,
+                   8,
+                   CUPS_ORDER_CHUNKED,
                    {{{255, 0, 0, 0}, 76}, {{0, 255, 0, 255}, 150}, {{200, 100, 50, 9}, 124}}},
-        FormatCase{"RGBWZeroIsTrueBlack", CUPS_CSPACE_RGBW, 8, CUPS_ORDER_CHUNKED,
+        FormatCase{"RGBWZeroIsTrueBlack",
+                   CUPS_CSPACE_RGBW,
+                   8,
+                   CUPS_ORDER_CHUNKED,
                    {{{255, 255, 255, 0}, 0}, {{255, 0, 0, 255}, 76}, {{255, 255, 255, 255}, 255}}},
         FormatCase{"CMY8", CUPS_CSPACE_CMY, 8, CUPS_ORDER_CHUNKED, inks(kRgb8)},
         FormatCase{"YMC8", CUPS_CSPACE_YMC, 8, CUPS_ORDER_CHUNKED, reversed(inks(kRgb8))},
@@ -367,7 +395,8 @@ TEST_P(RasterRefusalTest, RefusedWithAReasonAndNeverRead)
 }
 
 constexpr int kW = CUPS_CSPACE_W, kSW = CUPS_CSPACE_SW, kRGB = CUPS_CSPACE_RGB;
-constexpr int kChunked = CUPS_ORDER_CHUNKED, kBanded = CUPS_ORDER_BANDED, kPlanar = CUPS_ORDER_PLANAR;
+constexpr int kChunked = CUPS_ORDER_CHUNKED, kBanded = CUPS_ORDER_BANDED,
+              kPlanar = CUPS_ORDER_PLANAR;
 
 INSTANTIATE_TEST_SUITE_P(
     Headers, RasterRefusalTest,
@@ -388,10 +417,8 @@ INSTANTIATE_TEST_SUITE_P(
                     "4961 bytes per line"},
         RefusalCase{"LineTooShortFor16Bits", 100, 10, kSW, 16, 16, 100, kChunked, 1,
                     "100 bytes per line"},
-        RefusalCase{"OneBitLineNotRoundedUp", 13, 10, kW, 1, 1, 1, kChunked, 1,
-                    "1 bytes per line"},
-        RefusalCase{"BandedLineOfOneBand", 10, 10, kRGB, 8, 8, 10, kBanded, 3,
-                    "10 bytes per line"},
+        RefusalCase{"OneBitLineNotRoundedUp", 13, 10, kW, 1, 1, 1, kChunked, 1, "1 bytes per line"},
+        RefusalCase{"BandedLineOfOneBand", 10, 10, kRGB, 8, 8, 10, kBanded, 3, "10 bytes per line"},
         RefusalCase{"ChunkedRgbOneBytePerPixel", 10, 10, kRGB, 8, 8, 10, kChunked, 3,
                     "8 bits per pixel"},
         RefusalCase{"GrayWithThreeColours", 10, 10, kSW, 8, 8, 10, kChunked, 3, "3 colours"},
@@ -465,7 +492,8 @@ TEST_P(BufferedRasterTest, SameRowsAsReadingTheDescriptor)
                 state = state * 1103515245u + 12345u;
                 b = static_cast<uint8_t>((state >> 28) < 10 ? 255 : state >> 16);
             }
-            ASSERT_EQ(cupsRasterWritePixels(out, row.data(), h.cupsBytesPerLine), h.cupsBytesPerLine);
+            ASSERT_EQ(cupsRasterWritePixels(out, row.data(), h.cupsBytesPerLine),
+                      h.cupsBytesPerLine);
         }
     }
     cupsRasterClose(out);

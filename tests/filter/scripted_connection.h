@@ -7,10 +7,10 @@
 #include "memory_log.h"
 #include "printer_connection.h"
 
-#include <cups/sidechannel.h>
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <cups/sidechannel.h>
 #include <deque>
 #include <functional>
 #include <map>
@@ -27,7 +27,10 @@ struct Reply {
     bool silent = false;  // no answer at all
 
     static Reply none() { return Reply{"", 0, true}; }
-    static Reply after(int emptyReads, std::string text) { return Reply{std::move(text), emptyReads, false}; }
+    static Reply after(int emptyReads, std::string text)
+    {
+        return Reply{std::move(text), emptyReads, false};
+    }
 };
 
 class ScriptedConnection final : public PrinterConnection {

@@ -56,46 +56,65 @@ const std::string kAutoLog = "DEBUG:[RVT4410LW]MediaInputTrayCheck=auto;\n";
 INSTANTIATE_TEST_SUITE_P(
     Fields, JobHeaderTest,
     ::testing::Values(
-        JobHeaderCase{0, 0, 0, "1",
+        JobHeaderCase{0,
+                      0,
+                      0,
+                      "1",
                       "Resolution=600x600;MediaType=plain;Sides=OneSided;Copies=1;"
                       "MediaInputTrayCheck=auto;",
                       {kMediaPlainLog, kOneSidedLog, "DEBUG:[RVT4410LW]##copies=1\n", kAutoLog}},
-        JobHeaderCase{1, 1, 1, "2",
-                      "Resolution=600x600;MediaType=Thick;Sides=TwoSidedShortEdge;Copies=2;"
-                      "MediaInputTrayCheck=manual;",
-                      {"DEBUG:[RVT4410LW]MediaType=Thick;\n",
-                       "DEBUG:[RVT4410LW]Sides=TwoSidedShortEdge;\n",
-                       "DEBUG:[RVT4410LW]##copies=2\n",
-                       "DEBUG:[RVT4410LW]MediaInputTrayCheck=manual;\n"}},
-        JobHeaderCase{2, 2, 2, "1",
-                      "Resolution=600x600;MediaType=Narrow;Sides=TwoSidedLongEdge;Copies=1;"
-                      "MediaInputTrayCheck=cassette;",
-                      {"DEBUG:[RVT4410LW]MediaType=Narrow;\n",
-                       "DEBUG:[RVT4410LW]Sides=TwoSidedLongEdge;\n",
-                       "DEBUG:[RVT4410LW]##copies=1\n",
-                       "DEBUG:[RVT4410LW]MediaInputTrayCheck=cassette;\n"}},
+        JobHeaderCase{
+            1,
+            1,
+            1,
+            "2",
+            "Resolution=600x600;MediaType=Thick;Sides=TwoSidedShortEdge;Copies=2;"
+            "MediaInputTrayCheck=manual;",
+            {"DEBUG:[RVT4410LW]MediaType=Thick;\n", "DEBUG:[RVT4410LW]Sides=TwoSidedShortEdge;\n",
+             "DEBUG:[RVT4410LW]##copies=2\n", "DEBUG:[RVT4410LW]MediaInputTrayCheck=manual;\n"}},
+        JobHeaderCase{
+            2,
+            2,
+            2,
+            "1",
+            "Resolution=600x600;MediaType=Narrow;Sides=TwoSidedLongEdge;Copies=1;"
+            "MediaInputTrayCheck=cassette;",
+            {"DEBUG:[RVT4410LW]MediaType=Narrow;\n", "DEBUG:[RVT4410LW]Sides=TwoSidedLongEdge;\n",
+             "DEBUG:[RVT4410LW]##copies=1\n", "DEBUG:[RVT4410LW]MediaInputTrayCheck=cassette;\n"}},
         // Trays 3 and 4 add no tray field; the header ends with the copies.
-        JobHeaderCase{3, 0, 3, "1",
+        JobHeaderCase{3,
+                      0,
+                      3,
+                      "1",
                       "Resolution=600x600;MediaType=card;Sides=OneSided;Copies=1;",
                       {"DEBUG:[RVT4410LW]MediaType=recycled;\n", kOneSidedLog,
                        "DEBUG:[RVT4410LW]##copies=1\n"}},
-        JobHeaderCase{4, 0, 4, "1",
-                      "Resolution=600x600;MediaType=envelope;Sides=OneSided;Copies=1;",
-                      {"DEBUG:[RVT4410LW]MediaType=cover;\n", kOneSidedLog,
-                       "DEBUG:[RVT4410LW]##copies=1\n"}},
+        JobHeaderCase{
+            4,
+            0,
+            4,
+            "1",
+            "Resolution=600x600;MediaType=envelope;Sides=OneSided;Copies=1;",
+            {"DEBUG:[RVT4410LW]MediaType=cover;\n", kOneSidedLog, "DEBUG:[RVT4410LW]##copies=1\n"}},
         // Out-of-range codes: plain paper, long-edge duplex.
-        JobHeaderCase{7, 5, 0, "1",
+        JobHeaderCase{7,
+                      5,
+                      0,
+                      "1",
                       "Resolution=600x600;MediaType=plain;Sides=TwoSidedLongEdge;Copies=1;"
                       "MediaInputTrayCheck=auto;",
                       {"DEBUG:[RVT4410LW]MediaType=plain;\n",
                        "DEBUG:[RVT4410LW]Sides=TwoSidedLongEdge;\n",
                        "DEBUG:[RVT4410LW]##copies=1\n", kAutoLog}},
         // The copies text is written as it came, "%" and all.
-        JobHeaderCase{0, 0, 0, "3%s%d",
-                      "Resolution=600x600;MediaType=plain;Sides=OneSided;Copies=3%s%d;"
-                      "MediaInputTrayCheck=auto;",
-                      {kMediaPlainLog, kOneSidedLog, "DEBUG:[RVT4410LW]##copies=3%s%d\n",
-                       kAutoLog}}));
+        JobHeaderCase{
+            0,
+            0,
+            0,
+            "3%s%d",
+            "Resolution=600x600;MediaType=plain;Sides=OneSided;Copies=3%s%d;"
+            "MediaInputTrayCheck=auto;",
+            {kMediaPlainLog, kOneSidedLog, "DEBUG:[RVT4410LW]##copies=3%s%d\n", kAutoLog}}));
 
 struct PageHeaderCase {
     std::string pageSize;
@@ -200,7 +219,8 @@ protected:
 
 TEST_F(PageDataTest, CutsThePageFileIntoCountedChunks)
 {
-    for (size_t size : {size_t{0}, size_t{1}, size_t{4096}, size_t{4097}, size_t{5000}, size_t{8192}}) {
+    for (size_t size :
+         {size_t{0}, size_t{1}, size_t{4096}, size_t{4097}, size_t{5000}, size_t{8192}}) {
         SCOPED_TRACE(size);
         const std::string bytes = writeFile(size);
         ScriptedConnection conn;

@@ -71,8 +71,8 @@ Gray makePage(Kind kind, int32_t w, int32_t h, uint32_t seed)
                 const double v = 127.5 + 100.0 * std::sin(x * 0.05 + seed) * std::cos(y * 0.037) +
                                  27.0 * std::sin((x + y) * 0.31);
                 const int grain = static_cast<int>(nextRandom(state) % 9) - 4;
-                page[static_cast<size_t>(y) * w + x] =
-                    static_cast<uint8_t>(std::clamp(static_cast<int>(v) + grain, 0, 255));
+                page[static_cast<size_t>(y) * w + x] = static_cast<uint8_t>(
+                    std::clamp(static_cast<int>(v) + grain, 0, 255));
             }
         break;
     case Kind::Blank:
@@ -120,7 +120,8 @@ Gray referenceZoom(const Gray& src, int64_t w, int64_t h, double ratio)
             else
                 value = fy0 * (p00 * fx0 + sample(x1, y0) * fx1) +
                         fy1 * (sample(x0, y1) * fx0 + sample(x1, y1) * fx1);
-            dst[static_cast<size_t>(y * w + x)] = static_cast<uint8_t>(static_cast<int64_t>(value) & 0xFF);
+            dst[static_cast<size_t>(y * w + x)] = static_cast<uint8_t>(static_cast<int64_t>(value) &
+                                                                       0xFF);
         }
     }
     return dst;
@@ -145,7 +146,8 @@ TEST_P(ScalingKernel, SameAsPerPixelScalingAtEveryRatio)
     for (Kind kind : {Kind::Noise, Kind::Text, Kind::Photo, Kind::Blank}) {
         const Gray src = makePage(kind, size.width, size.height, 11);
         for (double ratio : kRatios) {
-            SCOPED_TRACE(testing::Message() << "ratio " << ratio << " kind " << static_cast<int>(kind));
+            SCOPED_TRACE(testing::Message()
+                         << "ratio " << ratio << " kind " << static_cast<int>(kind));
             JobSettings job;
             test::MemoryLog log;
             Gray dst(src.size(), 7);
@@ -156,12 +158,11 @@ TEST_P(ScalingKernel, SameAsPerPixelScalingAtEveryRatio)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, ScalingKernel,
-                         ::testing::Combine(::testing::Values(KernelSize{1, 1}, KernelSize{3, 5},
-                                                              KernelSize{17, 9},
-                                                              KernelSize{301, 203},
-                                                              KernelSize{300, 400}),
-                                            ::testing::Bool()));
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, ScalingKernel,
+    ::testing::Combine(::testing::Values(KernelSize{1, 1}, KernelSize{3, 5}, KernelSize{17, 9},
+                                         KernelSize{301, 203}, KernelSize{300, 400}),
+                       ::testing::Bool()));
 
 TEST(RowKernels, MirrorRowReversesEveryWidth)
 {
@@ -254,8 +255,8 @@ struct StreamRun : PageRun {
 };
 
 // `rowsDelivered`: rows the raster holds (fewer than h: it ends early).
-StreamRun streamed(const Gray& src, int32_t w, int32_t h, const PageSteps& steps,
-                   int rowsDelivered, int stopAtCheck = -1)
+StreamRun streamed(const Gray& src, int32_t w, int32_t h, const PageSteps& steps, int rowsDelivered,
+                   int stopAtCheck = -1)
 {
     StreamRun run;
     JobSettings job;
@@ -263,7 +264,8 @@ StreamRun streamed(const Gray& src, int32_t w, int32_t h, const PageSteps& steps
     const GrayRowSource readRow = [&](uint8_t* gray) {
         if (run.rowsRead >= rowsDelivered)
             return false;
-        std::memcpy(gray, src.data() + static_cast<size_t>(run.rowsRead) * w, static_cast<size_t>(w));
+        std::memcpy(gray, src.data() + static_cast<size_t>(run.rowsRead) * w,
+                    static_cast<size_t>(w));
         ++run.rowsRead;
         return true;
     };
@@ -308,8 +310,9 @@ TEST_P(StreamingEquivalence, SamePagesAndPageFilesForEveryModeRatioAndDarkness)
             job.isDuplex = isDuplex;
             for (double ratio : kRatios) {
                 for (int darkness = 0; darkness < kDarknessLevels; ++darkness) {
-                    SCOPED_TRACE(testing::Message() << "duplex " << isDuplex << " page " << pageNumber
-                                                    << " ratio " << ratio << " darkness " << darkness);
+                    SCOPED_TRACE(testing::Message()
+                                 << "duplex " << isDuplex << " page " << pageNumber << " ratio "
+                                 << ratio << " darkness " << darkness);
                     job.ratio = ratio;
                     job.imageDarkness_type = darkness;
                     const PageSteps steps = pageStepsFor(job, pageNumber);
@@ -330,14 +333,15 @@ TEST_P(StreamingEquivalence, SamePagesAndPageFilesForEveryModeRatioAndDarkness)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Pages, StreamingEquivalence,
-    ::testing::Values(StreamCase{"noise", Kind::Noise, 300, 400},
-                      StreamCase{"text", Kind::Text, 301, 400},
-                      StreamCase{"photo", Kind::Photo, 301, 203},
-                      StreamCase{"blank", Kind::Blank, 64, 40},
-                      StreamCase{"narrow", Kind::Noise, 5, 37}),
-    [](const ::testing::TestParamInfo<StreamCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Pages, StreamingEquivalence,
+                         ::testing::Values(StreamCase{"noise", Kind::Noise, 300, 400},
+                                           StreamCase{"text", Kind::Text, 301, 400},
+                                           StreamCase{"photo", Kind::Photo, 301, 203},
+                                           StreamCase{"blank", Kind::Blank, 64, 40},
+                                           StreamCase{"narrow", Kind::Noise, 5, 37}),
+                         [](const ::testing::TestParamInfo<StreamCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST(StreamingPage, ARasterThatEndsEarlyLeavesTheRestWhite)
 {
@@ -349,8 +353,8 @@ TEST(StreamingPage, ARasterThatEndsEarlyLeavesTheRestWhite)
         std::copy_n(src.begin(), static_cast<size_t>(delivered) * w, seen.begin());
         for (double ratio : {0.5, 1.0, 1.5}) {
             for (bool flip : {false, true}) {
-                SCOPED_TRACE(testing::Message() << "rows " << delivered << " ratio " << ratio
-                                                << " flip " << flip);
+                SCOPED_TRACE(testing::Message()
+                             << "rows " << delivered << " ratio " << ratio << " flip " << flip);
                 const PageSteps steps{ratio, 3, flip};
                 const StreamRun got = streamed(src, w, h, steps, delivered);
                 ASSERT_EQ(got.outcome, PageOutcome::Converted);

@@ -118,11 +118,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     Setup& s = setup();
 
-    static const char* const kScales[] = {"25%", "50%", "80%", "90%", "100%", "110%", "120%", "150%"};
+    static const char* const kScales[] = {"25%",  "50%",  "80%",  "90%",
+                                          "100%", "110%", "120%", "150%"};
     static const char* const kDuplex[] = {"None", "DuplexTumble", "DuplexNoTumble", "None"};
     const uint8_t a = data[0], b = data[1];
-    std::string options = std::string("RVTLScale=") + kScales[a & 7] + " Duplex=" +
-                          kDuplex[(a >> 3) & 3] + " Collate=" + ((a & 0x20) ? "False" : "True") +
+    std::string options = std::string("RVTLScale=") + kScales[a & 7] +
+                          " Duplex=" + kDuplex[(a >> 3) & 3] +
+                          " Collate=" + ((a & 0x20) ? "False" : "True") +
                           " GammaDarkness=darkness" + std::to_string(b % 6);
     std::string copies = std::to_string(((a >> 6) & 3) + 1);
 
@@ -146,7 +148,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     lseek(fd, 0, SEEK_SET);
 
     std::string queue = "rvt4410lw", job = "7", user = "fuzz", title = "fuzz";
-    char* argv[] = {queue.data(), job.data(), user.data(), title.data(),
+    char* argv[] = {queue.data(),  job.data(),     user.data(), title.data(),
                     copies.data(), options.data(), nullptr};
     rvt::test::ScriptedConnection connection;
     rvt::Log log(s.devNull);

@@ -51,14 +51,17 @@ TEST(FilterUnderSim, OnePageA4JobIsTheExampleStreamByteForByte)
     auto pages = patterns({"text:4960x7016:5"});
     SimRun run = runSim(makeRaster(dir, pages), dir + "/out", "");
     expectClean(run);
-    ASSERT_EQ(shape(run), "lock start_of_job job_header page_header data+ end_of_page end_of_job unlock");
+    ASSERT_EQ(shape(run),
+              "lock start_of_job job_header page_header data+ end_of_page end_of_job unlock");
 
     const auto& es = run.transcript["elements"];
     EXPECT_EQ(es[0]["text"], "LockPrinter?");
     EXPECT_EQ(es[1]["text"], "Event=StartOfJob;");
-    EXPECT_EQ(es[2]["text"],
-              "Resolution=600x600;MediaType=plain;Sides=OneSided;Copies=1;MediaInputTrayCheck=auto;");
-    EXPECT_EQ(es[3]["text"], "MediaSize=na_a4_210x297mm;RasterObject.Width=4960;RasterObject.Height=7016;");
+    EXPECT_EQ(
+        es[2]["text"],
+        "Resolution=600x600;MediaType=plain;Sides=OneSided;Copies=1;MediaInputTrayCheck=auto;");
+    EXPECT_EQ(es[3]["text"],
+              "MediaSize=na_a4_210x297mm;RasterObject.Width=4960;RasterObject.Height=7016;");
     const size_t n = es.size();
     ASSERT_GE(n, 9u);  // at least two chunks: the page file is longer than 4096 bytes
     uint64_t data = 0;
@@ -76,15 +79,24 @@ TEST(FilterUnderSim, OnePageA4JobIsTheExampleStreamByteForByte)
     EXPECT_EQ(es[n - 1]["text"], "UnLockPrinter?");
     // Nothing between or after the elements.
     for (size_t i = 1; i < n; ++i)
-        EXPECT_EQ(es[i]["offset"], es[i - 1]["offset"].get<uint64_t>() + es[i - 1]["size"].get<uint64_t>());
+        EXPECT_EQ(es[i]["offset"],
+                  es[i - 1]["offset"].get<uint64_t>() + es[i - 1]["size"].get<uint64_t>());
     EXPECT_EQ(run.transcript["stream_bytes"],
               es[n - 1]["offset"].get<uint64_t>() + es[n - 1]["size"].get<uint64_t>());
 
     const auto& page = run.transcript["pages"][0];
     EXPECT_EQ(page["bie_size"], data);
     const auto& bih = page["bie"];
-    EXPECT_EQ(bih, (nlohmann::json{{"dl", 0}, {"d", 0}, {"planes", 1}, {"xd", 4960}, {"yd", 7016},
-                                   {"l0", 128}, {"mx", 8}, {"my", 0}, {"order", 3}, {"options", 0x1C}}));
+    EXPECT_EQ(bih, (nlohmann::json{{"dl", 0},
+                                   {"d", 0},
+                                   {"planes", 1},
+                                   {"xd", 4960},
+                                   {"yd", 7016},
+                                   {"l0", 128},
+                                   {"mx", 8},
+                                   {"my", 0},
+                                   {"order", 3},
+                                   {"options", 0x1C}}));
     auto got = run.pages();
     ASSERT_EQ(got.size(), 1u);
     EXPECT_TRUE(got[0].bits == expectedPage(pages[0], 1, 0, 1.0, 0).bits) << "decoded page differs";
@@ -112,7 +124,8 @@ TEST_P(PageOrder, PagesAreSentInTheirSheetOrder)
     auto pages = patterns(descs);
     SimRun run = runSim(makeRaster(dir, pages), dir + "/out", c.options, {}, c.copies);
     expectClean(run);
-    EXPECT_NE(run.jobHeaderText().find(std::string("Copies=") + c.copiesField + ";"), std::string::npos)
+    EXPECT_NE(run.jobHeaderText().find(std::string("Copies=") + c.copiesField + ";"),
+              std::string::npos)
         << run.jobHeaderText();
 
     std::vector<Bitmap> candidates;
@@ -140,8 +153,14 @@ INSTANTIATE_TEST_SUITE_P(
         OrderCase{"OneSidedCollated", 3, "", "2", 0, "1", {1, 2, 3, 1, 2, 3}},
         OrderCase{"OneSidedUncollated", 3, "Collate=False", "2", 0, "2", {1, 2, 3}},
         OrderCase{"TwoSidedFourPages", 4, "Duplex=DuplexNoTumble", "1", 2, "1", {2, 1, 4, 3}},
-        OrderCase{"TwoSidedOddCollated", 3, "Duplex=DuplexTumble", "2", 1, "1", {2, 1, 4, 3, 2, 1, 4, 3}},
-        OrderCase{"TwoSidedOddUncollated", 3, "Duplex=DuplexTumble Collate=False", "2", 1, "2",
+        OrderCase{
+            "TwoSidedOddCollated", 3, "Duplex=DuplexTumble", "2", 1, "1", {2, 1, 4, 3, 2, 1, 4, 3}},
+        OrderCase{"TwoSidedOddUncollated",
+                  3,
+                  "Duplex=DuplexTumble Collate=False",
+                  "2",
+                  1,
+                  "2",
                   {2, 1, 4, 3}}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -170,7 +189,8 @@ TEST_P(DecodedPages, AreTheScaledTurnedAndScreenedPages)
     // Two-sided: the back (even) page goes first.
     std::vector<int> order = c.isDuplex ? std::vector<int>{2, 1} : std::vector<int>{1, 2};
     for (size_t i = 0; i < 2; ++i) {
-        Bitmap want = expectedPage(pages[size_t(order[i] - 1)], order[i], c.isDuplex, c.ratio, c.darkness);
+        Bitmap want = expectedPage(pages[size_t(order[i] - 1)], order[i], c.isDuplex, c.ratio,
+                                   c.darkness);
         EXPECT_EQ(got[i].width, want.width);
         EXPECT_EQ(got[i].height, want.height);
         EXPECT_TRUE(got[i].bits == want.bits) << "page " << order[i] << " differs";
@@ -210,7 +230,8 @@ TEST_P(Exchanges, EndTheJobAsThePrinterAsked)
     args.insert(args.end(), {"--timeout", "60"});
     SimRun run = runSim(makeRaster(dir, patterns(descs)), dir + "/out", c.options, args);
     expectClean(run);
-    EXPECT_NE(std::find(c.shapes.begin(), c.shapes.end(), shape(run)), c.shapes.end()) << shape(run);
+    EXPECT_NE(std::find(c.shapes.begin(), c.shapes.end(), shape(run)), c.shapes.end())
+        << shape(run);
     if (!run.transcript["sigterm"].is_null()) {
         EXPECT_EQ(run.transcript["sigterm"]["cancel_last"], true);
     }
@@ -222,20 +243,36 @@ const std::string kHead = "lock start_of_job job_header ";
 INSTANTIATE_TEST_SUITE_P(
     Table, Exchanges,
     ::testing::Values(
-        ExchangeCase{"LockRefusedTwiceThenGranted", 1, "", {"--lock-replies", "5,OK,2"},
+        ExchangeCase{"LockRefusedTwiceThenGranted",
+                     1,
+                     "",
+                     {"--lock-replies", "5,OK,2"},
                      {"lock lock " + kHead + kPage + "end_of_job unlock"}},
-        ExchangeCase{"LockUnansweredThenSigterm", 1, "", {"--lock-replies", "-", "--sigterm", "lock:1"},
+        ExchangeCase{"LockUnansweredThenSigterm",
+                     1,
+                     "",
+                     {"--lock-replies", "-", "--sigterm", "lock:1"},
                      {"lock cancel"}},
-        ExchangeCase{"EndOfPageReply4", 3, "", {"--eop-reply", "2=4"}, {kHead + kPage + kPage + "cancel"}},
-        ExchangeCase{"EndOfPageReply4OnTheFourthRead", 2, "",
+        ExchangeCase{
+            "EndOfPageReply4", 3, "", {"--eop-reply", "2=4"}, {kHead + kPage + kPage + "cancel"}},
+        ExchangeCase{"EndOfPageReply4OnTheFourthRead",
+                     2,
+                     "",
                      {"--eop-reply", "1=4", "--reply-delay", "end_of_page=3300"},
                      {kHead + kPage + "cancel"}},
-        ExchangeCase{"ConnectionNotImplemented", 2, "", {"--connected", "7"},
+        ExchangeCase{"ConnectionNotImplemented",
+                     2,
+                     "",
+                     {"--connected", "7"},
                      {kHead + kPage + kPage + "end_of_job unlock"}},
-        ExchangeCase{"SigtermInPageLoop", 3, "", {"--sigterm", "chunk:2:1"},
-                     {kHead + kPage + "page_header data+ cancel", kHead + kPage + kPage + "cancel"}},
-        ExchangeCase{"ZeroPagesTwoSided", 0, "Duplex=DuplexTumble", {},
-                     {kHead + "end_of_job unlock"}}),
+        ExchangeCase{
+            "SigtermInPageLoop",
+            3,
+            "",
+            {"--sigterm", "chunk:2:1"},
+            {kHead + kPage + "page_header data+ cancel", kHead + kPage + kPage + "cancel"}},
+        ExchangeCase{
+            "ZeroPagesTwoSided", 0, "Duplex=DuplexTumble", {}, {kHead + "end_of_job unlock"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -89,10 +89,9 @@ std::string scratchDir(const std::string& name)
 SimRun runSim(const std::string& raster, const std::string& outDir, const std::string& options,
               const std::vector<std::string>& simArgs, const std::string& copies)
 {
-    std::vector<std::string> args = {RVT_SIM,   "--filter", RVT_FILTER, "--ppd",   RVT_PPD,
-                                     "--raster", raster,    "--out",    outDir,    "--options",
-                                     options,   "--copies", copies,     "--job",   "42",
-                                     "--no-preview"};
+    std::vector<std::string> args = {
+        RVT_SIM, "--filter",  RVT_FILTER, "--ppd",    RVT_PPD, "--raster", raster, "--out",
+        outDir,  "--options", options,    "--copies", copies,  "--job",    "42",   "--no-preview"};
     args.insert(args.end(), simArgs.begin(), simArgs.end());
     std::vector<char*> argv;
     for (auto& a : args)

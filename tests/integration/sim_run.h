@@ -17,9 +17,9 @@ struct SimRun {
     std::string outDir;
     nlohmann::json transcript;
 
-    std::vector<std::string> kinds() const;        // element kinds in order
-    std::vector<Bitmap> pages() const;             // the decoded pages in sending order
-    std::string jobHeaderText() const;             // the job header as sent, or ""
+    std::vector<std::string> kinds() const;  // element kinds in order
+    std::vector<Bitmap> pages() const;       // the decoded pages in sending order
+    std::string jobHeaderText() const;       // the job header as sent, or ""
     bool filterExitedZero() const;
 };
 

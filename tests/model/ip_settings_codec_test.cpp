@@ -9,15 +9,12 @@ using namespace tervane;
 
 namespace {
 
-Bytes bytesOf(std::string_view text)
-{
-    return Bytes(text.begin(), text.end());
-}
+Bytes bytesOf(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
 Bytes concat(std::initializer_list<Bytes> parts)
 {
     Bytes out;
-    for (const Bytes &p : parts) {
+    for (const Bytes& p : parts) {
         out.insert(out.end(), p.begin(), p.end());
     }
     return out;
@@ -36,7 +33,7 @@ TEST(IPSettingsCodec, CommandLiteralsAreExactBytes)
         std::string_view command;
         std::size_t length;
     };
-    for (const Case &c : std::vector<Case>{{kCheckDHCPToggle, 16},
+    for (const Case& c : std::vector<Case>{{kCheckDHCPToggle, 16},
                                            {kCheckIP, 8},
                                            {kSetDHCPToggleOff, 18},
                                            {kSetDHCPToggleOn, 17},
@@ -48,17 +45,17 @@ TEST(IPSettingsCodec, CommandLiteralsAreExactBytes)
 }
 
 struct SetIPCase {
-    const char *label;
+    const char* label;
     std::string ip, mask, gateway;
     Bytes payload;
-    friend void PrintTo(const SetIPCase &c, std::ostream *os) { *os << c.label; }
+    friend void PrintTo(const SetIPCase& c, std::ostream* os) { *os << c.label; }
 };
 
 class BuildSetIPCommand : public ::testing::TestWithParam<SetIPCase> {};
 
 TEST_P(BuildSetIPCommand, EncodesOneBytePerComponent)
 {
-    const SetIPCase &c = GetParam();
+    const SetIPCase& c = GetParam();
     auto cmd = buildSetIPCommand(c.ip, c.mask, c.gateway);
     ASSERT_TRUE(cmd.has_value());
     EXPECT_EQ(*cmd, concat({bytesOf("SetIP="), c.payload, bytesOf(";")}));
@@ -67,17 +64,26 @@ TEST_P(BuildSetIPCommand, EncodesOneBytePerComponent)
 INSTANTIATE_TEST_SUITE_P(
     Cases, BuildSetIPCommand,
     ::testing::Values(
-        SetIPCase{"full", "192.168.1.20", "255.255.255.0", "192.168.1.1",
+        SetIPCase{"full",
+                  "192.168.1.20",
+                  "255.255.255.0",
+                  "192.168.1.1",
                   {0xC0, 0xA8, 0x01, 0x14, 0xFF, 0xFF, 0xFF, 0x00, 0xC0, 0xA8, 0x01, 0x01}},
-        SetIPCase{"semicolon_octet", "10.0.0.59", "255.0.0.0", "10.0.0.1",
+        SetIPCase{"semicolon_octet",
+                  "10.0.0.59",
+                  "255.0.0.0",
+                  "10.0.0.1",
                   {0x0A, 0x00, 0x00, 0x3B, 0xFF, 0x00, 0x00, 0x00, 0x0A, 0x00, 0x00, 0x01}},
         SetIPCase{"empty_texts", "", "", "", {}},
         SetIPCase{"empty_pieces_dropped", "1..2", "", ".3.", {1, 2, 3}},
         SetIPCase{"three_and_five_components", "1.2.3", "4.5.6.7.8", "", {1, 2, 3, 4, 5, 6, 7, 8}},
-        SetIPCase{"leading_zero_and_blanks", "010. 7.+8.9x", "0.0.0.0", "abc.1.1.1",
+        SetIPCase{"leading_zero_and_blanks",
+                  "010. 7.+8.9x",
+                  "0.0.0.0",
+                  "abc.1.1.1",
                   {10, 7, 8, 9, 0, 0, 0, 0, 0, 1, 1, 1}},
         SetIPCase{"bounds", "0.255.-0.255", "", "", {0, 255, 0, 255}}),
-    [](const auto &info) { return std::string(info.param.label); });
+    [](const auto& info) { return std::string(info.param.label); });
 
 TEST(IPSettingsCodec, BuildSetIPCommandFullAddressesIsNineteenBytes)
 {
@@ -93,7 +99,7 @@ TEST(IPSettingsCodec, BuildSetIPCommandRefusesWhatOneByteCannotHold)
     struct Case {
         std::string ip, mask, gateway;
     };
-    for (const Case &c : std::vector<Case>{{"192.168.1.256", "255.255.255.0", "192.168.1.1"},
+    for (const Case& c : std::vector<Case>{{"192.168.1.256", "255.255.255.0", "192.168.1.1"},
                                            {"192.168.1.2", "255.255.255.0", "-1.0.0.1"},
                                            {"1.2.3.4", "99999999999999999999.0.0.0", "1.1.1.1"},
                                            {"1.2.3.4", "4.3.2.1", "1.1.1.1000"}}) {
@@ -105,17 +111,21 @@ TEST(IPSettingsCodec, BuildSetIPCommandRefusesWhatOneByteCannotHold)
 TEST(IPSettingsCodec, ParseIPReplyTakesTheLastTwelveOfEighteenBytes)
 {
     struct Case {
-        const char *label;
+        const char* label;
         Bytes reply;
         IPSettings expected;
     };
-    const Bytes ip{0xC0, 0xA8, 0x01, 0x14}, mask{0xFF, 0xFF, 0xFF, 0x00}, gw{0xC0, 0xA8, 0x01, 0x01};
+    const Bytes ip{0xC0, 0xA8, 0x01, 0x14}, mask{0xFF, 0xFF, 0xFF, 0x00},
+        gw{0xC0, 0xA8, 0x01, 0x01};
     const std::vector<Case> cases{
-        {"typical", addressReply(Bytes(6, 0x00), ip, mask, gw),
+        {"typical",
+         addressReply(Bytes(6, 0x00), ip, mask, gw),
          {"192.168.1.20", "255.255.255.0", "192.168.1.1"}},
-        {"head_ignored", addressReply(bytesOf("CheckI"), ip, mask, gw),
+        {"head_ignored",
+         addressReply(bytesOf("CheckI"), ip, mask, gw),
          {"192.168.1.20", "255.255.255.0", "192.168.1.1"}},
-        {"head_ff", addressReply(Bytes(6, 0xFF), ip, mask, gw),
+        {"head_ff",
+         addressReply(Bytes(6, 0xFF), ip, mask, gw),
          {"192.168.1.20", "255.255.255.0", "192.168.1.1"}},
         {"all_zero", Bytes(18, 0), {"0.0.0.0", "0.0.0.0", "0.0.0.0"}},
         {"seventeen", Bytes(17, 7), {"", "", ""}},
@@ -123,7 +133,7 @@ TEST(IPSettingsCodec, ParseIPReplyTakesTheLastTwelveOfEighteenBytes)
         {"empty", Bytes{}, {"", "", ""}},
         {"sixty_four", Bytes(64, 1), {"", "", ""}},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         EXPECT_EQ(parseIPReply(c.reply), c.expected) << c.label;
     }
 }
@@ -131,7 +141,7 @@ TEST(IPSettingsCodec, ParseIPReplyTakesTheLastTwelveOfEighteenBytes)
 TEST(IPSettingsCodec, ReplyComparisonsAreByteExact)
 {
     struct Case {
-        const char *label;
+        const char* label;
         Bytes reply;
         std::string toggle;  // parseDHCPToggleReply
         bool setOK;          // isSetDHCPToggleOK
@@ -148,7 +158,7 @@ TEST(IPSettingsCodec, ReplyComparisonsAreByteExact)
         {"set_ok_truncated", bytesOf("SetDHCPToggleOK"), "S", false},
         {"set_ok_twice", bytesOf("SetDHCPToggleOK;SetDHCPToggleOK;"), "S", false},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         EXPECT_EQ(parseDHCPToggleReply(c.reply), c.toggle) << c.label;
         EXPECT_EQ(isSetDHCPToggleOK(c.reply), c.setOK) << c.label;
     }
@@ -157,7 +167,7 @@ TEST(IPSettingsCodec, ReplyComparisonsAreByteExact)
 TEST(IPSettingsCodec, DecodeAndDescribeForTheLog)
 {
     struct Case {
-        const char *label;
+        const char* label;
         Bytes bytes;
         std::string described;
     };
@@ -172,7 +182,7 @@ TEST(IPSettingsCodec, DecodeAndDescribeForTheLog)
         {"surrogate", Bytes{0xED, 0xA0, 0x80}, "nil"},
         {"beyond_unicode", Bytes{0xF4, 0x90, 0x80, 0x80}, "nil"},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         EXPECT_EQ(describeOptionalText(decodeUTF8(c.bytes)), c.described) << c.label;
     }
 }

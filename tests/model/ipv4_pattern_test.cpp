@@ -18,14 +18,14 @@ TEST(IPv4Pattern, FormCases)
         bool accepted;
     };
     const std::vector<Case> cases{
-        {"192.168.1.20", true},   {"010.1.1.1", true},      {"0.0.0.0", true},
-        {"255.255.255.255", true}, {"1.2.3.4", true},       {"192.168.1.256", false},
-        {"1.2.3", false},          {"1.2.3.4 ", false},     {"1.2.3.4\n", false},
-        {" 1.2.3.4", false},       {"1.2.3.4.5", false},    {"1..2.3", false},
-        {"0255.1.1.1", false},     {"+1.2.3.4", false},     {"", false},
-        {"1.2.3.", false},         {"300.1.1.1", false},    {"1.2.3.4x", false},
+        {"192.168.1.20", true},    {"010.1.1.1", true},  {"0.0.0.0", true},
+        {"255.255.255.255", true}, {"1.2.3.4", true},    {"192.168.1.256", false},
+        {"1.2.3", false},          {"1.2.3.4 ", false},  {"1.2.3.4\n", false},
+        {" 1.2.3.4", false},       {"1.2.3.4.5", false}, {"1..2.3", false},
+        {"0255.1.1.1", false},     {"+1.2.3.4", false},  {"", false},
+        {"1.2.3.", false},         {"300.1.1.1", false}, {"1.2.3.4x", false},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         EXPECT_EQ(matchesIPv4Pattern(c.text), c.accepted) << '"' << c.text << '"';
     }
 }
@@ -36,12 +36,14 @@ TEST(IPv4Pattern, AgreesWithThePatternText)
     // against a regular-expression engine running the pattern itself.
     const QRegularExpression pattern(QString::fromLatin1(kIPv4Pattern));
     ASSERT_TRUE(pattern.isValid());
-    const std::vector<std::string> parts{"", "0", "00", "000", "7", "09", "099", "199", "200", "249",
-                                         "250", "255", "256", "260", "300", "1000", "a", "1 "};
+    const std::vector<std::string> parts{"",    "0",   "00",  "000",  "7",   "09",
+                                         "099", "199", "200", "249",  "250", "255",
+                                         "256", "260", "300", "1000", "a",   "1 "};
     int checked = 0;
-    for (const std::string &a : parts) {
-        for (const std::string &b : parts) {
-            for (const std::string &tail : {std::string(".1.1"), std::string(".1"), std::string(".1.1.1")}) {
+    for (const std::string& a : parts) {
+        for (const std::string& b : parts) {
+            for (const std::string& tail :
+                 {std::string(".1.1"), std::string(".1"), std::string(".1.1.1")}) {
                 const std::string text = a + "." + b + tail;
                 const bool expected = pattern.match(QString::fromStdString(text)).hasMatch();
                 EXPECT_EQ(matchesIPv4Pattern(text), expected) << '"' << text << '"';

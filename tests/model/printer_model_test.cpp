@@ -35,7 +35,7 @@ public:
 
     // Makes the model (which searches the bus and reads the first printer)
     // with the diagnostics captured.
-    PrinterModel &makeModel()
+    PrinterModel& makeModel()
     {
         ::testing::internal::CaptureStdout();
         model = std::make_unique<PrinterModel>(bus);
@@ -46,8 +46,10 @@ public:
     // Notes every change signal of the model, in order.
     void watch()
     {
-        QObject::connect(model.get(), &PrinterModel::showAlertChanged, [this] { signals_.push_back("showAlert"); });
-        QObject::connect(model.get(), &PrinterModel::alertTitleChanged, [this] { signals_.push_back("alertTitle"); });
+        QObject::connect(model.get(), &PrinterModel::showAlertChanged,
+                         [this] { signals_.push_back("showAlert"); });
+        QObject::connect(model.get(), &PrinterModel::alertTitleChanged,
+                         [this] { signals_.push_back("alertTitle"); });
         QObject::connect(model.get(), &PrinterModel::alertMessageChanged,
                          [this] { signals_.push_back("alertMessage"); });
         QObject::connect(model.get(), &PrinterModel::selectedPrinterChanged,
@@ -71,7 +73,7 @@ const std::vector<std::string> kReadEvents{"OUT CheckDHCPToggle?", "IN", "OUT Ch
 TEST(PrinterModel, SearchOfTheBus)
 {
     struct Case {
-        const char *label;
+        const char* label;
         std::vector<Attached> attached;
         int listed;
         std::vector<std::string> logLines;     // must appear
@@ -79,51 +81,58 @@ TEST(PrinterModel, SearchOfTheBus)
     };
     const std::vector<Case> cases{
         {"nothing", {}, 0, {}, {}},
-        {"supported", {kSupported}, 1,
+        {"supported",
+         {kSupported},
+         1,
          {" find device pid = 51 and vid = 13676", "find orvi device pid  = 51 and vid = 13676",
           " find orvi device  pid = 51 and vid = 13676"},
          {}},
-        {"vendor_match_other_product", {{0x356C, 0x0034}}, 0,
+        {"vendor_match_other_product",
+         {{0x356C, 0x0034}},
+         0,
          {" find device pid = 52 and vid = 13676", "find orvi device pid  = 52 and vid = 13676"},
          {" find orvi device  pid = 52 and vid = 13676"}},
-        {"product_match_other_vendor", {{0x1234, 0x0033}}, 0, {" find device pid = 51 and vid = 4660"},
+        {"product_match_other_vendor",
+         {{0x1234, 0x0033}},
+         0,
+         {" find device pid = 51 and vid = 4660"},
          {"find orvi device pid  = 51 and vid = 4660"}},
         {"two_supported", {kSupported, kSupported}, 2, {}, {}},
         {"supported_after_other", {{0x1234, 0x0033}, kSupported}, 1, {}, {}},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         ModelBench bench;
-        for (const Attached &a : c.attached) {
+        for (const Attached& a : c.attached) {
             bench.plug(a);
         }
         const std::size_t registryBefore = bench.bus.registryObjectCount();
-        PrinterModel &model = bench.makeModel();
+        PrinterModel& model = bench.makeModel();
         EXPECT_EQ(bench.bus.registryObjectCount(), registryBefore) << "registry reference kept";
 
         ASSERT_EQ(model.printerList().size(), c.listed);
-        for (const std::string &line : c.logLines) {
+        for (const std::string& line : c.logLines) {
             EXPECT_TRUE(hasLine(bench.log, line)) << line;
         }
-        for (const std::string &line : c.absentLines) {
+        for (const std::string& line : c.absentLines) {
             EXPECT_FALSE(hasLine(bench.log, line)) << line;
         }
         if (c.listed == 0) {
             EXPECT_TRUE(model.showAlert());
             EXPECT_EQ(model.alertTitle(), QString("错误"));
             EXPECT_EQ(model.alertMessage(), QString("未查找到适配的打印机"));
-            const Device &placeholder = model.selectedPrinter();
+            const Device& placeholder = model.selectedPrinter();
             EXPECT_EQ(placeholder.name(), "");
             EXPECT_EQ(placeholder.ipSetType, "D");
             EXPECT_EQ(placeholder.ip, "");
             EXPECT_EQ(placeholder.PID(), 0);
             EXPECT_EQ(placeholder.VID(), 0);
-            for (const auto &printer : bench.printers) {
+            for (const auto& printer : bench.printers) {
                 EXPECT_TRUE(printer->events().empty());
             }
             continue;
         }
-        for (const Device &d : model.printerList()) {
+        for (const Device& d : model.printerList()) {
             EXPECT_EQ(d.name(), "RV-T4410LW");
             EXPECT_EQ(d.ipSetType, "D");
             EXPECT_EQ(d.ip, "");
@@ -137,7 +146,7 @@ TEST(PrinterModel, SearchOfTheBus)
         }
         // The first printer is selected and read; no alert for a good read.
         EXPECT_FALSE(model.showAlert());
-        const Device &selected = model.selectedPrinter();
+        const Device& selected = model.selectedPrinter();
         EXPECT_EQ(selected.id(), model.printerList()[0].id());
         EXPECT_EQ(selected.ipSetType, "S");
         EXPECT_EQ(selected.ip, "192.168.1.20");
@@ -151,7 +160,7 @@ TEST(PrinterModel, ReadFailureAfterTheModeQueryKeepsTheAddresses)
 {
     ModelBench bench;
     auto printer = bench.plug(kSupported);
-    PrinterModel &model = bench.makeModel();
+    PrinterModel& model = bench.makeModel();
     ASSERT_EQ(model.selectedPrinter().ipSetType, "S");
     const Device before = model.selectedPrinter();
     printer->script("CheckDHCPToggle?", Action::reply, bytesOf("DHCPToggle=On;"));
@@ -165,20 +174,21 @@ TEST(PrinterModel, ReadFailureAfterTheModeQueryKeepsTheAddresses)
     EXPECT_TRUE(model.showAlert());
     EXPECT_EQ(model.alertTitle(), QString());
     EXPECT_EQ(model.alertMessage(), QString("获取失败，请重试"));
-    const Device &after = model.selectedPrinter();
+    const Device& after = model.selectedPrinter();
     EXPECT_EQ(after.ipSetType, "D");
     EXPECT_EQ(after.ip, before.ip);
     EXPECT_EQ(after.subNetMast, before.subNetMast);
     EXPECT_EQ(after.gateway, before.gateway);
     EXPECT_EQ(after.id(), before.id());
     // The alert is raised before the fields are copied back.
-    EXPECT_EQ(bench.signals_, (std::vector<std::string>{"showAlert", "alertMessage", "selectedPrinter"}));
+    EXPECT_EQ(bench.signals_,
+              (std::vector<std::string>{"showAlert", "alertMessage", "selectedPrinter"}));
 }
 
 TEST(PrinterModel, WriteOutcomes)
 {
     struct Case {
-        const char *label;
+        const char* label;
         std::string ipSetType;
         std::optional<std::string> toggleReply;
         QString message;
@@ -189,11 +199,11 @@ TEST(PrinterModel, WriteOutcomes)
         {"dhcp_accepted", "D", std::nullopt, "设置成功", true},
         {"refused", "D", "SetDHCPToggleNG;", "设置失败，请重试", false},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         ModelBench bench;
         auto printer = bench.plug(kSupported);
-        PrinterModel &model = bench.makeModel();
+        PrinterModel& model = bench.makeModel();
         if (c.toggleReply) {
             printer->script("SetDHCPToggle=", Action::reply, bytesOf(*c.toggleReply));
         }
@@ -227,10 +237,10 @@ TEST(PrinterModel, TwoPrintersOfOneModelEachRecordReachesItsOwnPrinter)
     const NetworkSettings first{false, {10, 0, 0, 5}, {255, 255, 0, 0}, {10, 0, 0, 1}};
     const NetworkSettings second{true, {172, 16, 3, 9}, {255, 255, 255, 0}, {172, 16, 3, 254}};
     struct Case {
-        const char *label;
+        const char* label;
         bool write;
-        bool unplugSecond;      // the chosen printer is gone when the record is used
-        QString alertMessage;   // empty: a read that raises no alert
+        bool unplugSecond;     // the chosen printer is gone when the record is used
+        QString alertMessage;  // empty: a read that raises no alert
     };
     const std::vector<Case> cases{
         {"read_second", false, false, ""},
@@ -238,13 +248,13 @@ TEST(PrinterModel, TwoPrintersOfOneModelEachRecordReachesItsOwnPrinter)
         {"read_after_unplug", false, true, "获取失败，请重试"},
         {"write_after_unplug", true, true, "设置失败，请重试"},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         ModelBench bench;
         bench.plug(kSupported, first);
         auto chosen = std::make_shared<RecordingPrinter>(second);
         const SimulatedBus::DeviceId chosenId = bench.bus.plug(chosen);
-        PrinterModel &model = bench.makeModel();
+        PrinterModel& model = bench.makeModel();
         ASSERT_EQ(model.printerList().size(), 2);
         auto other = bench.printers[0];
         ASSERT_EQ(other->events(), kReadEvents) << "the first printer is read at start";
@@ -279,7 +289,9 @@ TEST(PrinterModel, TwoPrintersOfOneModelEachRecordReachesItsOwnPrinter)
         if (c.unplugSecond) {
             ASSERT_NE(model.usb(), nullptr);
             EXPECT_FALSE(model.usb()->deviceInterface.has_value());
-            EXPECT_TRUE(hasLine(log, "init usb interface error. and error is USB: Plugin has no device interface."));
+            EXPECT_TRUE(hasLine(
+                log,
+                "init usb interface error. and error is USB: Plugin has no device interface."));
             EXPECT_TRUE(chosen->events().empty());
             EXPECT_EQ(model.selectedPrinter().ip, target.ip) << "nothing read from another printer";
             EXPECT_EQ(model.selectedPrinter().ipSetType, target.ipSetType);
@@ -290,7 +302,7 @@ TEST(PrinterModel, TwoPrintersOfOneModelEachRecordReachesItsOwnPrinter)
             EXPECT_EQ(chosen->settings().gateway, (std::array<std::uint8_t, 4>{192, 168, 8, 1}));
         } else {
             EXPECT_EQ(chosen->events(), kReadEvents);
-            const Device &read = model.selectedPrinter();
+            const Device& read = model.selectedPrinter();
             EXPECT_EQ(read.ipSetType, "D");
             EXPECT_EQ(read.ip, "172.16.3.9");
             EXPECT_EQ(read.subNetMast, "255.255.255.0");
@@ -302,7 +314,7 @@ TEST(PrinterModel, TwoPrintersOfOneModelEachRecordReachesItsOwnPrinter)
 TEST(PrinterModel, NoPrinterAlertRaisesShowFirstThenTitleThenMessage)
 {
     ModelBench bench;
-    PrinterModel &model = bench.makeModel();
+    PrinterModel& model = bench.makeModel();
     model.setShowAlert(false);
     model.setAlertTitle(QString());
     model.setAlertMessage(QString());
@@ -310,15 +322,15 @@ TEST(PrinterModel, NoPrinterAlertRaisesShowFirstThenTitleThenMessage)
     ::testing::internal::CaptureStdout();
     model.getPrinterList();
     ::testing::internal::GetCapturedStdout();
-    EXPECT_EQ(bench.signals_,
-              (std::vector<std::string>{"showAlert", "alertTitle", "alertMessage", "selectedPrinter"}));
+    EXPECT_EQ(bench.signals_, (std::vector<std::string>{"showAlert", "alertTitle", "alertMessage",
+                                                        "selectedPrinter"}));
 }
 
 TEST(PrinterModel, ReadOnAWorkerThreadAppliedOnTheModelsThread)
 {
     ModelBench bench;
     auto printer = bench.plug(kSupported);
-    PrinterModel &model = bench.makeModel();
+    PrinterModel& model = bench.makeModel();
     printer->script("CheckIP?", Action::reply, usb::sim::Bytes(17, 0));
     const Device selected = model.selectedPrinter();
 
@@ -348,26 +360,29 @@ const QString kAccessHint = QStringLiteral(
 TEST(PrinterModel, RefusalForLackOfRightsPutsAHintUnderTheAlert)
 {
     struct Case {
-        const char *label;
+        const char* label;
         bool write;
-        usb::IOReturn openStatus;   // what opening the printer's interface returns
-        const char *scriptedNoReply;  // a command the printer leaves unanswered
+        usb::IOReturn openStatus;     // what opening the printer's interface returns
+        const char* scriptedNoReply;  // a command the printer leaves unanswered
         QString message;
         QString hint;
     };
     const std::vector<Case> cases{
-        {"read_refused", false, usb::kIOReturnNotPrivileged, nullptr, "获取失败，请重试", kAccessHint},
-        {"write_refused", true, usb::kIOReturnNotPrivileged, nullptr, "设置失败，请重试", kAccessHint},
-        {"read_interface_held_elsewhere", false, usb::kIOReturnExclusiveAccess, nullptr, "获取失败，请重试", ""},
+        {"read_refused", false, usb::kIOReturnNotPrivileged, nullptr, "获取失败，请重试",
+         kAccessHint},
+        {"write_refused", true, usb::kIOReturnNotPrivileged, nullptr, "设置失败，请重试",
+         kAccessHint},
+        {"read_interface_held_elsewhere", false, usb::kIOReturnExclusiveAccess, nullptr,
+         "获取失败，请重试", ""},
         {"write_no_reply", true, usb::kIOReturnSuccess, "SetDHCPToggle=", "设置失败，请重试", ""},
         {"read_no_reply", false, usb::kIOReturnSuccess, "CheckIP?", "获取失败，请重试", ""},
         {"write_succeeds", true, usb::kIOReturnSuccess, nullptr, "设置成功", ""},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         ModelBench bench;
         auto printer = bench.plug(kSupported);
-        PrinterModel &model = bench.makeModel();
+        PrinterModel& model = bench.makeModel();
         ASSERT_FALSE(model.showAlert());
         printer->faults.interfaceOpen = c.openStatus;
         if (c.scriptedNoReply != nullptr) {
@@ -376,8 +391,10 @@ TEST(PrinterModel, RefusalForLackOfRightsPutsAHintUnderTheAlert)
         // A hint left from an earlier alert never shows under a new one.
         model.setAlertHint(QStringLiteral("earlier hint"));
         std::vector<std::string> order;
-        QObject::connect(&model, &PrinterModel::alertMessageChanged, [&] { order.push_back("alertMessage"); });
-        QObject::connect(&model, &PrinterModel::alertHintChanged, [&] { order.push_back("alertHint"); });
+        QObject::connect(&model, &PrinterModel::alertMessageChanged,
+                         [&] { order.push_back("alertMessage"); });
+        QObject::connect(&model, &PrinterModel::alertHintChanged,
+                         [&] { order.push_back("alertHint"); });
 
         ::testing::internal::CaptureStdout();
         c.write ? model.setPrinterIP() : model.getPrinterIP();
@@ -387,7 +404,8 @@ TEST(PrinterModel, RefusalForLackOfRightsPutsAHintUnderTheAlert)
         EXPECT_EQ(model.alertTitle(), QString());
         EXPECT_EQ(model.alertMessage(), c.message) << "the alert's own text stays as it is";
         EXPECT_EQ(model.alertHint(), c.hint);
-        EXPECT_EQ(order, (std::vector<std::string>{"alertMessage", "alertHint"})) << "the hint comes after the message";
+        EXPECT_EQ(order, (std::vector<std::string>{"alertMessage", "alertHint"}))
+            << "the hint comes after the message";
         if (c.openStatus == usb::kIOReturnNotPrivileged) {
             EXPECT_TRUE(hasLine(log, "open usb interface error and error is Privilege violation"));
             EXPECT_EQ(printer->events(), kReadEvents) << "nothing sent after the start-up read";
@@ -401,7 +419,7 @@ TEST(PrinterModel, PrinterRefusedAtStartIsListedAndTheAlertSaysWhatToDo)
     auto printer = std::make_shared<RecordingPrinter>();
     printer->faults.interfaceOpen = usb::kIOReturnNotPrivileged;
     const SimulatedBus::DeviceId id = bench.bus.plug(printer);
-    PrinterModel &model = bench.makeModel();
+    PrinterModel& model = bench.makeModel();
     // Listing needs no rights on the device; only talking to it does.
     ASSERT_EQ(model.printerList().size(), 1);
     EXPECT_TRUE(model.showAlert());
@@ -427,32 +445,34 @@ TEST(PrinterModel, PrinterRefusedAtStartIsListedAndTheAlertSaysWhatToDo)
 }
 
 // The compiled translations, embedded by the tervane_translations library.
-static void initTranslationResources()
-{
-    Q_INIT_RESOURCE(tervane_translations);
-}
+static void initTranslationResources() { Q_INIT_RESOURCE(tervane_translations); }
 
 TEST(PrinterModel, AlertTextsComeThroughTheTranslator)
 {
     initTranslationResources();
     int argc = 1;
     char name[] = "model_sim_tests";
-    char *argv[] = {name, nullptr};
+    char* argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
     QTranslator english;
     ASSERT_TRUE(english.load(":/i18n/tervane_en.qm"));
     ASSERT_TRUE(QCoreApplication::installTranslator(&english));
     ModelBench bench;
-    PrinterModel &model = bench.makeModel();
+    PrinterModel& model = bench.makeModel();
     QCoreApplication::removeTranslator(&english);
     EXPECT_EQ(model.alertTitle().toStdString(), "Error");
     EXPECT_EQ(model.alertMessage().toStdString(), "No matching printer found");
     // The stored read and write messages stay keys; their translations exist.
     EXPECT_EQ(english.translate("tervane::PrinterModel", "设置成功"), QString("Set successfully"));
-    EXPECT_EQ(english.translate("tervane::PrinterModel", "获取失败，请重试"), QString("Reading failed, please retry"));
-    EXPECT_EQ(english.translate("tervane::PrinterModel", "设置失败，请重试"), QString("Setting failed, please retry"));
-    EXPECT_EQ(english.translate("tervane::PrinterModel", kAccessHint.toUtf8().constData()).toStdString(),
-              "No permission to access this USB printer. Install the driver package (its udev rule gives the "
-              "logged-in user access to the printer), then unplug and replug the USB cable, or run this tool "
-              "as administrator.");
+    EXPECT_EQ(english.translate("tervane::PrinterModel", "获取失败，请重试"),
+              QString("Reading failed, please retry"));
+    EXPECT_EQ(english.translate("tervane::PrinterModel", "设置失败，请重试"),
+              QString("Setting failed, please retry"));
+    EXPECT_EQ(
+        english.translate("tervane::PrinterModel", kAccessHint.toUtf8().constData()).toStdString(),
+        "No permission to access this USB printer. Install the driver package (its udev rule gives "
+        "the "
+        "logged-in user access to the printer), then unplug and replug the USB cable, or run this "
+        "tool "
+        "as administrator.");
 }

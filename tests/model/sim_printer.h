@@ -25,17 +25,20 @@ public:
     using VirtualPrinter::VirtualPrinter;
 
     usb::sim::WriteOutcome receive(std::uint8_t interfaceNumber, std::uint8_t endpointAddress,
-                                   const usb::sim::Bytes &data) override
+                                   const usb::sim::Bytes& data) override
     {
-        usb::sim::WriteOutcome outcome = VirtualPrinter::receive(interfaceNumber, endpointAddress, data);
+        usb::sim::WriteOutcome outcome = VirtualPrinter::receive(interfaceNumber, endpointAddress,
+                                                                 data);
         std::lock_guard guard(eventsLock_);
         events_.push_back("OUT " + std::string(data.begin(), data.end()));
         return outcome;
     }
 
-    std::optional<usb::sim::Bytes> nextIn(std::uint8_t interfaceNumber, std::uint8_t endpointAddress) override
+    std::optional<usb::sim::Bytes> nextIn(std::uint8_t interfaceNumber,
+                                          std::uint8_t endpointAddress) override
     {
-        std::optional<usb::sim::Bytes> data = VirtualPrinter::nextIn(interfaceNumber, endpointAddress);
+        std::optional<usb::sim::Bytes> data = VirtualPrinter::nextIn(interfaceNumber,
+                                                                     endpointAddress);
         if (data) {
             std::lock_guard guard(eventsLock_);
             events_.push_back("IN");
@@ -54,7 +57,7 @@ private:
     std::vector<std::string> events_;
 };
 
-inline std::vector<std::string> linesOf(const std::string &text)
+inline std::vector<std::string> linesOf(const std::string& text)
 {
     std::vector<std::string> lines;
     std::istringstream in(text);
@@ -64,7 +67,7 @@ inline std::vector<std::string> linesOf(const std::string &text)
     return lines;
 }
 
-inline bool hasLine(const std::vector<std::string> &lines, const std::string &line)
+inline bool hasLine(const std::vector<std::string>& lines, const std::string& line)
 {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
 }

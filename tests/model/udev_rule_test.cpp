@@ -25,14 +25,16 @@ struct RuleKey {
 
 // Splits a rule line at the commas between its keys (none occur inside the
 // quoted values of this file); an empty result means a malformed key.
-std::vector<RuleKey> parseLine(const std::string &line, std::string &error)
+std::vector<RuleKey> parseLine(const std::string& line, std::string& error)
 {
-    static const std::regex keyPattern(R"re(^\s*([A-Z_]+)(?:\{([^{}"]+)\})?\s*(==|!=|\+=|-=|:=|=)\s*"([^"]*)"\s*$)re");
+    static const std::regex keyPattern(
+        R"re(^\s*([A-Z_]+)(?:\{([^{}"]+)\})?\s*(==|!=|\+=|-=|:=|=)\s*"([^"]*)"\s*$)re");
     std::vector<RuleKey> keys;
     std::size_t start = 0;
     while (start <= line.size()) {
         const std::size_t comma = line.find(',', start);
-        const std::string part = line.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        const std::string part = line.substr(start, comma == std::string::npos ? std::string::npos
+                                                                               : comma - start);
         std::smatch m;
         if (!std::regex_match(part, m, keyPattern)) {
             error = "malformed key: [" + part + "]";
@@ -71,24 +73,27 @@ TEST(UdevRule, EverySupportedModelIsHandedToTheLoggedInUser)
     int lineNumber = 0;
     for (std::string line; std::getline(in, line);) {
         ++lineNumber;
-        ASSERT_TRUE(line.empty() || line.back() != '\\') << "line " << lineNumber << ": no continuations here";
-        if (line.find_first_not_of(" \t") == std::string::npos || line[line.find_first_not_of(" \t")] == '#') {
+        ASSERT_TRUE(line.empty() || line.back() != '\\')
+            << "line " << lineNumber << ": no continuations here";
+        if (line.find_first_not_of(" \t") == std::string::npos ||
+            line[line.find_first_not_of(" \t")] == '#') {
             continue;
         }
         std::string error;
         std::vector<RuleKey> keys = parseLine(line, error);
         ASSERT_FALSE(keys.empty()) << "line " << lineNumber << ": " << error;
-        for (const RuleKey &k : keys) {
+        for (const RuleKey& k : keys) {
             // A single "=" on a match key would write the attribute instead
             // of comparing it.
             if (k.key == "SUBSYSTEM" || k.key == "ENV" || k.key == "ATTR" || k.key == "ACTION") {
-                EXPECT_TRUE(k.op == "==" || k.op == "!=") << "line " << lineNumber << ": " << k.key << k.op;
+                EXPECT_TRUE(k.op == "==" || k.op == "!=")
+                    << "line " << lineNumber << ": " << k.key << k.op;
             }
         }
         rules.push_back(std::move(keys));
     }
 
-    for (const tervane::BaseDevice &model : tervane::ORVIDevices) {
+    for (const tervane::BaseDevice& model : tervane::ORVIDevices) {
         SCOPED_TRACE(model.name);
         // sysfs writes the ids in lower-case hexadecimal, and udev compares
         // the texts.
@@ -99,11 +104,12 @@ TEST(UdevRule, EverySupportedModelIsHandedToTheLoggedInUser)
             {"ATTR{idProduct}", hex4(model.PID)},
         };
         bool granted = false;
-        for (const auto &rule : rules) {
+        for (const auto& rule : rules) {
             std::map<std::string, std::string> matches;
             bool tagged = false;
-            for (const RuleKey &k : rule) {
-                const std::string key = k.attribute.empty() ? k.key : k.key + "{" + k.attribute + "}";
+            for (const RuleKey& k : rule) {
+                const std::string key = k.attribute.empty() ? k.key
+                                                            : k.key + "{" + k.attribute + "}";
                 if (k.op == "==") {
                     matches[key] = k.value;
                 } else if (k.key == "TAG" && k.op == "+=" && k.value == "uaccess") {

@@ -26,8 +26,8 @@ struct CliRun {
 CliRun runCli(std::vector<std::string> arguments)
 {
     arguments.insert(arguments.begin(), "tervane-cli");
-    std::vector<char *> argv;
-    for (std::string &a : arguments) {
+    std::vector<char*> argv;
+    for (std::string& a : arguments) {
         argv.push_back(a.data());
     }
     argv.push_back(nullptr);
@@ -40,10 +40,10 @@ CliRun runCli(std::vector<std::string> arguments)
     return run;
 }
 
-std::string sentText(const std::vector<tervane::testing::UsbfsCall> &calls)
+std::string sentText(const std::vector<tervane::testing::UsbfsCall>& calls)
 {
     std::string text;
-    for (const auto &call : calls) {
+    for (const auto& call : calls) {
         if (call.what == "out") {
             text += std::string(call.data.begin(), call.data.end()) + "|";
         }
@@ -70,7 +70,9 @@ TEST(TervaneCliOnLibusb, ReadsAndWritesTheEmulatedPrinter)
     // printer once; "get" reads it again.
     const CliRun got = runCli({"get"});
     EXPECT_EQ(got.exitStatus, 0);
-    EXPECT_EQ(got.out, "printer: RV-T4410LW\nmode: DHCP\nip: 10.0.0.59\nmask: 255.0.0.0\ngateway: 10.0.0.1\n");
+    EXPECT_EQ(
+        got.out,
+        "printer: RV-T4410LW\nmode: DHCP\nip: 10.0.0.59\nmask: 255.0.0.0\ngateway: 10.0.0.1\n");
     EXPECT_EQ(sentText(bed.calls(printer)), "CheckDHCPToggle?|CheckIP?|CheckDHCPToggle?|CheckIP?|");
     EXPECT_EQ(bed.boundDriver(printer), "usblp") << "the kernel driver must get its interface back";
 
@@ -83,8 +85,8 @@ TEST(TervaneCliOnLibusb, ReadsAndWritesTheEmulatedPrinter)
     EXPECT_EQ(now.ip, (std::array<std::uint8_t, 4>{192, 168, 3, 59}));
     EXPECT_EQ(now.mask, (std::array<std::uint8_t, 4>{255, 255, 255, 0}));
     EXPECT_EQ(now.gateway, (std::array<std::uint8_t, 4>{192, 168, 3, 1}));
-    const std::vector<std::uint8_t> setIP{'S', 'e', 't', 'I', 'P', '=', 192, 168, 3, 59, 255, 255,
-                                          255, 0, 192, 168, 3, 1, ';'};
+    const std::vector<std::uint8_t> setIP{'S', 'e', 't', 'I', 'P', '=', 192, 168, 3,  59,
+                                          255, 255, 255, 0,   192, 168, 3,   1,   ';'};
     EXPECT_EQ(sentText(bed.calls(printer)),
               std::string(setIP.begin(), setIP.end()) + "|SetDHCPToggle=Off;|Restart?|");
     EXPECT_EQ(bed.boundDriver(printer), "usblp");
@@ -113,10 +115,14 @@ TEST(TervaneCliOnLibusb, PrinterNodeWithoutRightsTellsWhatToDo)
         {{"get"}, false, 1, "", "获取失败，请重试\n" + hint},
         {{"set", "--dhcp"}, false, 1, "", "设置失败，请重试\n" + hint},
         // Root's own rights open the same node: no failure, no hint.
-        {{"get"}, true, 0, "printer: RV-T4410LW\nmode: static\nip: 192.168.1.20\nmask: 255.255.255.0\n"
-                           "gateway: 192.168.1.1\n", ""},
+        {{"get"},
+         true,
+         0,
+         "printer: RV-T4410LW\nmode: static\nip: 192.168.1.20\nmask: 255.255.255.0\n"
+         "gateway: 192.168.1.1\n",
+         ""},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments.front() + (c.withRights ? " with rights" : " without rights"));
         bed.clearCalls(printer);
         CliRun run;
@@ -130,7 +136,8 @@ TEST(TervaneCliOnLibusb, PrinterNodeWithoutRightsTellsWhatToDo)
         EXPECT_EQ(run.out, c.out);
         EXPECT_EQ(run.err, c.err);
         if (!c.withRights) {
-            EXPECT_EQ(sentText(bed.calls(printer)), "") << "nothing reaches a printer that was not opened";
+            EXPECT_EQ(sentText(bed.calls(printer)), "")
+                << "nothing reaches a printer that was not opened";
         }
     }
 }

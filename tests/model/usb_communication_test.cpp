@@ -23,7 +23,7 @@ Device printerRecord(std::string ipSetType = "D", std::string ip = "", std::stri
     return Device("RV-T4410LW", mask, gateway, ip, ipSetType, kPID, kVID);
 }
 
-std::string commandText(const std::string &ip, const std::string &mask, const std::string &gateway)
+std::string commandText(const std::string& ip, const std::string& mask, const std::string& gateway)
 {
     Bytes cmd = *buildSetIPCommand(ip, mask, gateway);
     return std::string(cmd.begin(), cmd.end());
@@ -43,7 +43,7 @@ struct Bench {
     // Runs one sequence on a fresh connection with the diagnostics captured,
     // checking that the sequence gives the interface back and the connection
     // the device.
-    SequenceResult run(Device record, bool write, Device *after = nullptr)
+    SequenceResult run(Device record, bool write, Device* after = nullptr)
     {
         ::testing::internal::CaptureStdout();
         SequenceResult result;
@@ -64,15 +64,16 @@ struct Bench {
         return result;
     }
 
-    bool logged(const std::string &line) const { return hasLine(log, line); }
-    bool loggedPrefix(const std::string &prefix) const
+    bool logged(const std::string& line) const { return hasLine(log, line); }
+    bool loggedPrefix(const std::string& prefix) const
     {
-        return std::any_of(log.begin(), log.end(), [&](const std::string &l) { return l.rfind(prefix, 0) == 0; });
+        return std::any_of(log.begin(), log.end(),
+                           [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
     }
 
     SimulatedBus bus;
-    std::shared_ptr<RecordingPrinter> printer;         // when plugPrinter() was used
-    std::shared_ptr<usb::sim::BasicDevice> other;      // any other device plugged
+    std::shared_ptr<RecordingPrinter> printer;     // when plugPrinter() was used
+    std::shared_ptr<usb::sim::BasicDevice> other;  // any other device plugged
     std::vector<std::string> log;
     // What the last connection run told about its failure.
     std::optional<usb::IOReturn> failureStatus;
@@ -86,7 +87,7 @@ const SequenceResult kClaimFailed{-1, "claininterfaceInterfaceError"};
 TEST(USBCommunication, ReadSequence)
 {
     struct Case {
-        const char *label;
+        const char* label;
         bool dhcp;
         std::optional<usb::sim::Bytes> addressReply;  // scripted answer to "CheckIP?"
         std::string ipSetType, ip, mask, gateway;
@@ -105,7 +106,7 @@ TEST(USBCommunication, ReadSequence)
         {"reply_17", true, usb::sim::Bytes(17, 1), "D", "", "", "", on},
         {"reply_19", false, usb::sim::Bytes(19, 1), "S", "", "", "", off},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         Bench bench;
         NetworkSettings settings;
@@ -127,8 +128,8 @@ TEST(USBCommunication, ReadSequence)
         EXPECT_TRUE(bench.logged("interface interface num = 1"));
         EXPECT_TRUE(bench.logged(c.toggleLine));
         EXPECT_TRUE(bench.logged(c.ipSetType));
-        EXPECT_TRUE(bench.logged("the ip is " + c.ip + " the subNetMask is " + c.mask + " the gateway is " +
-                                 c.gateway));
+        EXPECT_TRUE(bench.logged("the ip is " + c.ip + " the subNetMask is " + c.mask +
+                                 " the gateway is " + c.gateway));
     }
 }
 
@@ -146,7 +147,7 @@ TEST(USBCommunication, ReadLogsAToggleReplyThatIsNotText)
 TEST(USBCommunication, WriteSequence)
 {
     struct Case {
-        const char *label;
+        const char* label;
         std::string ipSetType;
         std::optional<std::string> toggleReply;  // scripted answer to the toggle command
         SequenceResult expected;
@@ -158,13 +159,25 @@ TEST(USBCommunication, WriteSequence)
     const std::vector<Case> cases{
         {"static", "S", std::nullopt, ok, {setIP, "OUT SetDHCPToggle=Off;", "IN", "OUT Restart?"}},
         {"dhcp", "D", std::nullopt, ok, {"OUT SetDHCPToggle=On;", "IN", "OUT Restart?"}},
-        {"empty_mode_is_dhcp", "", std::nullopt, ok, {"OUT SetDHCPToggle=On;", "IN", "OUT Restart?"}},
-        {"lower_case_s_is_dhcp", "s", std::nullopt, ok, {"OUT SetDHCPToggle=On;", "IN", "OUT Restart?"}},
-        {"static_refused", "S", "SetDHCPToggleOK;\n", refused, {setIP, "OUT SetDHCPToggle=Off;", "IN"}},
+        {"empty_mode_is_dhcp",
+         "",
+         std::nullopt,
+         ok,
+         {"OUT SetDHCPToggle=On;", "IN", "OUT Restart?"}},
+        {"lower_case_s_is_dhcp",
+         "s",
+         std::nullopt,
+         ok,
+         {"OUT SetDHCPToggle=On;", "IN", "OUT Restart?"}},
+        {"static_refused",
+         "S",
+         "SetDHCPToggleOK;\n",
+         refused,
+         {setIP, "OUT SetDHCPToggle=Off;", "IN"}},
         {"dhcp_refused", "D", "SetDHCPToggleNG;", refused, {"OUT SetDHCPToggle=On;", "IN"}},
         {"dhcp_empty_answer", "D", "", refused, {"OUT SetDHCPToggle=On;", "IN"}},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         Bench bench;
         NetworkSettings initial;
@@ -194,9 +207,9 @@ TEST(USBCommunication, WriteSequence)
 
 TEST(USBCommunication, FailuresEndTheSequenceAtOnce)
 {
-    using Setup = std::function<void(Bench &)>;
+    using Setup = std::function<void(Bench&)>;
     struct Case {
-        const char *label;
+        const char* label;
         bool write;
         Device record;
         Setup setup;
@@ -208,10 +221,10 @@ TEST(USBCommunication, FailuresEndTheSequenceAtOnce)
     using usb::sim::BasicDevice;
     using usb::sim::InterfaceSpec;
     const auto scripted = [](std::string prefix, Action action) {
-        return [prefix, action](Bench &b) { b.plugPrinter()->script(prefix, action); };
+        return [prefix, action](Bench& b) { b.plugPrinter()->script(prefix, action); };
     };
     const auto plugBasic = [](std::vector<InterfaceSpec> interfaces) {
-        return [interfaces](Bench &b) {
+        return [interfaces](Bench& b) {
             b.other = std::make_shared<BasicDevice>(kVID, kPID, interfaces);
             b.bus.plug(b.other);
         };
@@ -222,52 +235,123 @@ TEST(USBCommunication, FailuresEndTheSequenceAtOnce)
     outOnly.endpoints.erase(outOnly.endpoints.begin() + 1);
     const Device staticRecord = printerRecord("S", "192.168.1.30", "255.255.255.0", "192.168.1.1");
     const std::vector<Case> cases{
-        {"no_device_read", false, printerRecord(), [](Bench &) {}, kClaimFailed, {},
-         "init usb interface error. and error is USB: Plugin has no device interface.", "D"},
-        {"no_device_write", true, staticRecord, [](Bench &) {}, kClaimFailed, {},
-         "init usb interface error. and error is USB: Plugin has no device interface.", "S"},
-        {"other_product_only", false, printerRecord(),
-         [](Bench &b) {
+        {"no_device_read",
+         false,
+         printerRecord(),
+         [](Bench&) {},
+         kClaimFailed,
+         {},
+         "init usb interface error. and error is USB: Plugin has no device interface.",
+         "D"},
+        {"no_device_write",
+         true,
+         staticRecord,
+         [](Bench&) {},
+         kClaimFailed,
+         {},
+         "init usb interface error. and error is USB: Plugin has no device interface.",
+         "S"},
+        {"other_product_only",
+         false,
+         printerRecord(),
+         [](Bench& b) {
              b.other = std::make_shared<VirtualPrinter>(NetworkSettings{}, kVID, 0x0034);
              b.bus.plug(b.other);
          },
-         kClaimFailed, {}, "init usb interface error. and error is ", "D"},
+         kClaimFailed,
+         {},
+         "init usb interface error. and error is ",
+         "D"},
         // The record's own printer (the second plugged) is gone: the other
         // printer of the same model is not taken instead.
-        {"chosen_printer_unplugged", false,
+        {"chosen_printer_unplugged",
+         false,
          Device("RV-T4410LW", "", "", "", "D", kPID, kVID, SimulatedBus::locationOf(2)),
-         [](Bench &b) {
+         [](Bench& b) {
              b.other = std::make_shared<VirtualPrinter>(NetworkSettings{});
              b.bus.plug(b.other);
              b.plugPrinter();
              b.bus.unplug(2);
          },
-         kClaimFailed, {}, "init usb interface error. and error is USB: Plugin has no device interface.", "D"},
-        {"no_interface_0", false, printerRecord(), plugBasic({interface1}), kClaimFailed, {},
-         "interface interface num = 1", "D"},
-        {"no_read_pipe", true, staticRecord, plugBasic({outOnly}), kClaimFailed, {},
-         "the printer.ipsetType is S", "S"},
-        {"toggle_query_times_out", false, printerRecord(), scripted("CheckDHCPToggle?", Action::noReply),
-         kClaimFailed, {"OUT CheckDHCPToggle?"}, "open usb interface error and error is ", "D"},
-        {"address_query_times_out", false, printerRecord(), scripted("CheckIP?", Action::noReply),
-         kClaimFailed, {"OUT CheckDHCPToggle?", "IN", "OUT CheckIP?"},
-         "open usb interface error and error is ", "S"},
-        {"unplugged_after_toggle_query", false, printerRecord(), scripted("CheckIP?", Action::unplug),
-         kClaimFailed, {"OUT CheckDHCPToggle?", "IN", "OUT CheckIP?"},
-         "open usb interface error and error is ", "S"},
-        {"set_address_stalls", true, staticRecord, scripted("SetIP=", Action::stallOut), kClaimFailed,
+         kClaimFailed,
+         {},
+         "init usb interface error. and error is USB: Plugin has no device interface.",
+         "D"},
+        {"no_interface_0",
+         false,
+         printerRecord(),
+         plugBasic({interface1}),
+         kClaimFailed,
+         {},
+         "interface interface num = 1",
+         "D"},
+        {"no_read_pipe",
+         true,
+         staticRecord,
+         plugBasic({outOnly}),
+         kClaimFailed,
+         {},
+         "the printer.ipsetType is S",
+         "S"},
+        {"toggle_query_times_out",
+         false,
+         printerRecord(),
+         scripted("CheckDHCPToggle?", Action::noReply),
+         kClaimFailed,
+         {"OUT CheckDHCPToggle?"},
+         "open usb interface error and error is ",
+         "D"},
+        {"address_query_times_out",
+         false,
+         printerRecord(),
+         scripted("CheckIP?", Action::noReply),
+         kClaimFailed,
+         {"OUT CheckDHCPToggle?", "IN", "OUT CheckIP?"},
+         "open usb interface error and error is ",
+         "S"},
+        {"unplugged_after_toggle_query",
+         false,
+         printerRecord(),
+         scripted("CheckIP?", Action::unplug),
+         kClaimFailed,
+         {"OUT CheckDHCPToggle?", "IN", "OUT CheckIP?"},
+         "open usb interface error and error is ",
+         "S"},
+        {"set_address_stalls",
+         true,
+         staticRecord,
+         scripted("SetIP=", Action::stallOut),
+         kClaimFailed,
          {"OUT " + commandText("192.168.1.30", "255.255.255.0", "192.168.1.1")},
-         "open usb interface error and error is ", "S"},
-        {"toggle_write_times_out", true, printerRecord("D"), scripted("SetDHCPToggle=On;", Action::writeTimeout),
-         kClaimFailed, {"OUT SetDHCPToggle=On;"}, "open usb interface error and error is ", "D"},
-        {"toggle_reply_stalls", true, printerRecord("D"), scripted("SetDHCPToggle=On;", Action::stallIn),
-         kClaimFailed, {"OUT SetDHCPToggle=On;"}, "open usb interface error and error is ", "D"},
+         "open usb interface error and error is ",
+         "S"},
+        {"toggle_write_times_out",
+         true,
+         printerRecord("D"),
+         scripted("SetDHCPToggle=On;", Action::writeTimeout),
+         kClaimFailed,
+         {"OUT SetDHCPToggle=On;"},
+         "open usb interface error and error is ",
+         "D"},
+        {"toggle_reply_stalls",
+         true,
+         printerRecord("D"),
+         scripted("SetDHCPToggle=On;", Action::stallIn),
+         kClaimFailed,
+         {"OUT SetDHCPToggle=On;"},
+         "open usb interface error and error is ",
+         "D"},
         // An address that does not fit the one-byte fields is never sent.
-        {"static_address_out_of_range", true, printerRecord("S", "192.168.1.256", "255.255.255.0", "192.168.1.1"),
-         [](Bench &b) { b.plugPrinter(); }, SequenceResult{-1, "setIPCommandError"}, {},
-         "cmd is not built", "S"},
+        {"static_address_out_of_range",
+         true,
+         printerRecord("S", "192.168.1.256", "255.255.255.0", "192.168.1.1"),
+         [](Bench& b) { b.plugPrinter(); },
+         SequenceResult{-1, "setIPCommandError"},
+         {},
+         "cmd is not built",
+         "S"},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         Bench bench;
         c.setup(bench);
@@ -291,9 +375,10 @@ TEST(USBCommunication, FailuresEndTheSequenceAtOnce)
 TEST(USBCommunication, RefusalForLackOfRightsIsToldApartFromOtherFailures)
 {
     struct Case {
-        const char *label;
+        const char* label;
         bool write;
-        std::function<void(VirtualPrinter &)> arrange;  // on a plugged printer; none: nothing plugged
+        std::function<void(VirtualPrinter&)>
+            arrange;  // on a plugged printer; none: nothing plugged
         SequenceResult expected;
         std::optional<usb::IOReturn> failureStatus;
         bool accessDenied;
@@ -301,28 +386,68 @@ TEST(USBCommunication, RefusalForLackOfRightsIsToldApartFromOtherFailures)
         std::vector<std::string> events;
     };
     const auto refuseOpen = [](usb::IOReturn status) {
-        return [status](VirtualPrinter &p) { p.faults.interfaceOpen = status; };
+        return [status](VirtualPrinter& p) { p.faults.interfaceOpen = status; };
     };
     const Device staticRecord = printerRecord("S", "192.168.1.30", "255.255.255.0", "192.168.1.1");
     const std::vector<Case> cases{
-        {"read_refused", false, refuseOpen(usb::kIOReturnNotPrivileged), kClaimFailed,
-         usb::kIOReturnNotPrivileged, true, "open usb interface error and error is Privilege violation", {}},
-        {"write_refused", true, refuseOpen(usb::kIOReturnNotPrivileged), kClaimFailed,
-         usb::kIOReturnNotPrivileged, true, "open usb interface error and error is Privilege violation", {}},
-        {"read_interface_held_elsewhere", false, refuseOpen(usb::kIOReturnExclusiveAccess), kClaimFailed,
-         usb::kIOReturnExclusiveAccess, false,
-         "open usb interface error and error is Exclusive access and device already open", {}},
-        {"write_not_permitted", true, refuseOpen(usb::kIOReturnNotPermitted), kClaimFailed,
-         usb::kIOReturnNotPermitted, false, "open usb interface error and error is Not permitted", {}},
-        {"read_times_out", false, [](VirtualPrinter &p) { p.script("CheckDHCPToggle?", Action::noReply); },
-         kClaimFailed, usb::kIOReturnTimeout, false, "open usb interface error and error is I/O timeout",
+        {"read_refused",
+         false,
+         refuseOpen(usb::kIOReturnNotPrivileged),
+         kClaimFailed,
+         usb::kIOReturnNotPrivileged,
+         true,
+         "open usb interface error and error is Privilege violation",
+         {}},
+        {"write_refused",
+         true,
+         refuseOpen(usb::kIOReturnNotPrivileged),
+         kClaimFailed,
+         usb::kIOReturnNotPrivileged,
+         true,
+         "open usb interface error and error is Privilege violation",
+         {}},
+        {"read_interface_held_elsewhere",
+         false,
+         refuseOpen(usb::kIOReturnExclusiveAccess),
+         kClaimFailed,
+         usb::kIOReturnExclusiveAccess,
+         false,
+         "open usb interface error and error is Exclusive access and device already open",
+         {}},
+        {"write_not_permitted",
+         true,
+         refuseOpen(usb::kIOReturnNotPermitted),
+         kClaimFailed,
+         usb::kIOReturnNotPermitted,
+         false,
+         "open usb interface error and error is Not permitted",
+         {}},
+        {"read_times_out",
+         false,
+         [](VirtualPrinter& p) { p.script("CheckDHCPToggle?", Action::noReply); },
+         kClaimFailed,
+         usb::kIOReturnTimeout,
+         false,
+         "open usb interface error and error is I/O timeout",
          {"OUT CheckDHCPToggle?"}},
-        {"no_device", false, nullptr, kClaimFailed, std::nullopt, false,
-         "init usb interface error. and error is USB: Plugin has no device interface.", {}},
-        {"read_succeeds", false, [](VirtualPrinter &) {}, SequenceResult{1, kReceiveIPSuccessfully},
-         std::nullopt, false, "", {"OUT CheckDHCPToggle?", "IN", "OUT CheckIP?", "IN"}},
+        {"no_device",
+         false,
+         nullptr,
+         kClaimFailed,
+         std::nullopt,
+         false,
+         "init usb interface error. and error is USB: Plugin has no device interface.",
+         {}},
+        {"read_succeeds",
+         false,
+         [](VirtualPrinter&) {},
+         SequenceResult{1, kReceiveIPSuccessfully},
+         std::nullopt,
+         false,
+         "",
+         {"OUT CheckDHCPToggle?", "IN", "OUT CheckIP?", "IN"}},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         Bench bench;
         if (c.arrange) {

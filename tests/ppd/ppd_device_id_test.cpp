@@ -4,9 +4,9 @@
 // the drivers of a device ID the way cupsd asks it for `lpinfo --device-id`.
 #include <gtest/gtest.h>
 
-#include <cups/ipp.h>
 #include <cstdlib>
 #include <cstring>
+#include <cups/ipp.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -223,7 +223,8 @@ TEST_F(DriverListing, OffersThePpdForTheDeviceTheBackendReports)
     const std::string line = readFile(out);
     ASSERT_EQ(line.rfind("direct ", 0), 0u) << line;
     std::vector<std::string> fields;  // the text between quotes, and the quoted texts
-    for (std::size_t from = 0, quote; (quote = line.find('"', from)) != std::string::npos; from = quote + 1)
+    for (std::size_t from = 0, quote; (quote = line.find('"', from)) != std::string::npos;
+         from = quote + 1)
         fields.push_back(line.substr(from, quote - from));
     ASSERT_GE(fields.size(), 6u) << line;
     const std::string reported = fields[5];
@@ -277,8 +278,8 @@ INSTANTIATE_TEST_SUITE_P(
         IdCase{"no_final_semicolon", "MFG:RVT;MDL:RV-T4410LW", true},
         IdCase{"lower_case", "mfg:rvt;mdl:rv-t4410lw;cmd:rvtjob,jbig;", true},
         IdCase{"command_set_first", "CMD:RVTJOB,JBIG;MFG:RVT;MDL:RV-T4410LW;CLS:PRINTER;", true},
-        IdCase{"class_and_description",
-               "CLS:PRINTER;MFG:RVT;MDL:RV-T4410LW;DES:RVT RV-T4410LW;", true},
+        IdCase{"class_and_description", "CLS:PRINTER;MFG:RVT;MDL:RV-T4410LW;DES:RVT RV-T4410LW;",
+               true},
         IdCase{"other_command_set", "MFG:RVT;MDL:RV-T4410LW;CMD:PCL,PJL;", true},
         IdCase{"other_model", "MFG:RVT;MDL:RV-T4420LW;CMD:RVTJOB,JBIG;", false},
         IdCase{"longer_model_name", "MFG:RVT;MDL:RV-T4410LWN;", false},

@@ -54,8 +54,9 @@ int cupsfilter(const std::string& doc, const std::string& pageSize, const std::s
         int e = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(o, 1);
         dup2(e, 2);
-        execl(RVT_CUPSFILTER, "cupsfilter", "-p", RVT_PPD, "-m", "application/vnd.cups-raster", "-e",
-              "-o", ("PageSize=" + pageSize).c_str(), doc.c_str(), static_cast<char*>(nullptr));
+        execl(RVT_CUPSFILTER, "cupsfilter", "-p", RVT_PPD, "-m", "application/vnd.cups-raster",
+              "-e", "-o", ("PageSize=" + pageSize).c_str(), doc.c_str(),
+              static_cast<char*>(nullptr));
         _exit(127);
     }
     int status = 0;
@@ -66,7 +67,10 @@ int cupsfilter(const std::string& doc, const std::string& pageSize, const std::s
 struct Page {
     cups_page_header2_t header{};
     std::vector<unsigned char> pixels;
-    unsigned char at(unsigned x, unsigned y) const { return pixels[size_t(y) * header.cupsBytesPerLine + x]; }
+    unsigned char at(unsigned x, unsigned y) const
+    {
+        return pixels[size_t(y) * header.cupsBytesPerLine + x];
+    }
 };
 
 std::vector<Page> readRaster(const std::string& path)
@@ -101,7 +105,8 @@ TEST_P(PpdRaster, CoversTheWholeSheetInWholePixels)
     const std::string doc = (dir / "corners.ps").string(), ras = (dir / "page.ras").string(),
                       log = (dir / "cupsfilter.log").string();
     std::ofstream(doc) << cornersDocument(c);
-    // cupsfilter says it lacks the last filter (not installed); the raster before it is what counts.
+    // cupsfilter says it lacks the last filter (not installed); the raster before it is what
+    // counts.
     cupsfilter(doc, c.keyword, ras, log);
     std::vector<Page> pages = readRaster(ras);
     ASSERT_EQ(pages.size(), 1u) << "see " << log;
@@ -150,20 +155,21 @@ TEST_P(PpdRaster, CoversTheWholeSheetInWholePixels)
 // (Letter: its exact 5100 x 6600); A4 exactly 4960 x 7016, in place. Rows
 // off: where Ghostscript, given the height in whole points, puts a page whose
 // height is not whole points.
-INSTANTIATE_TEST_SUITE_P(
-    Sizes, PpdRaster,
-    ::testing::Values(SizeCase{"A4", 595.2, 841.95, 4960, 7016, 0},
-                      SizeCase{"A5", 419.52, 595.2, 3496, 4960, 2},
-                      SizeCase{"A6", 297.6, 419.52, 2480, 3496, 4},
-                      SizeCase{"B5", 515.52, 728.64, 4296, 6072, 3},
-                      SizeCase{"B6", 362.88, 515.52, 3024, 4296, 4},
-                      SizeCase{"16K", 552.96, 765.12, 4608, 6376, 2},
-                      SizeCase{"32K", 383.04, 552.96, 3192, 4608, 1},
-                      SizeCase{"Letter", 612, 792, 5100, 6600, 0},
-                      SizeCase{"85x170mm", 240.96, 481.95, 2008, 4016, 0}),
-    [](const auto& info) {
-        std::string n = info.param.keyword;
-        return n == "16K" ? std::string("K16") : n == "32K" ? std::string("K32") : n;
-    });
+INSTANTIATE_TEST_SUITE_P(Sizes, PpdRaster,
+                         ::testing::Values(SizeCase{"A4", 595.2, 841.95, 4960, 7016, 0},
+                                           SizeCase{"A5", 419.52, 595.2, 3496, 4960, 2},
+                                           SizeCase{"A6", 297.6, 419.52, 2480, 3496, 4},
+                                           SizeCase{"B5", 515.52, 728.64, 4296, 6072, 3},
+                                           SizeCase{"B6", 362.88, 515.52, 3024, 4296, 4},
+                                           SizeCase{"16K", 552.96, 765.12, 4608, 6376, 2},
+                                           SizeCase{"32K", 383.04, 552.96, 3192, 4608, 1},
+                                           SizeCase{"Letter", 612, 792, 5100, 6600, 0},
+                                           SizeCase{"85x170mm", 240.96, 481.95, 2008, 4016, 0}),
+                         [](const auto& info) {
+                             std::string n = info.param.keyword;
+                             return n == "16K"   ? std::string("K16")
+                                    : n == "32K" ? std::string("K32")
+                                                 : n;
+                         });
 
 }  // namespace

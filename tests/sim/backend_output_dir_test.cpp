@@ -1,8 +1,8 @@
 // Where the built backend writes a job, run as root (as the scheduler runs
 // it) or as an ordinary user: which output directories it takes, as whom it
 // writes, and that nothing planted under the directory is followed.
-#include "image_files.h"
 #include "backend_test_support.h"
+#include "image_files.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -48,9 +48,11 @@ void writeFile(const fs::path& path, const std::string& text)
 std::string jobStream(const Bitmap& page)
 {
     const std::string bie = encodeBie(page);
-    std::string job = "LockPrinter?Event=StartOfJob;"
-                      "Resolution=600x600;MediaType=plain;Sides=OneSided;Copies=1;MediaInputTrayCheck=auto;";
-    job += "MediaSize=na_a4_210x297mm;RasterObject.Width=" + std::to_string((page.width + 7) / 8 * 8) +
+    std::string job =
+        "LockPrinter?Event=StartOfJob;"
+        "Resolution=600x600;MediaType=plain;Sides=OneSided;Copies=1;MediaInputTrayCheck=auto;";
+    job += "MediaSize=na_a4_210x297mm;RasterObject.Width=" +
+           std::to_string((page.width + 7) / 8 * 8) +
            ";RasterObject.Height=" + std::to_string(page.height) + ";";
     for (size_t at = 0; at < bie.size(); at += 4096) {
         std::string chunk = bie.substr(at, 4096);
@@ -130,11 +132,11 @@ struct DirCase {
     // Lays out the scene under `base` (root-owned, 0755; base/victim is a
     // root-owned file anyone may link to); returns the URI's directory.
     std::function<std::string(const fs::path& base)> layout;
-    bool asNobody;        // the backend run as nobody instead of root
-    int status;           // its exit status
-    const char* logged;   // a text its messages must hold
-    const char* jobDir;   // relative to base: where the job lands; null when refused
-    bool nobodyOwns;      // the job's directory and files belong to nobody, not root
+    bool asNobody;       // the backend run as nobody instead of root
+    int status;          // its exit status
+    const char* logged;  // a text its messages must hold
+    const char* jobDir;  // relative to base: where the job lands; null when refused
+    bool nobodyOwns;     // the job's directory and files belong to nobody, not root
     // Done to the scene once the backend has made the job's directory.
     std::function<void(const fs::path& base)> whileRunning = nullptr;
 };
@@ -209,7 +211,8 @@ TEST_P(BackendOutputDir, WritesOnlyWhereItIsSafe)
         // Refused: no job directory made and no job file written anywhere.
         for (const auto& e : fs::recursive_directory_iterator(base_)) {
             const std::string name = e.path().filename().string();
-            EXPECT_FALSE(name == "job-" + std::string(kJobId) && e.is_directory() && !e.is_symlink())
+            EXPECT_FALSE(name == "job-" + std::string(kJobId) && e.is_directory() &&
+                         !e.is_symlink())
                 << e.path();
             EXPECT_FALSE(name.rfind("page-", 0) == 0 || name == "transcript.json") << e.path();
         }
@@ -218,7 +221,8 @@ TEST_P(BackendOutputDir, WritesOnlyWhereItIsSafe)
     const fs::path jobDir = base_ / c.jobDir;
     const uid_t uid = c.nobodyOwns ? who.uid : 0;
     const gid_t gid = c.nobodyOwns ? who.gid : 0;
-    for (const char* name : {".", "transcript.json", "page-001.pbm", "page-001.png", "page-001-preview.png"}) {
+    for (const char* name :
+         {".", "transcript.json", "page-001.pbm", "page-001.png", "page-001-preview.png"}) {
         struct stat st {};
         ASSERT_EQ(lstat((jobDir / name).c_str(), &st), 0) << jobDir / name;
         EXPECT_EQ(st.st_uid, uid) << name;
@@ -237,119 +241,184 @@ TEST_P(BackendOutputDir, WritesOnlyWhereItIsSafe)
 
 const std::string kJob = std::string("job-") + kJobId;
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, BackendOutputDir,
-    ::testing::Values(
-        DirCase{"root_owned_private",
-                [](const fs::path& b) { return makeDir(b / "out", 0755).string(); }, false, CUPS_BACKEND_OK,
-                "INFO: rvtsim: 1 pages", "out/job-7", false},
-        DirCase{"missing_under_root_owned_parent", [](const fs::path& b) { return (b / "new").string(); },
-                false, CUPS_BACKEND_OK, "INFO: rvtsim: 1 pages", "new/job-7", false},
-        DirCase{"trailing_slash",
-                [](const fs::path& b) { return makeDir(b / "out", 0755).string() + "/"; }, false,
-                CUPS_BACKEND_OK, "INFO: rvtsim: 1 pages", "out/job-7", false},
-        DirCase{"symbolic_link_to_a_directory",
-                [](const fs::path& b) {
-                    makeDir(b / "real", 0755);
-                    fs::create_symlink(b / "real", b / "link");
-                    return (b / "link").string();
-                },
-                false, CUPS_BACKEND_STOP, "link is a symbolic link; as root the backend writes only into a real directory",
-                nullptr, false},
-        DirCase{"world_writable",
-                [](const fs::path& b) { return makeDir(b / "open", 0777).string(); }, false,
-                CUPS_BACKEND_STOP, "is writable by others than root (mode 0777)", nullptr, false},
-        DirCase{"world_writable_sticky",
-                [](const fs::path& b) { return makeDir(b / "tmp", 01777).string(); }, false,
-                CUPS_BACKEND_STOP, "is writable by others than root (mode 1777)", nullptr, false},
-        DirCase{"group_writable",
-                [](const fs::path& b) { return makeDir(b / "group", 0775, 0, 7).string(); }, false,
-                CUPS_BACKEND_STOP, "is writable by others than root (mode 0775)", nullptr, false},
-        DirCase{"missing_under_world_writable_parent",
-                [](const fs::path& b) { return (makeDir(b / "tmp", 01777) / "new").string(); }, false,
-                CUPS_BACKEND_STOP, "does not exist, and root makes it only", nullptr, false},
-        DirCase{"missing_under_user_owned_parent",
-                [](const fs::path& b) {
-                    const Account n = nobody();
-                    return (makeDir(b / "home", 0755, n.uid, n.gid) / "new").string();
-                },
-                false, CUPS_BACKEND_STOP, "does not exist, and root makes it only", nullptr, false},
-        DirCase{"user_owned_written_as_the_user",
-                [](const fs::path& b) {
-                    const Account n = nobody();
-                    return makeDir(b / "mine", 0755, n.uid, n.gid).string();
-                },
-                false, CUPS_BACKEND_OK, "INFO: rvtsim: 1 pages", "mine/job-7", true},
-        DirCase{"user_owned_world_writable_written_as_the_user",
-                [](const fs::path& b) {
-                    const Account n = nobody();
-                    return makeDir(b / "mine", 01777, n.uid, n.gid).string();
-                },
-                false, CUPS_BACKEND_OK, "INFO: rvtsim: 1 pages", "mine/job-7", true},
-        DirCase{"links_planted_before_the_job",
-                [](const fs::path& b) {
-                    const fs::path out = makeDir(b / "out", 0755);
-                    plantLinks(makeDir(out / kJob, 0755));
-                    return out.string();
-                },
-                false, CUPS_BACKEND_OK, "INFO: rvtsim: 1 pages", "out/job-7", false},
-        DirCase{"links_planted_while_the_job_runs",
-                [](const fs::path& b) { return makeDir(b / "out", 0755).string(); }, false, CUPS_BACKEND_OK,
-                "INFO: rvtsim: 1 pages", "out/job-7", false,
-                [](const fs::path& b) { plantLinks(b / "out" / kJob); }},
-        DirCase{"links_planted_in_a_user_directory",
-                [](const fs::path& b) {
-                    const Account n = nobody();
-                    return makeDir(b / "mine", 0755, n.uid, n.gid).string();
-                },
-                false, CUPS_BACKEND_OK, "INFO: rvtsim: 1 pages", "mine/job-7", true,
-                [](const fs::path& b) { plantLinks(b / "mine" / kJob); }},
-        DirCase{"job_directory_planted_as_a_link",
-                [](const fs::path& b) {
-                    const Account n = nobody();
-                    const fs::path out = makeDir(b / "mine", 0755, n.uid, n.gid);
-                    makeDir(b / "elsewhere", 0777);
-                    fs::create_symlink(b / "elsewhere", out / kJob);
-                    return out.string();
-                },
-                false, CUPS_BACKEND_STOP, "job-7 is a symbolic link; it is not followed", nullptr, false},
-        DirCase{"link_owned_by_root_on_the_way",
-                [](const fs::path& b) {
-                    makeDir(b / "spool" / "out", 0755);
-                    fs::create_symlink(b / "spool", b / "alias");
-                    return (b / "alias" / "out").string();
-                },
-                false, CUPS_BACKEND_OK, "INFO: rvtsim: 1 pages", "spool/out/job-7", false},
-        DirCase{"link_owned_by_a_user_on_the_way",
-                [](const fs::path& b) {
-                    const Account n = nobody();
-                    makeDir(b / "spool" / "out", 0755);
-                    fs::create_symlink(b / "spool", b / "alias");
-                    EXPECT_EQ(lchown((b / "alias").c_str(), n.uid, n.gid), 0);
-                    return (b / "alias" / "out").string();
-                },
-                false, CUPS_BACKEND_STOP, "is a symbolic link that root does not own", nullptr, false},
-        // Not root: it writes as itself, wherever it may, but still through
-        // no link planted below the directory.
-        DirCase{"not_root_in_its_own_directory",
-                [](const fs::path& b) {
-                    const Account n = nobody();
-                    return makeDir(b / "mine", 0755, n.uid, n.gid).string();
-                },
-                true, CUPS_BACKEND_OK, "INFO: rvtsim: 1 pages", "mine/job-7", true,
-                [](const fs::path& b) { plantLinks(b / "mine" / kJob); }},
-        DirCase{"not_root_through_a_link_to_its_directory",
-                [](const fs::path& b) {
-                    const Account n = nobody();
-                    makeDir(b / "mine", 0755, n.uid, n.gid);
-                    fs::create_symlink(b / "mine", b / "link");
-                    return (b / "link").string();
-                },
-                true, CUPS_BACKEND_OK, "INFO: rvtsim: 1 pages", "mine/job-7", true},
-        DirCase{"not_root_in_a_root_directory",
-                [](const fs::path& b) { return makeDir(b / "out", 0755).string(); }, true,
-                CUPS_BACKEND_STOP, "ERROR: rvtsim: output directory: cannot make", nullptr, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, BackendOutputDir,
+                         ::
+                             testing::
+                                 Values(DirCase{"root_owned_private",
+                                                [](const fs::path& b) {
+                                                    return makeDir(b / "out", 0755).string();
+                                                },
+                                                false, CUPS_BACKEND_OK, "INFO: rvtsim: 1 pages",
+                                                "out/job-7", false},
+                                        DirCase{
+                                            "missing_under_root_owned_parent",
+                                            [](const fs::path& b) { return (b / "new").string(); },
+                                            false, CUPS_BACKEND_OK, "INFO: rvtsim: 1 pages",
+                                            "new/job-7", false},
+                                        DirCase{"trailing_slash",
+                                                [](const fs::path& b) {
+                                                    return makeDir(b / "out", 0755).string() + "/";
+                                                },
+                                                false, CUPS_BACKEND_OK, "INFO: rvtsim: 1 pages",
+                                                "out/job-7", false},
+                                        DirCase{"symbolic_link_to_a_directory",
+                                                [](const fs::path& b) {
+                                                    makeDir(b / "real", 0755);
+                                                    fs::create_symlink(b / "real", b / "link");
+                                                    return (b / "link").string();
+                                                },
+                                                false, CUPS_BACKEND_STOP,
+                                                "link is a symbolic link; as root the backend "
+                                                "writes only into a real directory",
+                                                nullptr, false},
+                                        DirCase{"world_writable",
+                                                [](const fs::path& b) {
+                                                    return makeDir(b / "open", 0777).string();
+                                                },
+                                                false, CUPS_BACKEND_STOP,
+                                                "is writable by others than root (mode 0777)",
+                                                nullptr, false},
+                                        DirCase{"world_writable_sticky",
+                                                [](const fs::path& b) {
+                                                    return makeDir(b / "tmp", 01777).string();
+                                                },
+                                                false, CUPS_BACKEND_STOP,
+                                                "is writable by others than root (mode 1777)",
+                                                nullptr, false},
+                                        DirCase{
+                                            "group_writable",
+                                            [](const fs::path& b) {
+                                                return makeDir(b / "group", 0775, 0, 7).string();
+                                            },
+                                            false, CUPS_BACKEND_STOP,
+                                            "is writable by others than root (mode 0775)", nullptr,
+                                            false},
+                                        DirCase{
+                                            "missing_under_world_writable_parent",
+                                            [](const fs::path& b) {
+                                                return (makeDir(b / "tmp", 01777) / "new").string();
+                                            },
+                                            false, CUPS_BACKEND_STOP,
+                                            "does not exist, and root makes it only", nullptr,
+                                            false},
+                                        DirCase{"missing_under_user_owned_parent",
+                                                [](const fs::path& b) {
+                                                    const Account n = nobody();
+                                                    return (makeDir(b / "home", 0755, n.uid,
+                                                                    n.gid) /
+                                                            "new")
+                                                        .string();
+                                                },
+                                                false, CUPS_BACKEND_STOP,
+                                                "does not exist, and root makes it only", nullptr,
+                                                false},
+                                        DirCase{"user_owned_written_as_the_user",
+                                                [](const fs::path& b) {
+                                                    const Account n = nobody();
+                                                    return makeDir(b / "mine", 0755, n.uid, n.gid)
+                                                        .string();
+                                                },
+                                                false, CUPS_BACKEND_OK, "INFO: rvtsim: 1 pages",
+                                                "mine/job-7", true},
+                                        DirCase{"user_owned_world_writable_written_as_the_user",
+                                                [](const fs::path& b) {
+                                                    const Account n = nobody();
+                                                    return makeDir(b / "mine", 01777, n.uid, n.gid)
+                                                        .string();
+                                                },
+                                                false, CUPS_BACKEND_OK, "INFO: rvtsim: 1 pages",
+                                                "mine/job-7", true},
+                                        DirCase{"links_planted_before_the_job",
+                                                [](const fs::path& b) {
+                                                    const fs::path out = makeDir(b / "out", 0755);
+                                                    plantLinks(makeDir(out / kJob, 0755));
+                                                    return out.string();
+                                                },
+                                                false, CUPS_BACKEND_OK, "INFO: rvtsim: 1 pages",
+                                                "out/job-7", false},
+                                        DirCase{"links_planted_while_the_job_runs",
+                                                [](const fs::path& b) {
+                                                    return makeDir(b / "out", 0755).string();
+                                                },
+                                                false, CUPS_BACKEND_OK, "INFO: rvtsim: 1 pages",
+                                                "out/job-7", false,
+                                                [](const fs::path& b) {
+                                                    plantLinks(b / "out" / kJob);
+                                                }},
+                                        DirCase{"links_planted_in_a_user_directory",
+                                                [](const fs::path& b) {
+                                                    const Account n = nobody();
+                                                    return makeDir(b / "mine", 0755, n.uid, n.gid)
+                                                        .string();
+                                                },
+                                                false, CUPS_BACKEND_OK, "INFO: rvtsim: 1 pages",
+                                                "mine/job-7", true,
+                                                [](const fs::path& b) {
+                                                    plantLinks(b / "mine" / kJob);
+                                                }},
+                                        DirCase{"job_directory_planted_as_a_link",
+                                                [](const fs::path& b) {
+                                                    const Account n = nobody();
+                                                    const fs::path out = makeDir(b / "mine", 0755,
+                                                                                 n.uid, n.gid);
+                                                    makeDir(b / "elsewhere", 0777);
+                                                    fs::create_symlink(b / "elsewhere", out / kJob);
+                                                    return out.string();
+                                                },
+                                                false, CUPS_BACKEND_STOP,
+                                                "job-7 is a symbolic link; it is not followed",
+                                                nullptr, false},
+                                        DirCase{"link_owned_by_root_on_the_way",
+                                                [](const fs::path& b) {
+                                                    makeDir(b / "spool" / "out", 0755);
+                                                    fs::create_symlink(b / "spool", b / "alias");
+                                                    return (b / "alias" / "out").string();
+                                                },
+                                                false, CUPS_BACKEND_OK, "INFO: rvtsim: 1 pages",
+                                                "spool/out/job-7", false},
+                                        DirCase{"link_owned_by_a_user_on_the_way",
+                                                [](const fs::path& b) {
+                                                    const Account n = nobody();
+                                                    makeDir(b / "spool" / "out", 0755);
+                                                    fs::create_symlink(b / "spool", b / "alias");
+                                                    EXPECT_EQ(
+                                                        lchown((b / "alias").c_str(), n.uid, n.gid),
+                                                        0);
+                                                    return (b / "alias" / "out").string();
+                                                },
+                                                false, CUPS_BACKEND_STOP,
+                                                "is a symbolic link that root does not own",
+                                                nullptr, false},
+                                        // Not root: it writes as itself, wherever it may, but still
+                                        // through no link planted below the directory.
+                                        DirCase{"not_root_in_its_own_directory",
+                                                [](const fs::path& b) {
+                                                    const Account n = nobody();
+                                                    return makeDir(b / "mine", 0755, n.uid, n.gid)
+                                                        .string();
+                                                },
+                                                true, CUPS_BACKEND_OK, "INFO: rvtsim: 1 pages",
+                                                "mine/job-7", true,
+                                                [](const fs::path& b) {
+                                                    plantLinks(b / "mine" / kJob);
+                                                }},
+                                        DirCase{"not_root_through_a_link_to_its_directory",
+                                                [](const fs::path& b) {
+                                                    const Account n = nobody();
+                                                    makeDir(b / "mine", 0755, n.uid, n.gid);
+                                                    fs::create_symlink(b / "mine", b / "link");
+                                                    return (b / "link").string();
+                                                },
+                                                true, CUPS_BACKEND_OK, "INFO: rvtsim: 1 pages",
+                                                "mine/job-7", true},
+                                        DirCase{"not_root_in_a_root_directory",
+                                                [](const fs::path& b) {
+                                                    return makeDir(b / "out", 0755).string();
+                                                },
+                                                true, CUPS_BACKEND_STOP,
+                                                "ERROR: rvtsim: output directory: cannot make",
+                                                nullptr, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace rvtsim

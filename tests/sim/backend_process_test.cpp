@@ -1,8 +1,8 @@
 // The built backend run the way cupsd runs it: the print stream on standard
 // input, back-channel replies on fd 3, side-channel requests on fd 4, the
 // device URI in DEVICE_URI. First driven by hand, then fed by the real filter.
-#include "image_files.h"
 #include "backend_test_support.h"
+#include "image_files.h"
 #include "raster_patterns.h"
 #include "side_channel.h"
 
@@ -124,7 +124,8 @@ TEST(Backend, ListsItsDeviceWhenRunWithoutArguments)
     int out[2];
     ASSERT_EQ(pipe(out), 0);
     int null = open("/dev/null", O_RDWR);
-    pid_t pid = spawn(RVT_BACKEND, {"rvtsim"}, {"PATH=/usr/bin:/bin"}, {null, out[1], null, -1, -1});
+    pid_t pid = spawn(RVT_BACKEND, {"rvtsim"}, {"PATH=/usr/bin:/bin"},
+                      {null, out[1], null, -1, -1});
     close(out[1]);
     close(null);
     std::string text;
@@ -142,7 +143,8 @@ TEST(Backend, ListsItsDeviceWhenRunWithoutArguments)
 // The backend with its three channels held by the test, as the filter holds them.
 class BackendByHand : public ::testing::Test {
 protected:
-    void start(const std::string& name, const std::string& query = "", const std::string& jobId = "42")
+    void start(const std::string& name, const std::string& query = "",
+               const std::string& jobId = "42")
     {
         out_ = scratch(name);
         jobDir_ = out_ + "/job-" + jobId;
@@ -151,7 +153,8 @@ protected:
         ASSERT_EQ(pipe2(back, O_CLOEXEC), 0);
         ASSERT_EQ(socketpair(AF_LOCAL, SOCK_STREAM | SOCK_CLOEXEC, 0, sc), 0);
         int null = open("/dev/null", O_RDWR | O_CLOEXEC);
-        int err = open((out_ + "/backend.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        int err = open((out_ + "/backend.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
+                       0644);
         std::string uri = "rvtsim:" + out_ + (query.empty() ? "" : "?" + query);
         pid_ = spawn(RVT_BACKEND, {uri, jobId, "user", "title", "1", "Duplex=None"},
                      {"PATH=/usr/bin:/bin", "DEVICE_URI=" + uri, "PRINTER=queue1"},
@@ -289,8 +292,9 @@ TEST_F(BackendByHand, AnswersTheChannelsAndDecodesThePages)
     EXPECT_EQ(t["clean"], true);
     EXPECT_EQ(t["cancelled"], false);
     EXPECT_EQ(t["argv"], (json{"queue1", "42", "user", "title", "1", "Duplex=None"}));
-    EXPECT_EQ(kinds(t), "lock lock start_of_job job_header page_header data+ end_of_page page_header "
-                        "data+ end_of_page end_of_job unlock");
+    EXPECT_EQ(kinds(t),
+              "lock lock start_of_job job_header page_header data+ end_of_page page_header "
+              "data+ end_of_page end_of_job unlock");
     EXPECT_EQ(t["side_channel"][0]["name"], "get_connected");
     EXPECT_EQ(t["side_channel"][1]["status"], CUPS_SC_STATUS_NOT_IMPLEMENTED);
     ASSERT_EQ(t["pages"].size(), 2u);
@@ -404,13 +408,14 @@ TEST_P(BackendFailures, EndWithTheExitStatusTheSchedulerActsOn)
 
 INSTANTIATE_TEST_SUITE_P(
     Table, BackendFailures,
-    ::testing::Values(
-        FailureCase{"garbage", "", "Event=StartOfJob;Hello;", CUPS_BACKEND_FAILED, "ERROR: rvtsim: protocol error"},
-        FailureCase{"job-cut-short", "", "Event=StartOfJob;", CUPS_BACKEND_FAILED,
-                    "ERROR: rvtsim: protocol error"},
-        FailureCase{"half-a-chunk", "", "Event=StartOfJob;RasterObject.Data#10=abc", CUPS_BACKEND_FAILED,
-                    "ERROR: rvtsim: protocol error"},
-        FailureCase{"bad-uri", "sigterm=lock:1", "", CUPS_BACKEND_STOP, "ERROR: rvtsim: bad device URI"}),
+    ::testing::Values(FailureCase{"garbage", "", "Event=StartOfJob;Hello;", CUPS_BACKEND_FAILED,
+                                  "ERROR: rvtsim: protocol error"},
+                      FailureCase{"job-cut-short", "", "Event=StartOfJob;", CUPS_BACKEND_FAILED,
+                                  "ERROR: rvtsim: protocol error"},
+                      FailureCase{"half-a-chunk", "", "Event=StartOfJob;RasterObject.Data#10=abc",
+                                  CUPS_BACKEND_FAILED, "ERROR: rvtsim: protocol error"},
+                      FailureCase{"bad-uri", "sigterm=lock:1", "", CUPS_BACKEND_STOP,
+                                  "ERROR: rvtsim: bad device URI"}),
     [](const auto& info) {
         std::string n = info.param.name;
         std::replace(n.begin(), n.end(), '-', '_');
@@ -439,9 +444,9 @@ TEST(BackendUnderFilter, PagesAndStreamAreThoseOfTheSimulator)
     const std::string simOut = dir + "/sim";
     int null = open("/dev/null", O_RDWR | O_CLOEXEC);
     pid_t sim = spawn(RVT_SIM,
-                      {"rvt4410lw-sim", "--filter", RVT_FILTER, "--ppd", RVT_PPD, "--raster", raster,
-                       "--out", simOut, "--job", "9", "--copies", copies, "--options", options,
-                       "--no-preview"},
+                      {"rvt4410lw-sim", "--filter", RVT_FILTER, "--ppd", RVT_PPD, "--raster",
+                       raster, "--out", simOut, "--job", "9", "--copies", copies, "--options",
+                       options, "--no-preview"},
                       {"PATH=/usr/bin:/bin"}, {null, null, null, -1, -1});
     ASSERT_EQ(waitFor(sim, 60000).status, 0) << "the simulator's run was not clean";
 
@@ -456,9 +461,13 @@ TEST(BackendUnderFilter, PagesAndStreamAreThoseOfTheSimulator)
     int flog = open((dir + "/filter.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     int blog = open((dir + "/backend.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     const std::string uri = "rvtsim:" + dir + "/backend?preview=0";
-    std::vector<std::string> env = {"PATH=/usr/bin:/bin", "TMPDIR=" + tmp, std::string("PPD=") + RVT_PPD,
-                                    "CUPS_SERVER=" + dir + "/no-scheduler.sock", "PRINTER=rvt4410lw",
-                                    "DEVICE_URI=" + uri, "CONTENT_TYPE=application/vnd.cups-raster"};
+    std::vector<std::string> env = {"PATH=/usr/bin:/bin",
+                                    "TMPDIR=" + tmp,
+                                    std::string("PPD=") + RVT_PPD,
+                                    "CUPS_SERVER=" + dir + "/no-scheduler.sock",
+                                    "PRINTER=rvt4410lw",
+                                    "DEVICE_URI=" + uri,
+                                    "CONTENT_TYPE=application/vnd.cups-raster"};
     pid_t filter = spawn(RVT_FILTER, {"rvt4410lw", "9", "user", "job", copies, options}, env,
                          {in, data[1], flog, back[0], sc[0]});
     pid_t backend = spawn(RVT_BACKEND, {uri, "9", "user", "job", copies, options}, env,
@@ -484,7 +493,8 @@ TEST(BackendUnderFilter, PagesAndStreamAreThoseOfTheSimulator)
     EXPECT_EQ(pageFiles(dir + "/backend/job-9"), pageFiles(simOut));
     for (const auto& name : pageFiles(simOut)) {
         if (name.size() > 4 && name.substr(name.size() - 4) == ".pbm") {
-            EXPECT_EQ(readFile(dir + "/backend/job-9/" + name), readFile(simOut + "/" + name)) << name;
+            EXPECT_EQ(readFile(dir + "/backend/job-9/" + name), readFile(simOut + "/" + name))
+                << name;
         }
     }
     // Each drain was answered: the filter waited for nothing.

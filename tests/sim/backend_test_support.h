@@ -39,11 +39,12 @@ inline std::string encodeBie(const Bitmap& page)
     std::vector<uint8_t> bits = page.bits;
     unsigned char* planes[1] = {bits.data()};
     jbg_enc_state s;
-    jbg_enc_init(&s, page.width, page.height, 1, planes,
-                 [](unsigned char* start, size_t len, void* out) {
-                     static_cast<std::string*>(out)->append(reinterpret_cast<char*>(start), len);
-                 },
-                 &bie);
+    jbg_enc_init(
+        &s, page.width, page.height, 1, planes,
+        [](unsigned char* start, size_t len, void* out) {
+            static_cast<std::string*>(out)->append(reinterpret_cast<char*>(start), len);
+        },
+        &bie);
     jbg_enc_out(&s);
     jbg_enc_free(&s);
     return bie;
@@ -52,8 +53,9 @@ inline std::string encodeBie(const Bitmap& page)
 // Starts `path` with descriptors 0 to 4 taken from `fds` (-1: closed) and
 // nothing else open; as user `uid` (group `gid`, no other groups) when uid is
 // not 0. Returns the pid.
-inline pid_t spawn(const std::string& path, std::vector<std::string> args, std::vector<std::string> env,
-                   std::array<int, 5> fds, uid_t uid = 0, gid_t gid = 0)
+inline pid_t spawn(const std::string& path, std::vector<std::string> args,
+                   std::vector<std::string> env, std::array<int, 5> fds, uid_t uid = 0,
+                   gid_t gid = 0)
 {
     std::vector<char*> argv, envp;
     for (auto& a : args)

@@ -67,10 +67,12 @@ TEST(BackendUri, ScriptFileIsReadFirstAndTheOtherKeysApplyOverIt)
 
 TEST(BackendUri, BadUrisAreRefusedWithAReason)
 {
-    for (const char* uri : {"usb:/var/tmp", "rvtsim:", "rvtsim:relative/dir", "rvtsim://printer.example/x",
-                            "rvtsim:/x?sigterm=lock:1", "rvtsim:/x?close-stream=ms:5", "rvtsim:/x?bogus=1",
-                            "rvtsim:/x?lock-replies", "rvtsim:/x%zz", "rvtsim:/x%2", "rvtsim:/x?preview=yes",
-                            "rvtsim:/x?decode-after=yes", "rvtsim:/x?eop-reply=4", "rvtsim:/x?script=/nonexistent/rvtsim.json"}) {
+    for (const char* uri :
+         {"usb:/var/tmp", "rvtsim:", "rvtsim:relative/dir", "rvtsim://printer.example/x",
+          "rvtsim:/x?sigterm=lock:1", "rvtsim:/x?close-stream=ms:5", "rvtsim:/x?bogus=1",
+          "rvtsim:/x?lock-replies", "rvtsim:/x%zz", "rvtsim:/x%2", "rvtsim:/x?preview=yes",
+          "rvtsim:/x?decode-after=yes", "rvtsim:/x?eop-reply=4",
+          "rvtsim:/x?script=/nonexistent/rvtsim.json"}) {
         BackendUri u;
         EXPECT_NE(parseBackendUri(uri, u), "") << uri;
     }

@@ -106,7 +106,8 @@ TEST_P(DecodeAfter, SameTranscriptAndPagesAndEndOfPageAnsweredAtOnce)
     for (const auto& page : later["pages"]) {
         for (const char* kind : {"pbm", "png"}) {
             const std::string name = page[kind];
-            const std::string a = readFile(dir / "at-once" / name), b = readFile(dir / "after" / name);
+            const std::string a = readFile(dir / "at-once" / name),
+                              b = readFile(dir / "after" / name);
             EXPECT_FALSE(b.empty()) << name;
             EXPECT_TRUE(a == b) << name << " differs";
         }
@@ -116,8 +117,10 @@ TEST_P(DecodeAfter, SameTranscriptAndPagesAndEndOfPageAnsweredAtOnce)
         ASSERT_EQ(stat((dir / "after" / page["pbm"].get<std::string>()).c_str(), &st), 0);
         const auto written = std::chrono::system_clock::time_point(
             std::chrono::duration_cast<std::chrono::system_clock::duration>(
-                std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
-        const auto exited = started[1] + std::chrono::milliseconds(later["wall_time_ms"].get<long>());
+                std::chrono::seconds(st.st_mtim.tv_sec) +
+                std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
+        const auto exited = started[1] +
+                            std::chrono::milliseconds(later["wall_time_ms"].get<long>());
         EXPECT_GE(written, exited - std::chrono::milliseconds(20)) << page["pbm"];
     }
 
@@ -139,11 +142,14 @@ TEST_P(DecodeAfter, SameTranscriptAndPagesAndEndOfPageAnsweredAtOnce)
 INSTANTIATE_TEST_SUITE_P(
     Jobs, DecodeAfter,
     ::testing::Values(
-        DecodeAfterCase{"simplex", {"text:4960x7016:1", "noise:2480x3508:2", "text:4960x7016:3"},
-                        "PageSize=A4 Duplex=None GammaDarkness=darkness0", 3},
+        DecodeAfterCase{"simplex",
+                        {"text:4960x7016:1", "noise:2480x3508:2", "text:4960x7016:3"},
+                        "PageSize=A4 Duplex=None GammaDarkness=darkness0",
+                        3},
         DecodeAfterCase{"duplex-odd",
                         {"text:4960x7016:4", "vgradient:4960x7016", "text:4960x7016:5"},
-                        "PageSize=A4 Duplex=DuplexNoTumble GammaDarkness=darkness3 MediaType=THICK", 4}),
+                        "PageSize=A4 Duplex=DuplexNoTumble GammaDarkness=darkness3 MediaType=THICK",
+                        4}),
     [](const auto& info) {
         std::string n = info.param.name;
         for (char& ch : n)

@@ -42,7 +42,8 @@ Bitmap randomPage(uint32_t w, uint32_t h, unsigned seed)
     // Padding bits stay 0, as a screened page has them.
     if (w % 8)
         for (uint32_t y = 0; y < h; ++y)
-            b.bits[y * b.rowBytes() + b.rowBytes() - 1] &= static_cast<uint8_t>(0xFF << (8 - w % 8));
+            b.bits[y * b.rowBytes() + b.rowBytes() - 1] &= static_cast<uint8_t>(0xFF
+                                                                                << (8 - w % 8));
     return b;
 }
 
@@ -51,7 +52,8 @@ TEST(JbigDecode, GivesBackWhatTheEncoderTook)
     struct Size {
         uint32_t w, h;
     };
-    for (Size s : {Size{1, 1}, Size{7, 3}, Size{8, 70}, Size{9, 69}, Size{301, 200}, Size{4961, 5}}) {
+    for (Size s :
+         {Size{1, 1}, Size{7, 3}, Size{8, 70}, Size{9, 69}, Size{301, 200}, Size{4961, 5}}) {
         Bitmap page = randomPage(s.w, s.h, s.w * 31 + s.h);
         Bitmap original = page;
         std::string bie = encode(page);

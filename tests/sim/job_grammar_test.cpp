@@ -13,9 +13,8 @@ TEST(ReplyCode, IsTheFirstTokenOfAtMostFourCharacters)
         int code;
     };
     const Case cases[] = {
-        {"2", 2},       {"0002", 2},  {" 2", 2},     {"\n3\n", 3}, {"OK", 0},
-        {"", 0},        {"30381", 3038}, {"4 busy", 4}, {"-3", -3}, {"12ab", 12},
-        {std::nullopt, 6},
+        {"2", 2},        {"0002", 2},   {" 2", 2},  {"\n3\n", 3}, {"OK", 0},         {"", 0},
+        {"30381", 3038}, {"4 busy", 4}, {"-3", -3}, {"12ab", 12}, {std::nullopt, 6},
     };
     for (const auto& c : cases)
         EXPECT_EQ(replyCode(c.reply), c.code) << (c.reply ? *c.reply : "<none>");
@@ -56,7 +55,7 @@ TEST_P(JobGrammarCases, FaultsWhereTheOrderBreaks)
 }
 
 const std::vector<Step> kJobAfterLock = {
-    {K::StartOfJob, {}, false}, {K::JobHeader, {}, false}, {K::PageHeader, {}, false},
+    {K::StartOfJob, {}, false}, {K::JobHeader, {}, false},  {K::PageHeader, {}, false},
     {K::Data, {}, false},       {K::EndOfPage, "0", false}, {K::EndOfJob, {}, false},
 };
 
@@ -73,28 +72,38 @@ INSTANTIATE_TEST_SUITE_P(
                     join(join({{K::Lock, "2", false}}, kJobAfterLock), {{K::Unlock, "3", false}}),
                     false},
         GrammarCase{"LockRefusedThenGranted",
-                    join(join({{K::Lock, "5", false}, {K::Lock, std::nullopt, false},
+                    join(join({{K::Lock, "5", false},
+                               {K::Lock, std::nullopt, false},
                                {K::Lock, "0002", false}},
                               kJobAfterLock),
                          {{K::Unlock, "1", false}, {K::Unlock, "4", false}}),
                     false},
-        GrammarCase{"StartWithoutGrantedLock",
-                    {{K::Lock, "5", false}, {K::StartOfJob, {}, true}}, true},
+        GrammarCase{
+            "StartWithoutGrantedLock", {{K::Lock, "5", false}, {K::StartOfJob, {}, true}}, true},
         GrammarCase{"LockAgainAfterGrant", {{K::Lock, "2", false}, {K::Lock, "2", true}}, true},
         GrammarCase{"ZeroPageJob",
-                    {{K::Lock, "2", false}, {K::StartOfJob, {}, false}, {K::JobHeader, {}, false},
-                     {K::EndOfJob, {}, false}, {K::Unlock, "3", false}},
+                    {{K::Lock, "2", false},
+                     {K::StartOfJob, {}, false},
+                     {K::JobHeader, {}, false},
+                     {K::EndOfJob, {}, false},
+                     {K::Unlock, "3", false}},
                     false},
         GrammarCase{"DataOutsidePage",
-                    {{K::Lock, "2", false}, {K::StartOfJob, {}, false}, {K::JobHeader, {}, false},
+                    {{K::Lock, "2", false},
+                     {K::StartOfJob, {}, false},
+                     {K::JobHeader, {}, false},
                      {K::Data, {}, true}},
                     true},
         GrammarCase{"EndOfJobInsidePage",
-                    {{K::Lock, "2", false}, {K::StartOfJob, {}, false}, {K::JobHeader, {}, false},
-                     {K::PageHeader, {}, false}, {K::EndOfJob, {}, true}},
+                    {{K::Lock, "2", false},
+                     {K::StartOfJob, {}, false},
+                     {K::JobHeader, {}, false},
+                     {K::PageHeader, {}, false},
+                     {K::EndOfJob, {}, true}},
                     true},
         GrammarCase{"CancelEndsTheJobAnywhere",
-                    {{K::Lock, std::nullopt, false}, {K::Cancel, "0", false}}, false},
+                    {{K::Lock, std::nullopt, false}, {K::Cancel, "0", false}},
+                    false},
         GrammarCase{"NothingAfterCancel",
                     {{K::Lock, "2", false}, {K::Cancel, {}, false}, {K::StartOfJob, {}, true}},
                     false},
@@ -105,8 +114,7 @@ INSTANTIATE_TEST_SUITE_P(
         GrammarCase{"UnlockBeforeEndOfJob",
                     {{K::Lock, "2", false}, {K::StartOfJob, {}, false}, {K::Unlock, "3", true}},
                     true},
-        GrammarCase{"StreamCutAfterEndOfJob",
-                    join({{K::Lock, "2", false}}, kJobAfterLock), true}),
+        GrammarCase{"StreamCutAfterEndOfJob", join({{K::Lock, "2", false}}, kJobAfterLock), true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -19,10 +19,14 @@ TEST(RasterPatterns, DescriptionsAreParsedStrictly)
         unsigned seed;
     };
     const Case cases[] = {
-        {"text:200x100:7", true, 200, 100, 7}, {"blank:8x1", true, 8, 1, 1},
-        {"hgradient:4960x7016", true, 4960, 7016, 1}, {"text:0x100", false, 0, 0, 0},
-        {"text:20x", false, 0, 0, 0}, {"paisley:20x20", false, 0, 0, 0},
-        {"noise:20x20:", false, 0, 0, 0}, {"noise:20x20junk", false, 0, 0, 0},
+        {"text:200x100:7", true, 200, 100, 7},
+        {"blank:8x1", true, 8, 1, 1},
+        {"hgradient:4960x7016", true, 4960, 7016, 1},
+        {"text:0x100", false, 0, 0, 0},
+        {"text:20x", false, 0, 0, 0},
+        {"paisley:20x20", false, 0, 0, 0},
+        {"noise:20x20:", false, 0, 0, 0},
+        {"noise:20x20junk", false, 0, 0, 0},
     };
     for (const auto& c : cases) {
         PagePattern p;
@@ -47,8 +51,8 @@ TEST(RasterPatterns, PagesHaveTheirShapeAndDiffer)
     EXPECT_EQ(grad[255], 0);
     EXPECT_GT(grad[100], grad[101]);
     auto text = page("text:300x200:1");
-    EXPECT_EQ(text[0], 0);         // the corner mark
-    EXPECT_EQ(text[299], 128);     // the bar on the right
+    EXPECT_EQ(text[0], 0);      // the corner mark
+    EXPECT_EQ(text[299], 128);  // the bar on the right
     EXPECT_NE(text, page("text:300x200:2"));
     EXPECT_EQ(text, page("text:300x200:1"));
 }

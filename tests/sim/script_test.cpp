@@ -30,7 +30,9 @@ TEST(Script, SequencesRepeatTheirLastReplyAndOccurrencesOverride)
         "sigterm": {"after": "lock", "count": 2},
         "close_stream": {"page": 2, "chunk": 3},
         "timeout_s": 30
-    })", s), "");
+    })",
+                          s),
+              "");
     EXPECT_EQ(s.replyFor(K::Lock, 1), Reply("5"));
     EXPECT_EQ(s.replyFor(K::Lock, 2), std::nullopt);
     EXPECT_EQ(s.replyFor(K::Lock, 3), Reply("2"));
@@ -68,10 +70,14 @@ TEST(Script, CommandLineTriggers)
         Trigger::Type type;
     };
     const Case cases[] = {
-        {"lock:2", true, Trigger::Type::Element},     {"LockPrinter?:1", true, Trigger::Type::Element},
-        {"chunk:1:3", true, Trigger::Type::Chunk},    {"ms:1500", true, Trigger::Type::Delay},
-        {"connected:2", true, Trigger::Type::Connected}, {"connected", false, Trigger::Type::Never},
-        {"lock", false, Trigger::Type::Never},        {"chunk:x:1", false, Trigger::Type::Never},
+        {"lock:2", true, Trigger::Type::Element},
+        {"LockPrinter?:1", true, Trigger::Type::Element},
+        {"chunk:1:3", true, Trigger::Type::Chunk},
+        {"ms:1500", true, Trigger::Type::Delay},
+        {"connected:2", true, Trigger::Type::Connected},
+        {"connected", false, Trigger::Type::Never},
+        {"lock", false, Trigger::Type::Never},
+        {"chunk:x:1", false, Trigger::Type::Never},
         {"party:1", false, Trigger::Type::Never},
     };
     for (const auto& c : cases) {
@@ -92,7 +98,9 @@ TEST(Script, TriggersAfterAConnectionQueryAndAStalledStream)
     Script s;
     ASSERT_EQ(parseScript(R"({"connected": [3], "sigterm": {"after_connected": 2},
                               "close_stream": {"after_connected": 4},
-                              "stall_stream": {"page": 2, "chunk": 1}})", s), "");
+                              "stall_stream": {"page": 2, "chunk": 1}})",
+                          s),
+              "");
     EXPECT_EQ(s.stallStream.type, Trigger::Type::Chunk);
     EXPECT_EQ(s.stallStream.page, 2);
     EXPECT_EQ(s.sigterm.type, Trigger::Type::Connected);

@@ -56,7 +56,9 @@ TEST_P(SessionProcesses, AProcessTheFilterLeavesRunningIsFoundAndStopped)
     config.filterPath = filter.string();
     config.rasterPath = (dir / "job.ras").string();
     config.outDir = (dir / "out").string();
-    config.options = (dir / "child.pid").string();  // argv[5] ($5 of the script): where the stand-in notes its child
+    config.options =
+        (dir / "child.pid")
+            .string();  // argv[5] ($5 of the script): where the stand-in notes its child
     config.script.timeoutSeconds = 20;
     RunResult r = runJob(config);
 
@@ -79,10 +81,11 @@ TEST_P(SessionProcesses, AProcessTheFilterLeavesRunningIsFoundAndStopped)
 
 INSTANTIATE_TEST_SUITE_P(
     Table, SessionProcesses,
-    ::testing::Values(
-        ScriptFilterCase{"ExitsAlone", "cat >/dev/null; exit 0", false, true},
-        ScriptFilterCase{"WaitsForItsChild", "sleep 0.2 & echo $! >\"$5\"; wait; exit 0", false, true},
-        ScriptFilterCase{"LeavesAChildRunning", "sleep 30 & echo $! >\"$5\"; exit 0", true, false}),
+    ::testing::Values(ScriptFilterCase{"ExitsAlone", "cat >/dev/null; exit 0", false, true},
+                      ScriptFilterCase{"WaitsForItsChild",
+                                       "sleep 0.2 & echo $! >\"$5\"; wait; exit 0", false, true},
+                      ScriptFilterCase{"LeavesAChildRunning", "sleep 30 & echo $! >\"$5\"; exit 0",
+                                       true, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -54,8 +54,9 @@ TEST(StreamParser, ReadsAWholeJobByTheCountedLengths)
     auto es = p.finish();
     ASSERT_EQ(kinds(es), kExampleKinds);
     EXPECT_TRUE(p.errors().empty());
-    EXPECT_EQ(es[2].text,
-              "Resolution=600x600;MediaType=plain;Sides=OneSided;Copies=1;MediaInputTrayCheck=auto;");
+    EXPECT_EQ(
+        es[2].text,
+        "Resolution=600x600;MediaType=plain;Sides=OneSided;Copies=1;MediaInputTrayCheck=auto;");
     ASSERT_EQ(es[2].fields.size(), 5u);
     EXPECT_EQ(es[3].fields[1], (std::pair<std::string, std::string>("RasterObject.Width", "4960")));
     EXPECT_EQ(es[4].payload, d1);
@@ -138,25 +139,28 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"LowerCaseQuery", "lockprinter?", 0, "unknown element"},
         BadCase{"LineEndAfterCommand", "LockPrinter?\nEvent=StartOfJob;", 12, "\\x0A"},
         BadCase{"FieldsOutOfOrder", "MediaType=plain;Resolution=600x600;", 0, "unknown element"},
-        BadCase{"UnknownMediaType",
-                "Resolution=600x600;MediaType=THIN;Sides=OneSided;Copies=1;", 0, "MediaType"},
+        BadCase{"UnknownMediaType", "Resolution=600x600;MediaType=THIN;Sides=OneSided;Copies=1;", 0,
+                "MediaType"},
         BadCase{"UnknownTray",
                 "Resolution=600x600;MediaType=plain;Sides=OneSided;Copies=1;"
                 "MediaInputTrayCheck=TRAY2;",
                 0, "MediaInputTrayCheck"},
-        BadCase{"WrongResolution",
-                "Resolution=300x300;MediaType=plain;Sides=OneSided;Copies=1;", 0, "Resolution"},
+        BadCase{"WrongResolution", "Resolution=300x300;MediaType=plain;Sides=OneSided;Copies=1;", 0,
+                "Resolution"},
         BadCase{"LowerCaseLetterSize",
                 "MediaSize=na_letter_216x279mm;RasterObject.Width=8;RasterObject.Height=8;", 0,
                 "MediaSize"},
-        BadCase{"ZeroWidth", "MediaSize=na_a4_210x297mm;RasterObject.Width=0;RasterObject.Height=8;",
-                0, "RasterObject.Width"},
-        BadCase{"ChunkTooLong", "Event=EndOfJob;" + chunk(std::string(4097, 'x')), 15, "4097 bytes"},
+        BadCase{"ZeroWidth",
+                "MediaSize=na_a4_210x297mm;RasterObject.Width=0;RasterObject.Height=8;", 0,
+                "RasterObject.Width"},
+        BadCase{"ChunkTooLong", "Event=EndOfJob;" + chunk(std::string(4097, 'x')), 15,
+                "4097 bytes"},
         BadCase{"ShortChunkNotLast", chunk("ab") + chunk("cd"), 23, "shorter than 4096"},
         BadCase{"ChunkLengthWrong", "RasterObject.Data#3=ab;Status?", 0, "unknown element"},
         BadCase{"LeadingZeroLength", "RasterObject.Data#02=ab;", 0, "leading zero"},
         BadCase{"EmptyChunk", "RasterObject.Data#0=;", 0, "0 bytes"},
-        BadCase{"StreamEndsInsideChunk", "Status?RasterObject.Data#10=abc", 7, "stream ends inside"}),
+        BadCase{"StreamEndsInsideChunk", "Status?RasterObject.Data#10=abc", 7,
+                "stream ends inside"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(StreamParser, PicksUpAgainAfterGarbage)

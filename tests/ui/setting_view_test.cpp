@@ -41,22 +41,22 @@ const QString kNoPrinter = QStringLiteral("未查找到适配的打印机");
 const QString kIncomplete = QStringLiteral("请选择打印机且将信息填写完整");
 const QString kError = QStringLiteral("错误");
 
-QString wrapped(const QString &text)
+QString wrapped(const QString& text)
 {
     return QStringLiteral("\u200E") + text + QStringLiteral("\u202C");
 }
 
-QString dotted(const std::array<std::uint8_t, 4> &parts)
+QString dotted(const std::array<std::uint8_t, 4>& parts)
 {
     return QStringLiteral("%1.%2.%3.%4").arg(parts[0]).arg(parts[1]).arg(parts[2]).arg(parts[3]);
 }
 
 // A bus with virtual printers, the model over it and the form over the model.
 struct Bench {
-    explicit Bench(const std::vector<NetworkSettings> &attached)
+    explicit Bench(const std::vector<NetworkSettings>& attached)
     {
         bus.setTimeScale(0.05);
-        for (const NetworkSettings &settings : attached) {
+        for (const NetworkSettings& settings : attached) {
             plug(settings);
         }
         model = std::make_unique<PrinterModel>(bus);
@@ -69,7 +69,7 @@ struct Bench {
         model.reset();
     }
 
-    std::shared_ptr<VirtualPrinter> plug(const NetworkSettings &settings)
+    std::shared_ptr<VirtualPrinter> plug(const NetworkSettings& settings)
     {
         auto printer = std::make_shared<VirtualPrinter>(settings);
         ids.push_back(bus.plug(printer));
@@ -78,19 +78,22 @@ struct Bench {
     }
 
     template <class Widget>
-    Widget *control(const char *name) const
+    Widget* control(const char* name) const
     {
-        return view->findChild<Widget *>(name);
+        return view->findChild<Widget*>(name);
     }
-    QLineEdit *field(const char *name) const { return control<QLineEdit>(name); }
-    QComboBox *printerPicker() const { return control<QComboBox>("printerPicker"); }
-    QComboBox *modePicker() const { return control<QComboBox>("modePicker"); }
-    QPushButton *button(const char *name) const { return control<QPushButton>(name); }
+    QLineEdit* field(const char* name) const { return control<QLineEdit>(name); }
+    QComboBox* printerPicker() const { return control<QComboBox>("printerPicker"); }
+    QComboBox* modePicker() const { return control<QComboBox>("modePicker"); }
+    QPushButton* button(const char* name) const { return control<QPushButton>(name); }
 
-    void click(const char *buttonName) const { QTest::mouseClick(button(buttonName), Qt::LeftButton); }
-    void type(const char *fieldName, const QString &text) const
+    void click(const char* buttonName) const
     {
-        QLineEdit *edit = field(fieldName);
+        QTest::mouseClick(button(buttonName), Qt::LeftButton);
+    }
+    void type(const char* fieldName, const QString& text) const
+    {
+        QLineEdit* edit = field(fieldName);
         edit->clear();
         QTest::keyClicks(edit, text);
     }
@@ -104,10 +107,11 @@ struct Bench {
 
 // Waits for the alert, checks the title (bold), message and hint it shows,
 // clicks "确认" and checks that the model's alert is down again.
-void expectAlert(const Bench &bench, const QString &title, const QString &message, const QString &hint = {})
+void expectAlert(const Bench& bench, const QString& title, const QString& message,
+                 const QString& hint = {})
 {
     QTRY_VERIFY(bench.view->currentAlert() != nullptr && bench.view->currentAlert()->isVisible());
-    QMessageBox *box = bench.view->currentAlert();
+    QMessageBox* box = bench.view->currentAlert();
     QVERIFY(bench.model->showAlert());
     if (title.isEmpty()) {
         QCOMPARE(box->text(), message);
@@ -117,7 +121,7 @@ void expectAlert(const Bench &bench, const QString &title, const QString &messag
         QCOMPARE(box->informativeText(), message);
     }
     QCOMPARE(box->buttons().size(), 1);
-    QAbstractButton *confirm = box->buttons().first();
+    QAbstractButton* confirm = box->buttons().first();
     // "确认", or its translation when one is installed.
     QCOMPARE(confirm->text(), QCoreApplication::translate("tervane::ui::SettingView", "确认"));
     QTest::mouseClick(confirm, Qt::LeftButton);
@@ -125,24 +129,25 @@ void expectAlert(const Bench &bench, const QString &title, const QString &messag
     QVERIFY(!bench.model->showAlert());
 }
 
-void expectFields(const Bench &bench, const NetworkSettings &settings)
+void expectFields(const Bench& bench, const NetworkSettings& settings)
 {
     QCOMPARE(bench.view->ip(), dotted(settings.ip));
     QCOMPARE(bench.view->subNetMast(), dotted(settings.mask));
     QCOMPARE(bench.view->gateway(), dotted(settings.gateway));
     QCOMPARE(bench.view->ipSetTypeSelection(), settings.dhcp ? 0 : 1);
-    QCOMPARE(bench.modePicker()->currentText(), settings.dhcp ? QStringLiteral("DHCP") : QStringLiteral("手动设置"));
+    QCOMPARE(bench.modePicker()->currentText(),
+             settings.dhcp ? QStringLiteral("DHCP") : QStringLiteral("手动设置"));
     QCOMPARE(bench.field("ipField")->isEnabled(), !settings.dhcp);
     QCOMPARE(bench.field("subNetMastField")->isEnabled(), !settings.dhcp);
     QCOMPARE(bench.field("gatewayField")->isEnabled(), !settings.dhcp);
 }
 
 #define WAIT_IDLE(bench) QTRY_VERIFY_WITH_TIMEOUT(!(bench).view->isBusy(), 10000)
-#define CHECK(call)                     \
-    do {                                \
-        call;                           \
-        if (QTest::currentTestFailed()) \
-            return;                     \
+#define CHECK(call)                                                                                \
+    do {                                                                                           \
+        call;                                                                                      \
+        if (QTest::currentTestFailed())                                                            \
+            return;                                                                                \
     } while (false)
 
 }  // namespace
@@ -301,8 +306,11 @@ void SettingViewTest::validation_data()
     QTest::newRow("any dotted quad as mask") << ok << "1.2.3.4" << ok << QString();
     QTest::newRow("bad mask") << ok << "255.255.255" << ok << badMask;
     QTest::newRow("bad gateway") << ok << mask << "192.168.1.x" << badGateway;
-    QTest::newRow("first failure only") << "1.2.3" << "x" << "y" << badIp;
-    QTest::newRow("mask before gateway") << ok << "300.0.0.0" << "y" << badMask;
+    QTest::newRow("first failure only") << "1.2.3"
+                                        << "x"
+                                        << "y" << badIp;
+    QTest::newRow("mask before gateway") << ok << "300.0.0.0"
+                                         << "y" << badMask;
     QTest::newRow("empty address") << "" << mask << ok << kIncomplete;
     QTest::newRow("empty mask") << ok << "" << ok << kIncomplete;
     QTest::newRow("empty gateway") << "1.2.3" << mask << "" << kIncomplete;
@@ -402,10 +410,10 @@ void SettingViewTest::busyWhileReadingAndWindowResponsive()
 
     bench.click("readButton");
     QVERIFY(bench.view->isBusy());
-    for (const char *name : {"findButton", "readButton", "writeButton"}) {
+    for (const char* name : {"findButton", "readButton", "writeButton"}) {
         QVERIFY2(!bench.button(name)->isEnabled(), name);
     }
-    QVERIFY(bench.view->findChild<QProgressBar *>("busyIndicator")->isVisible());
+    QVERIFY(bench.view->findChild<QProgressBar*>("busyIndicator")->isVisible());
 
     // The event loop keeps running during the transfer.
     bool ticked = false;
@@ -417,11 +425,12 @@ void SettingViewTest::busyWhileReadingAndWindowResponsive()
 
     WAIT_IDLE(bench);
     CHECK(expectAlert(bench, QString(), QStringLiteral("获取失败，请重试")));
-    QTRY_VERIFY_WITH_TIMEOUT(!bench.view->isBusy() && bench.view->ip() == dotted(kStaticPrinter.ip), 10000);
-    for (const char *name : {"findButton", "readButton", "writeButton"}) {
+    QTRY_VERIFY_WITH_TIMEOUT(!bench.view->isBusy() && bench.view->ip() == dotted(kStaticPrinter.ip),
+                             10000);
+    for (const char* name : {"findButton", "readButton", "writeButton"}) {
         QVERIFY2(bench.button(name)->isEnabled(), name);
     }
-    QVERIFY(!bench.view->findChild<QProgressBar *>("busyIndicator")->isVisible());
+    QVERIFY(!bench.view->findChild<QProgressBar*>("busyIndicator")->isVisible());
 }
 
 void SettingViewTest::readFailureAlert()
@@ -430,8 +439,9 @@ void SettingViewTest::readFailureAlert()
     // The mode query answers, the address query does not: the new mode
     // comes back, the addresses stay those of the chosen list record
     // (never read, so empty).
-    bench.printers[0]->script("CheckDHCPToggle?", VirtualPrinter::Action::reply,
-                              usb::sim::Bytes{'D', 'H', 'C', 'P', 'T', 'o', 'g', 'g', 'l', 'e', '=', 'O', 'n', ';'});
+    bench.printers[0]->script(
+        "CheckDHCPToggle?", VirtualPrinter::Action::reply,
+        usb::sim::Bytes{'D', 'H', 'C', 'P', 'T', 'o', 'g', 'g', 'l', 'e', '=', 'O', 'n', ';'});
     bench.printers[0]->script("CheckIP?", VirtualPrinter::Action::noReply);
     bench.click("readButton");
     WAIT_IDLE(bench);
@@ -451,18 +461,21 @@ void SettingViewTest::refusedPrinterHint_data()
     const QString hint = QStringLiteral(
         "没有访问该USB打印机的权限。请安装驱动程序包（其中的udev规则允许当前登录用户访问打印机），"
         "然后重新插拔USB线；或者以管理员身份运行本工具。");
-    const QString englishHint = QStringLiteral(
-        "No permission to access this USB printer. Install the driver package (its udev rule gives the "
-        "logged-in user access to the printer), then unplug and replug the USB cable, or run this tool as "
-        "administrator.");
+    const QString englishHint = QStringLiteral("No permission to access this USB printer. Install "
+                                               "the driver package (its udev rule gives the "
+                                               "logged-in user access to the printer), then unplug "
+                                               "and replug the USB cable, or run this tool as "
+                                               "administrator.");
     QTest::newRow("read refused") << false << false << usb::kIOReturnNotPrivileged
                                   << QStringLiteral("获取失败，请重试") << hint;
     QTest::newRow("write refused") << true << false << usb::kIOReturnNotPrivileged
                                    << QStringLiteral("设置失败，请重试") << hint;
-    QTest::newRow("write refused, English") << true << true << usb::kIOReturnNotPrivileged
-                                            << QStringLiteral("Setting failed, please retry") << englishHint;
-    QTest::newRow("read, interface held elsewhere") << false << false << usb::kIOReturnExclusiveAccess
-                                                    << QStringLiteral("获取失败，请重试") << QString();
+    QTest::newRow("write refused, English")
+        << true << true << usb::kIOReturnNotPrivileged
+        << QStringLiteral("Setting failed, please retry") << englishHint;
+    QTest::newRow("read, interface held elsewhere")
+        << false << false << usb::kIOReturnExclusiveAccess << QStringLiteral("获取失败，请重试")
+        << QString();
 }
 
 void SettingViewTest::refusedPrinterHint()
@@ -474,7 +487,8 @@ void SettingViewTest::refusedPrinterHint()
     QFETCH(QString, hint);
     QTranslator translator;
     if (english) {
-        QVERIFY(orviscannerApp::loadTranslation(translator, QLocale(QLocale::English, QLocale::UnitedStates)));
+        QVERIFY(orviscannerApp::loadTranslation(translator,
+                                                QLocale(QLocale::English, QLocale::UnitedStates)));
         QCoreApplication::installTranslator(&translator);
     }
     {
@@ -486,7 +500,9 @@ void SettingViewTest::refusedPrinterHint()
         CHECK(expectAlert(bench, QString(), message, hint));
         // The next alert, one without a hint, shows none.
         bench.model->raiseAlert(QString(), QStringLiteral("设置成功"));
-        CHECK(expectAlert(bench, QString(), english ? QStringLiteral("Set successfully") : QStringLiteral("设置成功")));
+        CHECK(
+            expectAlert(bench, QString(),
+                        english ? QStringLiteral("Set successfully") : QStringLiteral("设置成功")));
     }
     QCoreApplication::removeTranslator(&translator);
 }
@@ -500,7 +516,7 @@ void SettingViewTest::cancelClosesTheWindow()
     app.show();
     QVERIFY(QTest::qWaitForWindowActive(&app.window()));
     QVERIFY(app.window().isVisible());
-    auto *cancel = app.window().findChild<QPushButton *>("cancelButton");
+    auto* cancel = app.window().findChild<QPushButton*>("cancelButton");
     QCOMPARE(cancel->text(), QStringLiteral("取消"));
     QTest::mouseClick(cancel, Qt::LeftButton);
     QVERIFY(!app.window().isVisible());
@@ -534,13 +550,13 @@ void SettingViewTest::layoutDirection()
         QCOMPARE(app.window().settingView().layoutDirection(), direction);
         // Title and wrapped texts keep their left-to-right marks.
         QCOMPARE(app.window().windowTitle(), wrapped(QStringLiteral("IP设置工具")));
-        auto *read = app.window().findChild<QPushButton *>("readButton");
+        auto* read = app.window().findChild<QPushButton*>("readButton");
         QCOMPARE(read->text(), wrapped(QStringLiteral("获取当前IP")));
         // Labels stand after their controls in reading order.
-        auto *ip = app.window().findChild<QLineEdit *>("ipField");
-        auto *form = app.window().findChild<QFormLayout *>();
+        auto* ip = app.window().findChild<QLineEdit*>("ipField");
+        auto* form = app.window().findChild<QFormLayout*>();
         QVERIFY(form != nullptr);
-        QWidget *label = form->labelForField(ip);
+        QWidget* label = form->labelForField(ip);
         QVERIFY(label != nullptr);
         const int fieldX = ip->mapTo(&app.window(), QPoint(0, 0)).x();
         const int labelX = label->mapTo(&app.window(), QPoint(0, 0)).x();
@@ -552,21 +568,25 @@ void SettingViewTest::layoutDirection()
 void SettingViewTest::englishTranslation()
 {
     QTranslator english;
-    QVERIFY(orviscannerApp::loadTranslation(english, QLocale(QLocale::English, QLocale::UnitedStates)));
+    QVERIFY(
+        orviscannerApp::loadTranslation(english, QLocale(QLocale::English, QLocale::UnitedStates)));
     QTranslator persian;
     QVERIFY(!orviscannerApp::loadTranslation(persian, QLocale(QLocale::Persian, QLocale::Iran)));
     QCoreApplication::installTranslator(&english);
     {
         Bench bench({});
         // The model's own texts, and the form's, in English.
-        CHECK(expectAlert(bench, QStringLiteral("Error"), QStringLiteral("No matching printer found")));
-        QCOMPARE(QCoreApplication::translate("tervane::ui::SettingView", "确认"), QStringLiteral("OK"));
+        CHECK(expectAlert(bench, QStringLiteral("Error"),
+                          QStringLiteral("No matching printer found")));
+        QCOMPARE(QCoreApplication::translate("tervane::ui::SettingView", "确认"),
+                 QStringLiteral("OK"));
         QCOMPARE(bench.button("findButton")->text(), QStringLiteral("Find printer"));
         QCOMPARE(bench.button("readButton")->text(), wrapped(QStringLiteral("Get current IP")));
         QCOMPARE(bench.button("writeButton")->text(), QStringLiteral("OK"));
         QCOMPARE(bench.button("cancelButton")->text(), QStringLiteral("Cancel"));
         QCOMPARE(bench.modePicker()->itemText(1), QStringLiteral("Manual"));
-        QCOMPARE(bench.field("ipField")->placeholderText(), wrapped(QStringLiteral("Enter the IP address")));
+        QCOMPARE(bench.field("ipField")->placeholderText(),
+                 wrapped(QStringLiteral("Enter the IP address")));
         QCOMPARE(orviscannerApp::windowTitle(), wrapped(QStringLiteral("IP Settings Tool")));
 
         // A text the model stores as its Chinese key is translated when shown.
@@ -582,7 +602,8 @@ void SettingViewTest::englishTranslation()
         bench.type("subNetMastField", QStringLiteral("255.0.0.0"));
         bench.type("gatewayField", QStringLiteral("1.0.0.1"));
         bench.click("writeButton");
-        CHECK(expectAlert(bench, QStringLiteral("Error"), wrapped(QStringLiteral("Invalid IP address"))));
+        CHECK(expectAlert(bench, QStringLiteral("Error"),
+                          wrapped(QStringLiteral("Invalid IP address"))));
     }
     QCoreApplication::removeTranslator(&english);
 }
@@ -602,12 +623,13 @@ void SettingViewTest::formTexts()
     QCOMPARE(bench.modePicker()->accessibleName(), wrapped(QStringLiteral("IP获取方式")));
     QCOMPARE(bench.printerPicker()->accessibleName(), QStringLiteral("打印机"));
     QCOMPARE(bench.field("ipField")->placeholderText(), wrapped(QStringLiteral("请输入IP地址")));
-    QCOMPARE(bench.field("subNetMastField")->placeholderText(), wrapped(QStringLiteral("请输入子网掩码")));
+    QCOMPARE(bench.field("subNetMastField")->placeholderText(),
+             wrapped(QStringLiteral("请输入子网掩码")));
     QCOMPARE(bench.field("gatewayField")->placeholderText(), wrapped(QStringLiteral("请输入网关")));
-    for (const char *name : {"printerPicker", "modePicker"}) {
+    for (const char* name : {"printerPicker", "modePicker"}) {
         QCOMPARE(bench.control<QComboBox>(name)->width(), 250);
     }
-    for (const char *name : {"ipField", "subNetMastField", "gatewayField"}) {
+    for (const char* name : {"ipField", "subNetMastField", "gatewayField"}) {
         QCOMPARE(bench.field(name)->width(), 250);
     }
     QVERIFY(bench.view->minimumSizeHint().width() >= 350 + 2 * 20);

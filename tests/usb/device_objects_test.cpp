@@ -35,14 +35,17 @@ TEST_F(DeviceObjects, MatchingDictionaryHoldsOnlyTheIdsGiven)
                                         {"idProduct", std::int64_t{22136}}}));
     const auto none = USBDeviceHandle::matchingDictionary(std::nullopt, std::nullopt);
     EXPECT_EQ(none, (MatchingDictionary{{"IOProviderClass", std::string("IOUSBHostDevice")}}));
-    const auto vendorOnly = USBDeviceHandle::matchingDictionary("IOUSBHostInterface", 7, std::nullopt);
-    EXPECT_EQ(vendorOnly, (MatchingDictionary{{"IOProviderClass", std::string("IOUSBHostInterface")},
-                                              {"idVendor", std::int64_t{7}}}));
+    const auto vendorOnly = USBDeviceHandle::matchingDictionary("IOUSBHostInterface", 7,
+                                                                std::nullopt);
+    EXPECT_EQ(vendorOnly,
+              (MatchingDictionary{{"IOProviderClass", std::string("IOUSBHostInterface")},
+                                  {"idVendor", std::int64_t{7}}}));
 }
 
 TEST_F(DeviceObjects, CreateTakesTheFirstOfTwoMatchingDevicesAndReleasesTheRest)
 {
-    plug(test::basicDevice(0x356C, 0x0034, {sim::printerInterface()}));   // same vendor, other product
+    plug(test::basicDevice(0x356C, 0x0034,
+                           {sim::printerInterface()}));  // same vendor, other product
     plug(test::basicDevice(0x356C, 0x0033, {sim::printerInterface(), sim::printerInterface()}));
     plug(test::printerLikeDevice());
     {
@@ -63,8 +66,8 @@ TEST_F(DeviceObjects, CreateTakesTheFirstOfTwoMatchingDevicesAndReleasesTheRest)
 TEST_F(DeviceObjects, CreateByLocationTakesOnlyTheDeviceAtThatPlace)
 {
     const auto otherProduct = plug(test::printerLikeDevice(0x356C, 0x0034));
-    const auto twoInterfaces =
-        plug(test::basicDevice(0x356C, 0x0033, {sim::printerInterface(), sim::printerInterface()}));
+    const auto twoInterfaces = plug(
+        test::basicDevice(0x356C, 0x0033, {sim::printerInterface(), sim::printerInterface()}));
     const auto oneInterface = plug(test::printerLikeDevice());
     const auto gone = plug(test::printerLikeDevice());
     bus.unplug(gone);
@@ -73,7 +76,8 @@ TEST_F(DeviceObjects, CreateByLocationTakesOnlyTheDeviceAtThatPlace)
     // Every service's registry properties carry its device's place; the
     // interfaces carry their device's.
     io_iterator_t all = IO_OBJECT_NULL;
-    ASSERT_EQ(bus.getMatchingServices(IOServiceMatching(kIOUSBHostInterfaceClassName), &all), kIOReturnSuccess);
+    ASSERT_EQ(bus.getMatchingServices(IOServiceMatching(kIOUSBHostInterfaceClassName), &all),
+              kIOReturnSuccess);
     std::vector<std::int64_t> interfaceLocations;
     enumerateServices(bus, all, [&](io_service_t service, bool&) {
         RegistryProperties properties;
@@ -84,13 +88,13 @@ TEST_F(DeviceObjects, CreateByLocationTakesOnlyTheDeviceAtThatPlace)
     const auto at = [](sim::SimulatedBus::DeviceId id) {
         return static_cast<std::int64_t>(sim::SimulatedBus::locationOf(id));
     };
-    EXPECT_EQ(interfaceLocations,
-              (std::vector<std::int64_t>{at(otherProduct), at(twoInterfaces), at(twoInterfaces), at(oneInterface)}));
+    EXPECT_EQ(interfaceLocations, (std::vector<std::int64_t>{at(otherProduct), at(twoInterfaces),
+                                                             at(twoInterfaces), at(oneInterface)}));
 
     struct Case {
         const char* what;
         sim::SimulatedBus::DeviceId place;
-        std::size_t interfaces;   // 0: no device
+        std::size_t interfaces;  // 0: no device
     };
     const Case cases[] = {
         {"the second of two", oneInterface, 1},
@@ -101,8 +105,8 @@ TEST_F(DeviceObjects, CreateByLocationTakesOnlyTheDeviceAtThatPlace)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         try {
-            USBDeviceHandle device =
-                USBDeviceHandle::create(bus, 0x356C, 0x0033, sim::SimulatedBus::locationOf(c.place));
+            USBDeviceHandle device = USBDeviceHandle::create(
+                bus, 0x356C, 0x0033, sim::SimulatedBus::locationOf(c.place));
             auto interfaces = device.createInterfaceInterface();
             EXPECT_EQ(interfaces.size(), c.interfaces);
             for (const auto& interface : interfaces) {
@@ -135,7 +139,7 @@ TEST_F(DeviceObjects, NoMatchingDeviceIsNotAPlatformStatus)
 struct CreationFailure {
     const char* name;
     void (*arrange)(sim::DeviceFaults&);
-    bool deviceCreated;   // the failure is in the interface step
+    bool deviceCreated;  // the failure is in the interface step
     std::optional<VXIOError> vxio;
     IOReturn status;
     std::vector<std::string> log;
@@ -144,24 +148,43 @@ struct CreationFailure {
 TEST_F(DeviceObjects, CreationFailuresRaiseTheirErrorAndReleaseEverything)
 {
     const CreationFailure cases[] = {
-        {"device query", [](sim::DeviceFaults& f) { f.deviceQueryFails = true; }, false,
-         VXIOError::couldNotQueryUsbDeviceInterface, 0, {}},
-        {"interface query", [](sim::DeviceFaults& f) { f.interfaceQueryFails = true; }, true,
-         VXIOError::couldNotQueryUsbInterfaceInterface, 0, {}},
-        {"plug-in yields nothing", [](sim::DeviceFaults& f) { f.plugInYieldsNothing = true; }, false,
-         VXIOError::noPluginInterface, 0, {}},
-        {"plug-in status", [](sim::DeviceFaults& f) { f.plugIn = kIOReturnNotPermitted; }, false,
-         std::nullopt, kIOReturnNotPermitted,
+        {"device query",
+         [](sim::DeviceFaults& f) { f.deviceQueryFails = true; },
+         false,
+         VXIOError::couldNotQueryUsbDeviceInterface,
+         0,
+         {}},
+        {"interface query",
+         [](sim::DeviceFaults& f) { f.interfaceQueryFails = true; },
+         true,
+         VXIOError::couldNotQueryUsbInterfaceInterface,
+         0,
+         {}},
+        {"plug-in yields nothing",
+         [](sim::DeviceFaults& f) { f.plugInYieldsNothing = true; },
+         false,
+         VXIOError::noPluginInterface,
+         0,
+         {}},
+        {"plug-in status",
+         [](sim::DeviceFaults& f) { f.plugIn = kIOReturnNotPermitted; },
+         false,
+         std::nullopt,
+         kIOReturnNotPermitted,
          {"error happened at func create  and error is: Optional(\"Not permitted\")"}},
-        {"interface iterator", [](sim::DeviceFaults& f) { f.interfaceIterator = kIOReturnNoResources; },
-         true, std::nullopt, kIOReturnNoResources,
+        {"interface iterator",
+         [](sim::DeviceFaults& f) { f.interfaceIterator = kIOReturnNoResources; },
+         true,
+         std::nullopt,
+         kIOReturnNoResources,
          {"error happened at func createInterfaceInterface  and error is: Optional(\"Resource "
           "shortage\")"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         sim::SimulatedBus caseBus;
-        auto device = test::basicDevice(0x356C, 0x0033, {sim::printerInterface(), sim::printerInterface()});
+        auto device = test::basicDevice(0x356C, 0x0033,
+                                        {sim::printerInterface(), sim::printerInterface()});
         c.arrange(device->faults);
         caseBus.plug(device);
         const auto services = caseBus.registryObjectCount();
@@ -192,7 +215,8 @@ TEST_F(DeviceObjects, CreationFailuresRaiseTheirErrorAndReleaseEverything)
 TEST_F(DeviceObjects, InterfaceListsFollowTheRequest)
 {
     plug(test::basicDevice(0x356C, 0x0033,
-                           {test::interfaceWith({{0x01, kUSBBulk}}, 0, 7), test::interfaceWith({}, 1, 255),
+                           {test::interfaceWith({{0x01, kUSBBulk}}, 0, 7),
+                            test::interfaceWith({}, 1, 255),
                             test::interfaceWith({{0x82, kUSBInterrupt}}, 2, 7)}));
     USBDeviceHandle device = USBDeviceHandle::create(bus, 0x356C, 0x0033);
     struct Case {
@@ -260,9 +284,9 @@ TEST_F(DeviceObjects, SeizingOpenFailureIsLoggedWithItsLabel)
         EXPECT_EQ(error.status(), kIOReturnExclusiveAccess);
         EXPECT_EQ(error.errorDescription(), "Exclusive access and device already open");
     }
-    EXPECT_EQ(output.lines(), std::vector<std::string>{
-                                  "error happened at func open-seize-true and error is: "
-                                  "Optional(\"Exclusive access and device already open\")"});
+    EXPECT_EQ(output.lines(),
+              std::vector<std::string>{"error happened at func open-seize-true and error is: "
+                                       "Optional(\"Exclusive access and device already open\")"});
     handle.release();
 }
 
@@ -274,9 +298,10 @@ TEST_F(DeviceObjects, OpenAndPerformClosesAfterAFailingActionAndPassesItsError)
     EXPECT_THROW(device.openAndPerform([&] {
         ran = true;
         throw VXIOErrorException(VXIOError::couldNotGetEnoughData);
-    }), VXIOErrorException);
+    }),
+                 VXIOErrorException);
     EXPECT_TRUE(ran);
-    EXPECT_NO_THROW(device.open());   // closed again after the failing action
+    EXPECT_NO_THROW(device.open());  // closed again after the failing action
     device.close();
 
     // A failing close after a failing action: the action's error wins.
@@ -286,8 +311,9 @@ TEST_F(DeviceObjects, OpenAndPerformClosesAfterAFailingActionAndPassesItsError)
     plug(failingClose);
     USBInterfaceHandle other = test::openInterface(bus, 0x1111, 0x2222);
     EXPECT_THROW(other.close(), IOReturnError);
-    EXPECT_THROW(other.openAndPerform([] { throw VXIOErrorException(VXIOError::noPluginInterface); }),
-                 VXIOErrorException);
+    EXPECT_THROW(
+        other.openAndPerform([] { throw VXIOErrorException(VXIOError::noPluginInterface); }),
+        VXIOErrorException);
     // ... and a failing close after a good action is dropped.
     int calls = 0;
     EXPECT_NO_THROW(other.openAndPerform([&] { ++calls; }));
@@ -308,10 +334,11 @@ TEST_F(DeviceObjects, IdQueryFailuresCarryTheirLabels)
     CapturedOutput output;
     EXPECT_THROW(handle.getVendorIdentifier(), IOReturnError);
     EXPECT_THROW(handle.getProductIdentifier(), IOReturnError);
-    EXPECT_EQ(output.lines(),
-              (std::vector<std::string>{
-                  "error happened at func getVendorId  and error is: Optional(\"Device not responding\")",
-                  "error happened at func getProductId  and error is: Optional(\"No such device\")"}));
+    EXPECT_EQ(
+        output.lines(),
+        (std::vector<std::string>{
+            "error happened at func getVendorId  and error is: Optional(\"Device not responding\")",
+            "error happened at func getProductId  and error is: Optional(\"No such device\")"}));
     handle.release();
 }
 
@@ -337,27 +364,31 @@ TEST_F(DeviceObjects, EnumerateServicesReleasesEachServiceAndDrainsOnEveryWayOut
     const auto dictionary = USBDeviceHandle::matchingDictionary(std::nullopt, std::nullopt);
     struct Case {
         const char* name;
-        int stopAt;      // -1: never
-        int throwAt;     // -1: never
+        int stopAt;   // -1: never
+        int throwAt;  // -1: never
         bool clearRemaining;
         int visited;
-        bool left;       // services left in the iterator
+        bool left;  // services left in the iterator
     };
-    for (const Case& c : {Case{"all", -1, -1, true, 3, false}, Case{"stop", 0, -1, true, 1, false},
-                          Case{"throw", -1, 1, true, 2, false}, Case{"stop, keep", 0, -1, false, 1, true}}) {
+    for (const Case& c :
+         {Case{"all", -1, -1, true, 3, false}, Case{"stop", 0, -1, true, 1, false},
+          Case{"throw", -1, 1, true, 2, false}, Case{"stop, keep", 0, -1, false, 1, true}}) {
         SCOPED_TRACE(c.name);
         io_iterator_t iterator = 0;
         ASSERT_EQ(bus.getMatchingServices(dictionary, &iterator), kIOReturnSuccess);
         int visited = 0;
         try {
-            enumerateServices(bus, iterator, [&](io_service_t, bool& stop) {
-                if (visited == c.throwAt) {
+            enumerateServices(
+                bus, iterator,
+                [&](io_service_t, bool& stop) {
+                    if (visited == c.throwAt) {
+                        ++visited;
+                        throw std::runtime_error("handler");
+                    }
+                    stop = visited == c.stopAt;
                     ++visited;
-                    throw std::runtime_error("handler");
-                }
-                stop = visited == c.stopAt;
-                ++visited;
-            }, c.clearRemaining);
+                },
+                c.clearRemaining);
         } catch (const std::runtime_error&) {
         }
         EXPECT_EQ(visited, c.visited);
@@ -374,5 +405,5 @@ TEST_F(DeviceObjects, EnumerateServicesReleasesEachServiceAndDrainsOnEveryWayOut
     }
 }
 
-} // namespace
-} // namespace tervane::usb
+}  // namespace
+}  // namespace tervane::usb

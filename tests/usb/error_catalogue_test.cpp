@@ -18,34 +18,62 @@ struct PublishedValue {
 TEST(StatusValues, MatchThePublishedReturnCodes)
 {
     const PublishedValue values[] = {
-        {kIOReturnError, 0xE00002BC},         {kIOReturnNoMemory, 0xE00002BD},
-        {kIOReturnNoResources, 0xE00002BE},   {kIOReturnIPCError, 0xE00002BF},
-        {kIOReturnNoDevice, 0xE00002C0},      {kIOReturnNotPrivileged, 0xE00002C1},
-        {kIOReturnBadArgument, 0xE00002C2},   {kIOReturnLockedRead, 0xE00002C3},
-        {kIOReturnLockedWrite, 0xE00002C4},   {kIOReturnExclusiveAccess, 0xE00002C5},
-        {kIOReturnBadMessageID, 0xE00002C6},  {kIOReturnUnsupported, 0xE00002C7},
-        {kIOReturnVMError, 0xE00002C8},       {kIOReturnInternalError, 0xE00002C9},
-        {kIOReturnIOError, 0xE00002CA},       {kIOReturnCannotLock, 0xE00002CC},
-        {kIOReturnNotOpen, 0xE00002CD},       {kIOReturnNotReadable, 0xE00002CE},
-        {kIOReturnNotWritable, 0xE00002CF},   {kIOReturnNotAligned, 0xE00002D0},
-        {kIOReturnBadMedia, 0xE00002D1},      {kIOReturnStillOpen, 0xE00002D2},
-        {kIOReturnRLDError, 0xE00002D3},      {kIOReturnDMAError, 0xE00002D4},
-        {kIOReturnBusy, 0xE00002D5},          {kIOReturnTimeout, 0xE00002D6},
-        {kIOReturnOffline, 0xE00002D7},       {kIOReturnNotReady, 0xE00002D8},
-        {kIOReturnNotAttached, 0xE00002D9},   {kIOReturnNoChannels, 0xE00002DA},
-        {kIOReturnNoSpace, 0xE00002DB},       {kIOReturnPortExists, 0xE00002DD},
-        {kIOReturnCannotWire, 0xE00002DE},    {kIOReturnNoInterrupt, 0xE00002DF},
-        {kIOReturnNoFrames, 0xE00002E0},      {kIOReturnMessageTooLarge, 0xE00002E1},
-        {kIOReturnNotPermitted, 0xE00002E2},  {kIOReturnNoPower, 0xE00002E3},
-        {kIOReturnNoMedia, 0xE00002E4},       {kIOReturnUnformattedMedia, 0xE00002E5},
-        {kIOReturnUnsupportedMode, 0xE00002E6}, {kIOReturnUnderrun, 0xE00002E7},
-        {kIOReturnOverrun, 0xE00002E8},       {kIOReturnDeviceError, 0xE00002E9},
-        {kIOReturnNoCompletion, 0xE00002EA},  {kIOReturnAborted, 0xE00002EB},
-        {kIOReturnNoBandwidth, 0xE00002EC},   {kIOReturnNotResponding, 0xE00002ED},
-        {kIOReturnIsoTooOld, 0xE00002EE},     {kIOReturnIsoTooNew, 0xE00002EF},
-        {kIOReturnNotFound, 0xE00002F0},      {kIOReturnInvalid, 0xE0000001},
-        {kIOUSBUnknownPipeErr, 0xE0004061},   {kIOUSBTooManyTransactionsPending, 0xE0004042},
-        {kIOUSBPipeStalled, 0xE000404F},      {kIOUSBTransactionTimeout, 0xE0004051},
+        {kIOReturnError, 0xE00002BC},
+        {kIOReturnNoMemory, 0xE00002BD},
+        {kIOReturnNoResources, 0xE00002BE},
+        {kIOReturnIPCError, 0xE00002BF},
+        {kIOReturnNoDevice, 0xE00002C0},
+        {kIOReturnNotPrivileged, 0xE00002C1},
+        {kIOReturnBadArgument, 0xE00002C2},
+        {kIOReturnLockedRead, 0xE00002C3},
+        {kIOReturnLockedWrite, 0xE00002C4},
+        {kIOReturnExclusiveAccess, 0xE00002C5},
+        {kIOReturnBadMessageID, 0xE00002C6},
+        {kIOReturnUnsupported, 0xE00002C7},
+        {kIOReturnVMError, 0xE00002C8},
+        {kIOReturnInternalError, 0xE00002C9},
+        {kIOReturnIOError, 0xE00002CA},
+        {kIOReturnCannotLock, 0xE00002CC},
+        {kIOReturnNotOpen, 0xE00002CD},
+        {kIOReturnNotReadable, 0xE00002CE},
+        {kIOReturnNotWritable, 0xE00002CF},
+        {kIOReturnNotAligned, 0xE00002D0},
+        {kIOReturnBadMedia, 0xE00002D1},
+        {kIOReturnStillOpen, 0xE00002D2},
+        {kIOReturnRLDError, 0xE00002D3},
+        {kIOReturnDMAError, 0xE00002D4},
+        {kIOReturnBusy, 0xE00002D5},
+        {kIOReturnTimeout, 0xE00002D6},
+        {kIOReturnOffline, 0xE00002D7},
+        {kIOReturnNotReady, 0xE00002D8},
+        {kIOReturnNotAttached, 0xE00002D9},
+        {kIOReturnNoChannels, 0xE00002DA},
+        {kIOReturnNoSpace, 0xE00002DB},
+        {kIOReturnPortExists, 0xE00002DD},
+        {kIOReturnCannotWire, 0xE00002DE},
+        {kIOReturnNoInterrupt, 0xE00002DF},
+        {kIOReturnNoFrames, 0xE00002E0},
+        {kIOReturnMessageTooLarge, 0xE00002E1},
+        {kIOReturnNotPermitted, 0xE00002E2},
+        {kIOReturnNoPower, 0xE00002E3},
+        {kIOReturnNoMedia, 0xE00002E4},
+        {kIOReturnUnformattedMedia, 0xE00002E5},
+        {kIOReturnUnsupportedMode, 0xE00002E6},
+        {kIOReturnUnderrun, 0xE00002E7},
+        {kIOReturnOverrun, 0xE00002E8},
+        {kIOReturnDeviceError, 0xE00002E9},
+        {kIOReturnNoCompletion, 0xE00002EA},
+        {kIOReturnAborted, 0xE00002EB},
+        {kIOReturnNoBandwidth, 0xE00002EC},
+        {kIOReturnNotResponding, 0xE00002ED},
+        {kIOReturnIsoTooOld, 0xE00002EE},
+        {kIOReturnIsoTooNew, 0xE00002EF},
+        {kIOReturnNotFound, 0xE00002F0},
+        {kIOReturnInvalid, 0xE0000001},
+        {kIOUSBUnknownPipeErr, 0xE0004061},
+        {kIOUSBTooManyTransactionsPending, 0xE0004042},
+        {kIOUSBPipeStalled, 0xE000404F},
+        {kIOUSBTransactionTimeout, 0xE0004051},
     };
     for (const auto& value : values) {
         EXPECT_EQ(static_cast<std::uint32_t>(value.constant), value.published);
@@ -88,11 +116,12 @@ TEST(StatusTable, ExactTexts)
         {ioreturn::usbNotEnoughPipes, "not enough pipes in interface"},
         {ioreturn::usbNotEnoughPower, "not enough power for selected configuration"},
         {ioreturn::usbLowLatencyBufferNotPreviouslyAllocated,
-         "Attempted to use user land low latency isoc calls w/out calling PrepareBuffer (on the data "
+         "Attempted to use user land low latency isoc calls w/out calling PrepareBuffer (on the "
+         "data "
          "buffer) first "},
-        {ioreturn::usbSyncRequestOnWlThread,
-         "A synchronous USB request was made on the workloop thread (from a callback?).  Only async "
-         "requests are permitted in that case"},
+        {ioreturn::usbSyncRequestOnWlThread, "A synchronous USB request was made on the workloop "
+                                             "thread (from a callback?).  Only async "
+                                             "requests are permitted in that case"},
         {ioreturn::usbTransactionTimeout, "Transaction timed out"},
         {ioreturn::invalid, "Should never be seen"},
     };
@@ -106,7 +135,7 @@ TEST(StatusTable, UnnamedStatusesFallBackToTheNumber)
     const TextCase cases[] = {
         {1, "IOError (1)"},
         {-1, "IOError (-1)"},
-        {static_cast<IOReturn>(0xE00002CBu), "IOError (-536870197)"},   // the gap in the table
+        {static_cast<IOReturn>(0xE00002CBu), "IOError (-536870197)"},  // the gap in the table
         {iokit_usb_err(0x62), "IOError (-536854430)"},
     };
     for (const auto& c : cases) {
@@ -184,9 +213,11 @@ TEST(ThrowIfNotSuccess, LogsTheFailureLineAndThrowsTheStatus)
         {kIOReturnTimeout, "func readBytes",
          "error happened at func readBytes and error is: Optional(\"I/O timeout\")"},
         {kIOReturnExclusiveAccess, "func open-seize-true",
-         "error happened at func open-seize-true and error is: Optional(\"Exclusive access and device "
+         "error happened at func open-seize-true and error is: Optional(\"Exclusive access and "
+         "device "
          "already open\")"},
-        {-1, "func write ", "error happened at func write  and error is: Optional(\"IOError (-1)\")"},
+        {-1, "func write ",
+         "error happened at func write  and error is: Optional(\"IOError (-1)\")"},
     };
     for (const auto& [status, label, line] : cases) {
         CapturedOutput output;
@@ -212,5 +243,5 @@ TEST(ThrowIfNotSuccess, ControlRequestFailureHasNoLogLine)
     EXPECT_TRUE(output.lines().empty());
 }
 
-} // namespace
-} // namespace tervane::usb
+}  // namespace
+}  // namespace tervane::usb

@@ -5,9 +5,9 @@
 #include <atomic>
 #include <condition_variable>
 #include <future>
+#include <mutex>
 #include <numeric>
 #include <set>
-#include <mutex>
 
 namespace tervane::usb {
 namespace {
@@ -16,9 +16,9 @@ using namespace std::chrono_literals;
 
 struct Event {
     std::string name;
-    int product;   // read through the service during the call
+    int product;  // read through the service during the call
     bool onCallbackQueue;
-    int task;      // which delivery task made the call
+    int task;  // which delivery task made the call
     friend bool operator==(const Event&, const Event&) = default;
 };
 
@@ -36,7 +36,7 @@ public:
     }
     SerialExecutor executor;
     std::atomic<int> posted{0};
-    int current = 0;   // touched on the executor only
+    int current = 0;  // touched on the executor only
 };
 
 // Collects handler calls.
@@ -94,7 +94,7 @@ TEST(Observer, ReportsAnAttachedDeviceOnceAndItsRemoval)
 {
     sim::SimulatedBus bus;
     const auto printer = bus.plug(test::printerLikeDevice());
-    bus.plug(test::printerLikeDevice(0x356C, 0x0034));   // other product: not observed
+    bus.plug(test::printerLikeDevice(0x356C, 0x0034));  // other product: not observed
     Recorder recorder;
     auto observer = USBDeviceHandle::observeDeviceList(bus, 0x356C, 0x0033, recorder.queue,
                                                        recorder.handler(bus));
@@ -104,7 +104,8 @@ TEST(Observer, ReportsAnAttachedDeviceOnceAndItsRemoval)
     EXPECT_EQ(recorder.queue.posted, 2);
 
     bus.unplug(printer);
-    EXPECT_EQ(recorder.waitFor(2), (std::vector<Event>{{kFirst, 0x0033, true, 1}, {kGone, -1, true, 3}}));
+    EXPECT_EQ(recorder.waitFor(2),
+              (std::vector<Event>{{kFirst, 0x0033, true, 1}, {kGone, -1, true, 3}}));
     EXPECT_EQ(recorder.settle().size(), 2u);
     EXPECT_EQ(recorder.queue.posted, 3);
 }
@@ -115,14 +116,15 @@ TEST(Observer, TwoDevicesPluggedTogetherComeInOneTask)
     Recorder recorder;
     auto observer = USBDeviceHandle::observeDeviceList(bus, recorder.queue, recorder.handler(bus),
                                                        {kFirst});
-    recorder.settle();   // the first (empty) walk arms the notification
+    recorder.settle();  // the first (empty) walk arms the notification
     ASSERT_EQ(recorder.queue.posted, 1);
 
     auto release = recorder.hold();
     bus.plug(test::printerLikeDevice(0x356C, 0x0033));
     bus.plug(test::printerLikeDevice(0x356C, 0x0034));
     release.set_value();
-    EXPECT_EQ(recorder.waitFor(2), (std::vector<Event>{{kFirst, 0x0033, true, 2}, {kFirst, 0x0034, true, 2}}));
+    EXPECT_EQ(recorder.waitFor(2),
+              (std::vector<Event>{{kFirst, 0x0033, true, 2}, {kFirst, 0x0034, true, 2}}));
     EXPECT_EQ(recorder.queue.posted, 2);
     EXPECT_EQ(recorder.settle().size(), 2u);
 }
@@ -148,7 +150,7 @@ TEST(Observer, DeliveryQueuedBeforeTeardownDoesNotWalkReleasedIterators)
     Recorder recorder;
     auto release = recorder.hold();
     auto observer = USBDeviceHandle::observeDeviceList(bus, recorder.queue, recorder.handler(bus));
-    observer.reset();   // the first-match task is still queued behind the held one
+    observer.reset();  // the first-match task is still queued behind the held one
     release.set_value();
     EXPECT_TRUE(recorder.settle().empty());
     EXPECT_EQ(bus.tableObjectCount(), 0u);
@@ -186,5 +188,5 @@ TEST(SerialExecutor, CanBeDestroyedFromItsOwnTask)
     EXPECT_EQ(finished.wait_for(2s), std::future_status::ready);
 }
 
-} // namespace
-} // namespace tervane::usb
+}  // namespace
+}  // namespace tervane::usb

@@ -17,11 +17,15 @@ TEST(PipeMaps, LastPipeOfEachDirectionWins)
 {
     const PipeMapCase cases[] = {
         {"printer", {{0x01, kUSBBulk}, {0x81, kUSBBulk}}, {}, {{"writePipe", 1}, {"readPipe", 2}}},
-        {"interrupt in last", {{0x81, kUSBBulk}, {0x82, kUSBInterrupt}, {0x03, kUSBBulk}}, {},
+        {"interrupt in last",
+         {{0x81, kUSBBulk}, {0x82, kUSBInterrupt}, {0x03, kUSBBulk}},
+         {},
          {{"readPipe", 2}, {"writePipe", 3}}},
         {"only in", {{0x81, kUSBBulk}}, {}, {{"readPipe", 1}}},
         {"no endpoints", {}, {}, {}},
-        {"unreadable pipe skipped", {{0x01, kUSBBulk}, {0x81, kUSBBulk}, {0x82, kUSBBulk}}, {3},
+        {"unreadable pipe skipped",
+         {{0x01, kUSBBulk}, {0x81, kUSBBulk}, {0x82, kUSBBulk}},
+         {3},
          {{"writePipe", 1}, {"readPipe", 2}}},
         {"unreadable out pipe", {{0x01, kUSBBulk}, {0x81, kUSBBulk}}, {1}, {{"readPipe", 2}}},
     };
@@ -48,22 +52,25 @@ TEST(PipeMaps, LogLines)
 {
     sim::SimulatedBus bus;
     bus.plug(test::basicDevice(
-        0x356C, 0x0033, {test::interfaceWith({{0x02, kUSBBulk, 512, 0}, {0x83, kUSBInterrupt, 8, 10}, {0x84, 7}})}));
+        0x356C, 0x0033,
+        {test::interfaceWith(
+            {{0x02, kUSBBulk, 512, 0}, {0x83, kUSBInterrupt, 8, 10}, {0x84, 7}})}));
     USBInterfaceHandle interface = test::openInterface(bus);
     CapturedOutput output;
     interface.getPipes();
-    EXPECT_EQ(output.lines(), (std::vector<std::string>{
-                                  "endpoints = 3 and get no res = Optional(0)",
-                                  "endpointnum = 1,direction = 0,number = 2,transType=2,maxsize=512,interval=0",
-                                  "endpoint1 direction: out, ",
-                                  "endpoint1 type is: bulk, ",
-                                  "endpointnum = 2,direction = 1,number = 3,transType=3,maxsize=8,interval=10",
-                                  "endpoint2 direction: in, ",
-                                  "endpoint2 type is: interrupt, ",
-                                  "endpointnum = 3,direction = 1,number = 4,transType=7,maxsize=64,interval=0",
-                                  "endpoint3 direction: in, ",
-                                  "endpoint3 type is: ???, ",
-                              }));
+    EXPECT_EQ(output.lines(),
+              (std::vector<std::string>{
+                  "endpoints = 3 and get no res = Optional(0)",
+                  "endpointnum = 1,direction = 0,number = 2,transType=2,maxsize=512,interval=0",
+                  "endpoint1 direction: out, ",
+                  "endpoint1 type is: bulk, ",
+                  "endpointnum = 2,direction = 1,number = 3,transType=3,maxsize=8,interval=10",
+                  "endpoint2 direction: in, ",
+                  "endpoint2 type is: interrupt, ",
+                  "endpointnum = 3,direction = 1,number = 4,transType=7,maxsize=64,interval=0",
+                  "endpoint3 direction: in, ",
+                  "endpoint3 type is: ???, ",
+              }));
     interface.release();
 }
 
@@ -81,16 +88,18 @@ TEST(PipeMaps, EmptyHandleAndFailedCount)
     USBInterfaceHandle interface = test::openInterface(bus);
     CapturedOutput output;
     EXPECT_TRUE(interface.getPipes().empty());
-    EXPECT_EQ(output.lines(), std::vector<std::string>{"endpoints = 0 and get no res = Optional(" +
-                                                       std::to_string(kIOReturnNotResponding) + ")"});
+    EXPECT_EQ(output.lines(),
+              std::vector<std::string>{"endpoints = 0 and get no res = Optional(" +
+                                       std::to_string(kIOReturnNotResponding) + ")"});
     interface.release();
 }
 
 TEST(Timeouts, SecondsToTruncatedMilliseconds)
 {
-    const std::pair<double, std::uint32_t> good[] = {
-        {0.3, 300}, {3.0, 3000}, {0.0005, 0}, {30.0, 30000}, {0.0, 0}, {4294967.295, 4294967295u},
-        {1.9999, 1999}};
+    const std::pair<double, std::uint32_t> good[] = {{0.3, 300},    {3.0, 3000},
+                                                     {0.0005, 0},   {30.0, 30000},
+                                                     {0.0, 0},      {4294967.295, 4294967295u},
+                                                     {1.9999, 1999}};
     for (const auto& [seconds, milliseconds] : good) {
         EXPECT_EQ(timeoutMilliseconds(seconds), milliseconds) << seconds;
     }
@@ -124,12 +133,9 @@ TEST_F(Transfers, ReadBytesCountsAndLog)
         bool enough;
     };
     const Case cases[] = {
-        {{79}, 2, 64, false},
-        {{79}, std::nullopt, 64, true},
-        {{79, 75}, 2, 64, true},
-        {Bytes(10, 7), std::nullopt, 64, true},
-        {{}, std::nullopt, 64, true},
-        {{}, 1, 64, false},
+        {{79}, 2, 64, false},         {{79}, std::nullopt, 64, true},
+        {{79, 75}, 2, 64, true},      {Bytes(10, 7), std::nullopt, 64, true},
+        {{}, std::nullopt, 64, true}, {{}, 1, 64, false},
         {Bytes(64, 1), 64, 64, true},
     };
     for (const auto& c : cases) {
@@ -156,8 +162,9 @@ TEST_F(Transfers, ReceivedBytesAreLoggedAsAList)
     CapturedOutput output;
     EXPECT_EQ(interface.read(std::nullopt, 64, 2), "OK");
     EXPECT_EQ(interface.read(std::nullopt, 64, 2), "");
-    EXPECT_EQ(output.lines(), (std::vector<std::string>{"readBytes function. readlen=2", "get bytes data is [79, 75]",
-                                                        "readBytes function. readlen=0", "get bytes data is []"}));
+    EXPECT_EQ(output.lines(), (std::vector<std::string>{
+                                  "readBytes function. readlen=2", "get bytes data is [79, 75]",
+                                  "readBytes function. readlen=0", "get bytes data is []"}));
 }
 
 TEST_F(Transfers, ReadWithoutDataTimesOutAfterTheNoDataTimeout)
@@ -173,8 +180,9 @@ TEST_F(Transfers, ReadWithoutDataTimesOutAfterTheNoDataTimeout)
     const auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_GE(waited, std::chrono::milliseconds(190));
     EXPECT_LT(waited, std::chrono::milliseconds(2000));
-    EXPECT_EQ(output.lines(), std::vector<std::string>{
-                                  "error happened at func readBytes and error is: Optional(\"I/O timeout\")"});
+    EXPECT_EQ(output.lines(),
+              std::vector<std::string>{
+                  "error happened at func readBytes and error is: Optional(\"I/O timeout\")"});
 }
 
 TEST_F(Transfers, WritesReachTheDeviceAsGiven)
@@ -184,7 +192,8 @@ TEST_F(Transfers, WritesReachTheDeviceAsGiven)
     interface.write(command, 1);
     interface.write(std::string_view("Restart?"), 1);
     EXPECT_TRUE(output.lines().empty());
-    EXPECT_EQ(device->received(), (std::vector<Bytes>{command, Bytes{'R', 'e', 's', 't', 'a', 'r', 't', '?'}}));
+    EXPECT_EQ(device->received(),
+              (std::vector<Bytes>{command, Bytes{'R', 'e', 's', 't', 'a', 'r', 't', '?'}}));
 }
 
 TEST_F(Transfers, PipeFailuresCarryTheirLabels)
@@ -199,8 +208,10 @@ TEST_F(Transfers, PipeFailuresCarryTheirLabels)
         {[&] { interface.write(Bytes{1}, 2); }, kIOReturnBadArgument, "func write "},
         {[&] { interface.readBytes(std::nullopt, 64, 9); }, kIOUSBUnknownPipeErr, "func readBytes"},
         {[&] { interface.readBulkData(7, length); }, kIOUSBUnknownPipeErr, "func readBulkData"},
-        {[&] { interface.clearPipeStall(false, 0); }, kIOUSBUnknownPipeErr, "func clearPipeStall-false "},
-        {[&] { interface.clearPipeStall(true, 5); }, kIOUSBUnknownPipeErr, "func clearPipeStall-true "},
+        {[&] { interface.clearPipeStall(false, 0); }, kIOUSBUnknownPipeErr,
+         "func clearPipeStall-false "},
+        {[&] { interface.clearPipeStall(true, 5); }, kIOUSBUnknownPipeErr,
+         "func clearPipeStall-true "},
         {[&] { interface.resetPipe(3); }, kIOUSBUnknownPipeErr, "func resetPipe "},
     };
     for (const auto& c : cases) {
@@ -214,8 +225,9 @@ TEST_F(Transfers, PipeFailuresCarryTheirLabels)
         // The failure line is the last one (readBulkData logs its buffer first).
         const auto lines = output.lines();
         ASSERT_FALSE(lines.empty());
-        EXPECT_EQ(lines.back(), "error happened at " + std::string(c.label) + " and error is: Optional(\"" +
-                                    *errorDescription(c.status) + "\")");
+        EXPECT_EQ(lines.back(), "error happened at " + std::string(c.label) +
+                                    " and error is: Optional(\"" + *errorDescription(c.status) +
+                                    "\")");
     }
     // Pipe references and counts outside their ranges never reach the platform.
     EXPECT_THROW(interface.write(Bytes{1}, 256), IOReturnError);
@@ -231,7 +243,7 @@ TEST_F(Transfers, ReadBulkData)
     EXPECT_EQ(length, 3u);
     EXPECT_EQ(output.lines(), (std::vector<std::string>{"bu[0] = 22", "read len = 3"}));
 
-    std::uint32_t tooLong = 1025;   // more than the transfer buffer holds
+    std::uint32_t tooLong = 1025;  // more than the transfer buffer holds
     CapturedOutput quiet;
     EXPECT_THROW(interface.readBulkData(2, tooLong), IOReturnError);
 }
@@ -267,5 +279,5 @@ TEST_F(Transfers, ClosedInterfaceRefusesTransfers)
     }
 }
 
-} // namespace
-} // namespace tervane::usb
+}  // namespace
+}  // namespace tervane::usb

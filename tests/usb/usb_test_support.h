@@ -37,8 +37,8 @@ private:
     bool taken_ = false;
 };
 
-inline sim::InterfaceSpec interfaceWith(std::vector<sim::EndpointSpec> endpoints, std::uint8_t number = 0,
-                                        std::uint8_t interfaceClass = 7)
+inline sim::InterfaceSpec interfaceWith(std::vector<sim::EndpointSpec> endpoints,
+                                        std::uint8_t number = 0, std::uint8_t interfaceClass = 7)
 {
     sim::InterfaceSpec spec;
     spec.number = number;
@@ -60,7 +60,8 @@ inline std::shared_ptr<sim::BasicDevice> printerLikeDevice(std::uint16_t vendor 
 }
 
 // The first interface numbered 0 of the first device with these ids, opened.
-inline USBInterfaceHandle openInterface(UsbPlatform& platform, int vendor = 0x356C, int product = 0x0033)
+inline USBInterfaceHandle openInterface(UsbPlatform& platform, int vendor = 0x356C,
+                                        int product = 0x0033)
 {
     USBDeviceHandle device = USBDeviceHandle::create(platform, vendor, product);
     std::vector<USBInterfaceHandle> interfaces = device.createInterfaceInterface();
@@ -72,4 +73,4 @@ inline USBInterfaceHandle openInterface(UsbPlatform& platform, int vendor = 0x35
     return interfaces.front();
 }
 
-} // namespace tervane::usb::test
+}  // namespace tervane::usb::test

@@ -9,10 +9,7 @@ namespace {
 using sim::VirtualPrinter;
 using test::CapturedOutput;
 
-Bytes bytes(std::string_view text)
-{
-    return Bytes(text.begin(), text.end());
-}
+Bytes bytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
 class PrinterConversation : public ::testing::Test {
 protected:
@@ -22,7 +19,7 @@ protected:
         settings.dhcp = true;
         printer = std::make_shared<VirtualPrinter>(settings);
         id = bus.plug(printer);
-        bus.setTimeScale(0.05);   // the 3 s reply time-out waits 150 ms
+        bus.setTimeScale(0.05);  // the 3 s reply time-out waits 150 ms
         interface = test::openInterface(bus);
         const PipeMap pipes = interface.getPipes();
         writePipe = pipes.at("writePipe");
@@ -42,7 +39,7 @@ protected:
     USBInterfaceHandle interface;
     int writePipe = 0;
     int readPipe = 0;
-    CapturedOutput quiet;   // keeps the transfer log out of the test output
+    CapturedOutput quiet;  // keeps the transfer log out of the test output
 };
 
 TEST_F(PrinterConversation, AnswersQueriesFromItsSettings)
@@ -60,14 +57,15 @@ TEST_F(PrinterConversation, StaticSettingsTakeEffectOnRestart)
     interface.write(setIP, writePipe);
     interface.write(std::string_view("SetDHCPToggle=Off;"), writePipe);
     EXPECT_EQ(interface.readBytes(std::nullopt, 64, readPipe, 3.0), bytes("SetDHCPToggleOK;"));
-    EXPECT_TRUE(printer->settings().dhcp);   // nothing applied yet
+    EXPECT_TRUE(printer->settings().dhcp);  // nothing applied yet
     interface.write(std::string_view("Restart?"), writePipe);
 
     sim::NetworkSettings expected{false, {10, 0, 0, 59}, {255, 0, 0, 0}, {10, 0, 0, 1}};
     EXPECT_EQ(printer->settings(), expected);
     EXPECT_EQ(printer->restarts(), 1);
     EXPECT_EQ(ask("CheckDHCPToggle?"), bytes("DHCPToggle=Off;"));
-    EXPECT_EQ(ask("CheckIP?"), (Bytes{'I', 'P', 'A', 'D', 'D', 'R', 10, 0, 0, 59, 255, 0, 0, 0, 10, 0, 0, 1}));
+    EXPECT_EQ(ask("CheckIP?"),
+              (Bytes{'I', 'P', 'A', 'D', 'D', 'R', 10, 0, 0, 59, 255, 0, 0, 0, 10, 0, 0, 1}));
 }
 
 TEST_F(PrinterConversation, UnansweredCommandsTimeOut)
@@ -86,8 +84,8 @@ struct ScriptCase {
     const char* name;
     VirtualPrinter::Action action;
     Bytes reply;
-    IOReturn writeStatus;   // 0: the write goes through
-    IOReturn readStatus;    // 0: the read returns reply
+    IOReturn writeStatus;  // 0: the write goes through
+    IOReturn readStatus;   // 0: the read returns reply
 };
 
 TEST_F(PrinterConversation, ScriptedFaults)
@@ -193,5 +191,5 @@ TEST(Platform, EnvironmentSelectsTheSimulatedBus)
     EXPECT_THROW(USBDeviceHandle::create(*empty, 0x356C, 0x0033), VXIOErrorException);
 }
 
-} // namespace
-} // namespace tervane::usb
+}  // namespace
+}  // namespace tervane::usb

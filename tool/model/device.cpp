@@ -39,28 +39,23 @@ std::string Uuid::toString() const
 }
 
 Device::Device(std::string name, std::string subNetMask, std::string gateway_, std::string ip_,
-               std::string ipSetType_, std::uint16_t PID, std::uint16_t VID, std::uint32_t locationID)
-    : subNetMast(std::move(subNetMask)),
-      gateway(std::move(gateway_)),
-      ip(std::move(ip_)),
-      ipSetType(std::move(ipSetType_)),
-      id_(Uuid::random()),
-      name_(std::move(name)),
-      PID_(PID),
-      VID_(VID),
-      locationID_(locationID)
+               std::string ipSetType_, std::uint16_t PID, std::uint16_t VID,
+               std::uint32_t locationID)
+    : subNetMast(std::move(subNetMask)), gateway(std::move(gateway_)), ip(std::move(ip_)),
+      ipSetType(std::move(ipSetType_)), id_(Uuid::random()), name_(std::move(name)), PID_(PID),
+      VID_(VID), locationID_(locationID)
 {
 }
 
 Device::Device() : Device("", "", "", "", "D", 0, 0) {}
 
-bool Device::operator==(const Device &o) const
+bool Device::operator==(const Device& o) const
 {
     return id_ == o.id_ && name_ == o.name_ && subNetMast == o.subNetMast && gateway == o.gateway &&
            ip == o.ip && ipSetType == o.ipSetType && PID_ == o.PID_ && VID_ == o.VID_;
 }
 
-std::size_t hashValue(const Device &d)
+std::size_t hashValue(const Device& d)
 {
     std::size_t h = 0;
     auto mix = [&h](std::size_t v) { h ^= v + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2); };

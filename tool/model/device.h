@@ -17,8 +17,8 @@ public:
     static Uuid random();
     // Upper-case 8-4-4-4-12 hexadecimal form.
     std::string toString() const;
-    const std::array<std::uint8_t, 16> &bytes() const { return bytes_; }
-    bool operator==(const Uuid &) const = default;
+    const std::array<std::uint8_t, 16>& bytes() const { return bytes_; }
+    bool operator==(const Uuid&) const = default;
 
 private:
     std::array<std::uint8_t, 16> bytes_{};
@@ -28,10 +28,12 @@ private:
 inline constexpr std::uint16_t kORVIVendorID = 0x356C;
 
 struct BaseDevice {
-    constexpr BaseDevice(const char *name_, const char *oid_, std::uint16_t pid)
-        : name(name_), oid(oid_), PID(pid) {}
-    const char *name;
-    const char *oid;
+    constexpr BaseDevice(const char* name_, const char* oid_, std::uint16_t pid)
+        : name(name_), oid(oid_), PID(pid)
+    {
+    }
+    const char* name;
+    const char* oid;
     std::uint16_t PID;
     std::uint16_t VID = kORVIVendorID;
 };
@@ -47,15 +49,16 @@ inline constexpr std::array<BaseDevice, 1> ORVIDevices{{
 class Device {
 public:
     Device(std::string name, std::string subNetMask, std::string gateway, std::string ip,
-           std::string ipSetType, std::uint16_t PID, std::uint16_t VID, std::uint32_t locationID = 0);
+           std::string ipSetType, std::uint16_t PID, std::uint16_t VID,
+           std::uint32_t locationID = 0);
 
     // The placeholder record: empty name and addresses, mode "D", ids 0,
     // location 0 (with a fresh id, like every new record).
     Device();
     static Device placeholder() { return Device(); }
 
-    const Uuid &id() const { return id_; }
-    const std::string &name() const { return name_; }
+    const Uuid& id() const { return id_; }
+    const std::string& name() const { return name_; }
     std::uint16_t PID() const { return PID_; }
     std::uint16_t VID() const { return VID_; }
     // Where the printer was found on the bus (the registry's "locationID"),
@@ -70,7 +73,7 @@ public:
     std::string ipSetType;
 
     // Equality and hashing use all eight fields.
-    bool operator==(const Device &other) const;
+    bool operator==(const Device& other) const;
 
 private:
     Uuid id_;
@@ -80,11 +83,14 @@ private:
     std::uint32_t locationID_;
 };
 
-std::size_t hashValue(const Device &device);
+std::size_t hashValue(const Device& device);
 
 }  // namespace tervane
 
 template <>
 struct std::hash<tervane::Device> {
-    std::size_t operator()(const tervane::Device &d) const noexcept { return tervane::hashValue(d); }
+    std::size_t operator()(const tervane::Device& d) const noexcept
+    {
+        return tervane::hashValue(d);
+    }
 };

@@ -37,7 +37,7 @@ long leadingInteger(std::string_view piece)
 
 // Appends one byte per non-empty dotted piece; false when a piece does not
 // fit one unsigned byte.
-bool appendComponents(std::string_view text, Bytes &out)
+bool appendComponents(std::string_view text, Bytes& out)
 {
     std::size_t start = 0;
     while (start <= text.size()) {
@@ -73,10 +73,7 @@ bool equalsLiteral(std::span<const std::uint8_t> reply, std::string_view literal
 
 }  // namespace
 
-Bytes commandBytes(std::string_view command)
-{
-    return Bytes(command.begin(), command.end());
-}
+Bytes commandBytes(std::string_view command) { return Bytes(command.begin(), command.end()); }
 
 std::optional<Bytes> buildSetIPCommand(std::string_view ip, std::string_view subNetMask,
                                        std::string_view gateway)
@@ -118,7 +115,8 @@ std::string parseDHCPToggleReply(std::span<const std::uint8_t> reply)
 {
     // The literal is ASCII, so a byte-exact match is also a valid UTF-8 text
     // equal to it; anything else (including invalid UTF-8) reads as static.
-    return std::string(equalsLiteral(reply, kDHCPToggleOnReply) ? kIPSetTypeDHCP : kIPSetTypeStatic);
+    return std::string(equalsLiteral(reply, kDHCPToggleOnReply) ? kIPSetTypeDHCP
+                                                                : kIPSetTypeStatic);
 }
 
 bool isSetDHCPToggleOK(std::span<const std::uint8_t> reply)
@@ -169,7 +167,7 @@ std::optional<std::string> decodeUTF8(std::span<const std::uint8_t> bytes)
     return std::string(bytes.begin(), bytes.end());
 }
 
-std::string describeOptionalText(const std::optional<std::string> &text)
+std::string describeOptionalText(const std::optional<std::string>& text)
 {
     if (!text) {
         return "nil";
@@ -177,16 +175,29 @@ std::string describeOptionalText(const std::optional<std::string> &text)
     std::string out = "Optional(\"";
     for (char c : *text) {
         switch (c) {
-        case '\0': out += "\\0"; break;
-        case '\t': out += "\\t"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
+        case '\0':
+            out += "\\0";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
         default:
             if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
                 char buf[16];
-                std::snprintf(buf, sizeof buf, "\\u{%x}", static_cast<unsigned>(static_cast<unsigned char>(c)));
+                std::snprintf(buf, sizeof buf, "\\u{%x}",
+                              static_cast<unsigned>(static_cast<unsigned char>(c)));
                 out += buf;
             } else {
                 out += c;

@@ -40,7 +40,7 @@ struct IPSettings {
     std::string ip;
     std::string subNetMask;
     std::string gateway;
-    bool operator==(const IPSettings &) const = default;
+    bool operator==(const IPSettings&) const = default;
 };
 
 // The bytes of a command literal.
@@ -72,7 +72,7 @@ std::optional<std::string> decodeUTF8(std::span<const std::uint8_t> bytes);
 
 // The way the diagnostics show an optional text: Optional("...") with the
 // quotes, backslashes and control characters escaped, or nil.
-std::string describeOptionalText(const std::optional<std::string> &text);
+std::string describeOptionalText(const std::optional<std::string>& text);
 
 // Four bytes as dotted decimal, e.g. C0 A8 01 14 -> "192.168.1.20".
 std::string dottedDecimal(std::span<const std::uint8_t, 4> octets);

@@ -31,7 +31,8 @@ bool matchesIPv4Pattern(std::string_view text)
     std::size_t start = 0;
     while (true) {
         const std::size_t dot = text.find('.', start);
-        const std::string_view part = text.substr(start, dot == std::string_view::npos ? text.npos : dot - start);
+        const std::string_view part = text.substr(
+            start, dot == std::string_view::npos ? text.npos : dot - start);
         if (!isComponent(part)) {
             return false;
         }

@@ -7,7 +7,7 @@
 
 namespace tervane {
 
-inline constexpr const char *kIPv4Pattern =
+inline constexpr const char* kIPv4Pattern =
     R"(^(?:(?:25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)\.){3}(?:25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)$)";
 
 bool matchesIPv4Pattern(std::string_view text);

@@ -16,18 +16,18 @@ namespace {
 
 // Texts the model stores untranslated: the window (and the command line)
 // look them up again when they show them.
-const char *const kReadFailed = QT_TRANSLATE_NOOP("tervane::PrinterModel", "获取失败，请重试");
-const char *const kWriteSucceeded = QT_TRANSLATE_NOOP("tervane::PrinterModel", "设置成功");
-const char *const kWriteFailed = QT_TRANSLATE_NOOP("tervane::PrinterModel", "设置失败，请重试");
+const char* const kReadFailed = QT_TRANSLATE_NOOP("tervane::PrinterModel", "获取失败，请重试");
+const char* const kWriteSucceeded = QT_TRANSLATE_NOOP("tervane::PrinterModel", "设置成功");
+const char* const kWriteFailed = QT_TRANSLATE_NOOP("tervane::PrinterModel", "设置失败，请重试");
 // Shown under the read or write failure when the system refused the printer's
 // device node to this user.
-const char *const kAccessDeniedHint = QT_TRANSLATE_NOOP(
+const char* const kAccessDeniedHint = QT_TRANSLATE_NOOP(
     "tervane::PrinterModel",
     "没有访问该USB打印机的权限。请安装驱动程序包（其中的udev规则允许当前登录用户访问打印机），"
     "然后重新插拔USB线；或者以管理员身份运行本工具。");
 
 // The hint for a failed read or write made through the connection.
-QString failureHint(const USBCommunication *connection)
+QString failureHint(const USBCommunication* connection)
 {
     if (connection != nullptr && connection->accessDenied()) {
         return QString::fromUtf8(kAccessDeniedHint);
@@ -37,7 +37,7 @@ QString failureHint(const USBCommunication *connection)
 
 }  // namespace
 
-PrinterModel::PrinterModel(usb::UsbPlatform &platform, QObject *parent)
+PrinterModel::PrinterModel(usb::UsbPlatform& platform, QObject* parent)
     : QObject(parent), platform_(platform)
 {
     getPrinterList();
@@ -71,41 +71,39 @@ void PrinterModel::getDeviceByIOUSB()
     setPrinterList(list);
 }
 
-void PrinterModel::getPrinterIP()
-{
-    applyReadOutcome(readSettings(platform_, selectedPrinter_));
-}
+void PrinterModel::getPrinterIP() { applyReadOutcome(readSettings(platform_, selectedPrinter_)); }
 
-void PrinterModel::setPrinterIP()
-{
-    applyWriteOutcome(writeSettings(platform_, selectedPrinter_));
-}
+void PrinterModel::setPrinterIP() { applyWriteOutcome(writeSettings(platform_, selectedPrinter_)); }
 
 // ---- USB halves ------------------------------------------------------------
 
-std::vector<Device> PrinterModel::scanBus(usb::UsbPlatform &platform)
+std::vector<Device> PrinterModel::scanBus(usb::UsbPlatform& platform)
 {
     std::vector<Device> found;
-    for (const UsbDeviceIds &ids : listUsbDevices(platform)) {
+    for (const UsbDeviceIds& ids : listUsbDevices(platform)) {
         const long pid = ids.productId;
         const long vid = ids.vendorId;
-        usb::usbLog(" find device pid = " + std::to_string(pid) + " and vid = " + std::to_string(vid));
+        usb::usbLog(" find device pid = " + std::to_string(pid) +
+                    " and vid = " + std::to_string(vid));
         if (vid != kORVIVendorID) {
             continue;
         }
-        usb::usbLog("find orvi device pid  = " + std::to_string(pid) + " and vid = " + std::to_string(vid));
-        for (const BaseDevice &model : ORVIDevices) {
+        usb::usbLog("find orvi device pid  = " + std::to_string(pid) +
+                    " and vid = " + std::to_string(vid));
+        for (const BaseDevice& model : ORVIDevices) {
             if (model.PID != pid) {
                 continue;
             }
             found.emplace_back(model.name, "", "", "", "D", model.PID, model.VID, ids.locationID);
-            usb::usbLog(" find orvi device  pid = " + std::to_string(pid) + " and vid = " + std::to_string(vid));
+            usb::usbLog(" find orvi device  pid = " + std::to_string(pid) +
+                        " and vid = " + std::to_string(vid));
         }
     }
     return found;
 }
 
-PrinterModel::ReadOutcome PrinterModel::readSettings(usb::UsbPlatform &platform, const Device &printer)
+PrinterModel::ReadOutcome PrinterModel::readSettings(usb::UsbPlatform& platform,
+                                                     const Device& printer)
 {
     ReadOutcome outcome;
     outcome.usb = std::make_unique<USBCommunication>(platform, printer);
@@ -113,7 +111,8 @@ PrinterModel::ReadOutcome PrinterModel::readSettings(usb::UsbPlatform &platform,
     return outcome;
 }
 
-PrinterModel::WriteOutcome PrinterModel::writeSettings(usb::UsbPlatform &platform, const Device &printer)
+PrinterModel::WriteOutcome PrinterModel::writeSettings(usb::UsbPlatform& platform,
+                                                       const Device& printer)
 {
     WriteOutcome outcome;
     outcome.usb = std::make_unique<USBCommunication>(platform, printer);
@@ -124,7 +123,7 @@ PrinterModel::WriteOutcome PrinterModel::writeSettings(usb::UsbPlatform &platfor
 
 // ---- applying results ------------------------------------------------------
 
-void PrinterModel::applyScan(const std::vector<Device> &found)
+void PrinterModel::applyScan(const std::vector<Device>& found)
 {
     setPrinterList(QList<Device>(found.begin(), found.end()));
 }
@@ -141,7 +140,7 @@ void PrinterModel::applyReadOutcome(ReadOutcome outcome)
         return;
     }
     // Only the network fields come back; id, name and the USB ids stay.
-    const Device &read = usb_->printer;
+    const Device& read = usb_->printer;
     Device updated = selectedPrinter_;
     updated.ip = read.ip;
     setSelectedPrinter(updated);
@@ -165,7 +164,7 @@ void PrinterModel::applyWriteOutcome(WriteOutcome outcome)
 
 // ---- published fields --------------------------------------------------------
 
-void PrinterModel::raiseAlert(const QString &title, const QString &message, const QString &hint)
+void PrinterModel::raiseAlert(const QString& title, const QString& message, const QString& hint)
 {
     setShowAlert(true);
     setAlertTitle(title);
@@ -173,7 +172,7 @@ void PrinterModel::raiseAlert(const QString &title, const QString &message, cons
     setAlertHint(hint);
 }
 
-void PrinterModel::setPrinterList(const QList<Device> &list)
+void PrinterModel::setPrinterList(const QList<Device>& list)
 {
     if (list == printerList_) {
         return;
@@ -191,7 +190,7 @@ void PrinterModel::setShowAlert(bool show)
     emit showAlertChanged();
 }
 
-void PrinterModel::setAlertMessage(const QString &message)
+void PrinterModel::setAlertMessage(const QString& message)
 {
     if (message == alertMessage_) {
         return;
@@ -200,7 +199,7 @@ void PrinterModel::setAlertMessage(const QString &message)
     emit alertMessageChanged();
 }
 
-void PrinterModel::setAlertTitle(const QString &title)
+void PrinterModel::setAlertTitle(const QString& title)
 {
     if (title == alertTitle_) {
         return;
@@ -209,7 +208,7 @@ void PrinterModel::setAlertTitle(const QString &title)
     emit alertTitleChanged();
 }
 
-void PrinterModel::setAlertHint(const QString &hint)
+void PrinterModel::setAlertHint(const QString& hint)
 {
     if (hint == alertHint_) {
         return;
@@ -218,7 +217,7 @@ void PrinterModel::setAlertHint(const QString &hint)
     emit alertHintChanged();
 }
 
-void PrinterModel::setSelectedPrinter(const Device &printer)
+void PrinterModel::setSelectedPrinter(const Device& printer)
 {
     if (printer == selectedPrinter_) {
         return;
@@ -235,12 +234,9 @@ namespace {
 bool simulateRequested = false;
 }
 
-void useSimulatedBus(bool simulate)
-{
-    simulateRequested = simulate;
-}
+void useSimulatedBus(bool simulate) { simulateRequested = simulate; }
 
-PrinterModel &printerModel()
+PrinterModel& printerModel()
 {
     // Made once, on first use, and kept until the process ends.
 #ifdef TERVANE_HAVE_LIBUSB
@@ -248,8 +244,9 @@ PrinterModel &printerModel()
 #else
     constexpr usb::PlatformFactory realDevices = nullptr;
 #endif
-    static std::unique_ptr<usb::UsbPlatform> platform = usb::makePlatform(realDevices, simulateRequested);
-    static PrinterModel *model = new PrinterModel(*platform);
+    static std::unique_ptr<usb::UsbPlatform> platform = usb::makePlatform(realDevices,
+                                                                          simulateRequested);
+    static PrinterModel* model = new PrinterModel(*platform);
     return *model;
 }
 

@@ -33,12 +33,15 @@ namespace tervane {
 
 class PrinterModel : public QObject {
     Q_OBJECT
-    Q_PROPERTY(QList<tervane::Device> printerList READ printerList WRITE setPrinterList NOTIFY printerListChanged)
+    Q_PROPERTY(QList<tervane::Device> printerList READ printerList WRITE setPrinterList NOTIFY
+                   printerListChanged)
     Q_PROPERTY(bool showAlert READ showAlert WRITE setShowAlert NOTIFY showAlertChanged)
-    Q_PROPERTY(QString alertMessage READ alertMessage WRITE setAlertMessage NOTIFY alertMessageChanged)
+    Q_PROPERTY(
+        QString alertMessage READ alertMessage WRITE setAlertMessage NOTIFY alertMessageChanged)
     Q_PROPERTY(QString alertTitle READ alertTitle WRITE setAlertTitle NOTIFY alertTitleChanged)
     Q_PROPERTY(QString alertHint READ alertHint WRITE setAlertHint NOTIFY alertHintChanged)
-    Q_PROPERTY(tervane::Device selectedPrinter READ selectedPrinter WRITE setSelectedPrinter NOTIFY selectedPrinterChanged)
+    Q_PROPERTY(tervane::Device selectedPrinter READ selectedPrinter WRITE setSelectedPrinter NOTIFY
+                   selectedPrinterChanged)
 
 public:
     // Outcome of a read: the connection used (its printer holds what was
@@ -53,7 +56,7 @@ public:
     };
 
     // Searches the bus and, when a printer is found, reads its settings.
-    explicit PrinterModel(usb::UsbPlatform &platform, QObject *parent = nullptr);
+    explicit PrinterModel(usb::UsbPlatform& platform, QObject* parent = nullptr);
     ~PrinterModel() override;
 
     // Rebuilds printerList, selects the first printer and reads it, or
@@ -67,39 +70,39 @@ public:
     void setPrinterIP();
 
     // ---- the halves that may run off the model's thread ----
-    static std::vector<Device> scanBus(usb::UsbPlatform &platform);
-    static ReadOutcome readSettings(usb::UsbPlatform &platform, const Device &printer);
-    static WriteOutcome writeSettings(usb::UsbPlatform &platform, const Device &printer);
+    static std::vector<Device> scanBus(usb::UsbPlatform& platform);
+    static ReadOutcome readSettings(usb::UsbPlatform& platform, const Device& printer);
+    static WriteOutcome writeSettings(usb::UsbPlatform& platform, const Device& printer);
 
     // ---- the halves that assign the published fields ----
-    void applyScan(const std::vector<Device> &found);
+    void applyScan(const std::vector<Device>& found);
     void applyReadOutcome(ReadOutcome outcome);
     void applyWriteOutcome(WriteOutcome outcome);
 
     // ---- published fields ----
-    const QList<Device> &printerList() const { return printerList_; }
+    const QList<Device>& printerList() const { return printerList_; }
     bool showAlert() const { return showAlert_; }
-    const QString &alertMessage() const { return alertMessage_; }
-    const QString &alertTitle() const { return alertTitle_; }
+    const QString& alertMessage() const { return alertMessage_; }
+    const QString& alertTitle() const { return alertTitle_; }
     // What the user can do about the failure the alert reports, shown under
     // its message; empty for most alerts. Stored untranslated, like the read
     // and write messages.
-    const QString &alertHint() const { return alertHint_; }
-    const Device &selectedPrinter() const { return selectedPrinter_; }
+    const QString& alertHint() const { return alertHint_; }
+    const Device& selectedPrinter() const { return selectedPrinter_; }
 
-    void setPrinterList(const QList<Device> &list);
+    void setPrinterList(const QList<Device>& list);
     void setShowAlert(bool show);
-    void setAlertMessage(const QString &message);
-    void setAlertTitle(const QString &title);
-    void setAlertHint(const QString &hint);
-    void setSelectedPrinter(const Device &printer);
+    void setAlertMessage(const QString& message);
+    void setAlertTitle(const QString& title);
+    void setAlertHint(const QString& hint);
+    void setSelectedPrinter(const Device& printer);
     // Shows an alert: showAlert, then title, then message, then the hint
     // (cleared when none is given).
-    void raiseAlert(const QString &title, const QString &message, const QString &hint = QString());
+    void raiseAlert(const QString& title, const QString& message, const QString& hint = QString());
 
     // The connection of the last read or write (null before the first).
-    const USBCommunication *usb() const { return usb_.get(); }
-    usb::UsbPlatform &platform() const { return platform_; }
+    const USBCommunication* usb() const { return usb_.get(); }
+    usb::UsbPlatform& platform() const { return platform_; }
 
 signals:
     void printerListChanged();
@@ -110,7 +113,7 @@ signals:
     void selectedPrinterChanged();
 
 private:
-    usb::UsbPlatform &platform_;
+    usb::UsbPlatform& platform_;
     QList<Device> printerList_;
     bool showAlert_ = false;
     QString alertMessage_;
@@ -126,7 +129,7 @@ namespace SharedData {
 // only has an effect before the first call of printerModel(). The variable
 // TERVANE_USB=sim also selects the simulated bus.
 void useSimulatedBus(bool simulate);
-PrinterModel &printerModel();
+PrinterModel& printerModel();
 }  // namespace SharedData
 
 }  // namespace tervane

@@ -17,6 +17,6 @@ struct UsbDeviceIds {
 
 // Devices whose ids cannot be read are left out. Every registry reference
 // and handle taken during the walk is given back before the call returns.
-std::vector<UsbDeviceIds> listUsbDevices(usb::UsbPlatform &platform);
+std::vector<UsbDeviceIds> listUsbDevices(usb::UsbPlatform& platform);
 
 }  // namespace tervane

@@ -11,9 +11,9 @@ namespace {
 
 using usb::usbLog;
 
-std::string describe(const std::exception &error)
+std::string describe(const std::exception& error)
 {
-    if (const auto *usbError = dynamic_cast<const usb::USBError *>(&error)) {
+    if (const auto* usbError = dynamic_cast<const usb::USBError*>(&error)) {
         if (auto text = usbError->errorDescription()) {
             return *text;
         }
@@ -24,23 +24,20 @@ std::string describe(const std::exception &error)
 // Runs realse() on every way out of a sequence.
 class InterfaceReleaser {
 public:
-    explicit InterfaceReleaser(USBCommunication &connection) : connection_(connection) {}
+    explicit InterfaceReleaser(USBCommunication& connection) : connection_(connection) {}
     ~InterfaceReleaser() { connection_.realse(); }
-    InterfaceReleaser(const InterfaceReleaser &) = delete;
-    InterfaceReleaser &operator=(const InterfaceReleaser &) = delete;
+    InterfaceReleaser(const InterfaceReleaser&) = delete;
+    InterfaceReleaser& operator=(const InterfaceReleaser&) = delete;
 
 private:
-    USBCommunication &connection_;
+    USBCommunication& connection_;
 };
 
-SequenceResult claimError()
-{
-    return {-1, kClaimInterfaceError};
-}
+SequenceResult claimError() { return {-1, kClaimInterfaceError}; }
 
 }  // namespace
 
-USBCommunication::USBCommunication(usb::UsbPlatform &platform, Device printer_)
+USBCommunication::USBCommunication(usb::UsbPlatform& platform, Device printer_)
     : printer(std::move(printer_)), platform_(platform)
 {
     usbLog("init usbscanprocess pid=" + std::to_string(printer.PID()) +
@@ -50,22 +47,23 @@ USBCommunication::USBCommunication(usb::UsbPlatform &platform, Device printer_)
         // (another of the same model is never taken instead); one that does
         // not takes the first device with the ids.
         if (printer.locationID() != 0) {
-            deviceInterface = usb::USBDeviceHandle::create(platform_, static_cast<int>(printer.VID()),
-                                                           static_cast<int>(printer.PID()), printer.locationID());
+            deviceInterface = usb::USBDeviceHandle::create(
+                platform_, static_cast<int>(printer.VID()), static_cast<int>(printer.PID()),
+                printer.locationID());
         } else {
-            deviceInterface = usb::USBDeviceHandle::create(platform_, static_cast<int>(printer.VID()),
-                                                           static_cast<int>(printer.PID()));
+            deviceInterface = usb::USBDeviceHandle::create(
+                platform_, static_cast<int>(printer.VID()), static_cast<int>(printer.PID()));
         }
-    } catch (const std::exception &error) {
+    } catch (const std::exception& error) {
         realse();
         noteFailure("init usb interface error. and error is ", error);
     }
 }
 
-void USBCommunication::noteFailure(const std::string &logPrefix, const std::exception &error)
+void USBCommunication::noteFailure(const std::string& logPrefix, const std::exception& error)
 {
     usbLog(logPrefix + describe(error));
-    if (const auto *status = dynamic_cast<const usb::IOReturnError *>(&error)) {
+    if (const auto* status = dynamic_cast<const usb::IOReturnError*>(&error)) {
         failureStatus = status->status();
     }
 }
@@ -89,7 +87,7 @@ void USBCommunication::realse()
         // close changes nothing for the caller (it is logged by the layer).
         try {
             interfaceInterface->close();
-        } catch (const std::exception &) {
+        } catch (const std::exception&) {
         }
         interfaceOpen_ = false;
     }
@@ -100,12 +98,13 @@ void USBCommunication::realse()
 bool USBCommunication::openInterface(bool logIPSetType)
 {
     if (deviceInterface) {
-        std::vector<usb::USBInterfaceHandle> interfaces = deviceInterface->createInterfaceInterface();
+        std::vector<usb::USBInterfaceHandle> interfaces =
+            deviceInterface->createInterfaceInterface();
         usbLog("interface interface num = " + std::to_string(interfaces.size()));
         // The last interface numbered 0 is kept; every other handle is given
         // back at once.
         std::optional<usb::USBInterfaceHandle> chosen;
-        for (usb::USBInterfaceHandle &candidate : interfaces) {
+        for (usb::USBInterfaceHandle& candidate : interfaces) {
             if (candidate.getInterfaceNum() == 0) {
                 if (chosen) {
                     chosen->release();
@@ -129,9 +128,10 @@ bool USBCommunication::openInterface(bool logIPSetType)
     return pips.count("writePipe") != 0 && pips.count("readPipe") != 0;
 }
 
-void USBCommunication::writeCommand(const Bytes &bytes)
+void USBCommunication::writeCommand(const Bytes& bytes)
 {
-    interfaceInterface->write(bytes, pips.at("writePipe"), kWriteNoDataTimeout, kWriteCompletionTimeout);
+    interfaceInterface->write(bytes, pips.at("writePipe"), kWriteNoDataTimeout,
+                              kWriteCompletionTimeout);
 }
 
 Bytes USBCommunication::readReply()
@@ -160,13 +160,13 @@ SequenceResult USBCommunication::initInterfaceToGetIP()
         if (addressReply.size() == kIPReplyLength) {
             read = parseIPReply(addressReply);
         }
-        usbLog("the ip is " + read.ip + " the subNetMask is " + read.subNetMask + " the gateway is " +
-               read.gateway);
+        usbLog("the ip is " + read.ip + " the subNetMask is " + read.subNetMask +
+               " the gateway is " + read.gateway);
         printer.ip = read.ip;
         printer.subNetMast = read.subNetMask;
         printer.gateway = read.gateway;
         return {1, kReceiveIPSuccessfully};
-    } catch (const std::exception &error) {
+    } catch (const std::exception& error) {
         noteFailure("open usb interface error and error is ", error);
         return claimError();
     }
@@ -176,7 +176,8 @@ SequenceResult USBCommunication::initInterfaceToSetIP()
 {
     InterfaceReleaser releaser(*this);
     const bool isStatic = printer.ipSetType == kIPSetTypeStatic;
-    std::optional<Bytes> setIPCommand = buildSetIPCommand(printer.ip, printer.subNetMast, printer.gateway);
+    std::optional<Bytes> setIPCommand = buildSetIPCommand(printer.ip, printer.subNetMast,
+                                                          printer.gateway);
     if (setIPCommand) {
         usbLog("cmd is " + std::to_string(setIPCommand->size()) + " bytes");
     } else {
@@ -201,7 +202,7 @@ SequenceResult USBCommunication::initInterfaceToSetIP()
         }
         writeCommand(commandBytes(kRestart));
         return {1, kSetIPSuccessfully};
-    } catch (const std::exception &error) {
+    } catch (const std::exception& error) {
         noteFailure("open usb interface error and error is ", error);
         return claimError();
     }

@@ -18,16 +18,16 @@ namespace tervane {
 struct SequenceResult {
     int status = -1;
     std::string message;
-    bool operator==(const SequenceResult &) const = default;
+    bool operator==(const SequenceResult&) const = default;
 };
 
-inline constexpr const char *kReceiveIPSuccessfully = "receive ip successfully";
-inline constexpr const char *kSetIPSuccessfully = "set ip successfully";
-inline constexpr const char *kSetDHCPToggleError = "setDHCPToggleError";
-inline constexpr const char *kClaimInterfaceError = "claininterfaceInterfaceError";
+inline constexpr const char* kReceiveIPSuccessfully = "receive ip successfully";
+inline constexpr const char* kSetIPSuccessfully = "set ip successfully";
+inline constexpr const char* kSetDHCPToggleError = "setDHCPToggleError";
+inline constexpr const char* kClaimInterfaceError = "claininterfaceInterfaceError";
 // The addresses held cannot be encoded in the set-address command (a
 // component outside 0..255); nothing was sent.
-inline constexpr const char *kSetIPCommandError = "setIPCommandError";
+inline constexpr const char* kSetIPCommandError = "setIPCommandError";
 
 // Time-outs of the exchanges, in seconds.
 inline constexpr double kWriteNoDataTimeout = 0.3;
@@ -42,12 +42,12 @@ public:
     // place on the bus when the record has one; never fails
     // (a device that cannot be found leaves deviceInterface empty and both
     // sequences then fail without sending anything).
-    USBCommunication(usb::UsbPlatform &platform, Device printer);
+    USBCommunication(usb::UsbPlatform& platform, Device printer);
     // Gives back the device handle.
     ~USBCommunication();
 
-    USBCommunication(const USBCommunication &) = delete;
-    USBCommunication &operator=(const USBCommunication &) = delete;
+    USBCommunication(const USBCommunication&) = delete;
+    USBCommunication& operator=(const USBCommunication&) = delete;
 
     // Reads mode, address, mask and gateway into printer.
     SequenceResult initInterfaceToGetIP();
@@ -76,13 +76,13 @@ private:
     // sequence cannot go on (no device, no interface 0, a pipe missing).
     // USB errors propagate.
     bool openInterface(bool logIPSetType);
-    void writeCommand(const Bytes &bytes);
+    void writeCommand(const Bytes& bytes);
     Bytes readReply();
     // Logs a USB error caught around the device look-up or a sequence and
     // keeps its platform status.
-    void noteFailure(const std::string &logPrefix, const std::exception &error);
+    void noteFailure(const std::string& logPrefix, const std::exception& error);
 
-    usb::UsbPlatform &platform_;
+    usb::UsbPlatform& platform_;
     bool interfaceOpen_ = false;
 };
 

@@ -6,7 +6,7 @@
 
 namespace tervane::ui {
 
-orviscannerApp::orviscannerApp(PrinterModel &model, const QLocale &locale)
+orviscannerApp::orviscannerApp(PrinterModel& model, const QLocale& locale)
 {
     // The direction is the whole application's, so that the alert follows
     // the window.
@@ -31,14 +31,15 @@ QString orviscannerApp::windowTitle()
     return leftToRight(QCoreApplication::translate("orviscannerApp", "IP设置工具"));
 }
 
-Qt::LayoutDirection orviscannerApp::layoutDirection(const QLocale &locale)
+Qt::LayoutDirection orviscannerApp::layoutDirection(const QLocale& locale)
 {
     return locale.language() == QLocale::Persian ? Qt::RightToLeft : Qt::LeftToRight;
 }
 
-bool orviscannerApp::loadTranslation(QTranslator &translator, const QLocale &locale)
+bool orviscannerApp::loadTranslation(QTranslator& translator, const QLocale& locale)
 {
-    return translator.load(locale, QStringLiteral("tervane"), QStringLiteral("_"), QStringLiteral(":/i18n"));
+    return translator.load(locale, QStringLiteral("tervane"), QStringLiteral("_"),
+                           QStringLiteral(":/i18n"));
 }
 
 }  // namespace tervane::ui

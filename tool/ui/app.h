@@ -17,22 +17,22 @@ class orviscannerApp {
 public:
     // Builds the window over the model for the given locale (title and
     // layout direction); show() puts it on screen.
-    explicit orviscannerApp(PrinterModel &model, const QLocale &locale = QLocale());
+    explicit orviscannerApp(PrinterModel& model, const QLocale& locale = QLocale());
     ~orviscannerApp();
-    orviscannerApp(const orviscannerApp &) = delete;
-    orviscannerApp &operator=(const orviscannerApp &) = delete;
+    orviscannerApp(const orviscannerApp&) = delete;
+    orviscannerApp& operator=(const orviscannerApp&) = delete;
 
     void show();
-    ContentView &window() const { return *window_; }
+    ContentView& window() const { return *window_; }
 
     // The window title, kept in left-to-right order.
     static QString windowTitle();
     // Right to left for Persian ("fa"), left to right for any other
     // language or none.
-    static Qt::LayoutDirection layoutDirection(const QLocale &locale);
+    static Qt::LayoutDirection layoutDirection(const QLocale& locale);
     // Loads the translation for the locale's languages from the embedded
     // files; false (and the Chinese texts stay) when none fits.
-    static bool loadTranslation(QTranslator &translator, const QLocale &locale);
+    static bool loadTranslation(QTranslator& translator, const QLocale& locale);
 
 private:
     std::unique_ptr<ContentView> window_;

@@ -4,12 +4,12 @@
 
 namespace tervane::ui {
 
-ContentView::ContentView(QWidget *parent) : QWidget(parent), settingView_(new SettingView(this))
+ContentView::ContentView(QWidget* parent) : QWidget(parent), settingView_(new SettingView(this))
 {
     place();
 }
 
-ContentView::ContentView(PrinterModel &model, QWidget *parent)
+ContentView::ContentView(PrinterModel& model, QWidget* parent)
     : QWidget(parent), settingView_(new SettingView(model, this))
 {
     place();
@@ -17,7 +17,7 @@ ContentView::ContentView(PrinterModel &model, QWidget *parent)
 
 void ContentView::place()
 {
-    auto *row = new QHBoxLayout(this);
+    auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
     row->addWidget(settingView_);
 }

@@ -12,15 +12,15 @@ class ContentView : public QWidget {
 
 public:
     // Over the process's shared printer model.
-    explicit ContentView(QWidget *parent = nullptr);
-    explicit ContentView(PrinterModel &model, QWidget *parent = nullptr);
+    explicit ContentView(QWidget* parent = nullptr);
+    explicit ContentView(PrinterModel& model, QWidget* parent = nullptr);
 
-    SettingView &settingView() const { return *settingView_; }
+    SettingView& settingView() const { return *settingView_; }
 
 private:
     void place();
 
-    SettingView *settingView_;
+    SettingView* settingView_;
 };
 
 }  // namespace tervane::ui

@@ -4,12 +4,9 @@
 
 namespace tervane::ui {
 
-EventLoopQueue::EventLoopQueue(QObject *receiver) : receiver_(receiver) {}
+EventLoopQueue::EventLoopQueue(QObject* receiver) : receiver_(receiver) {}
 
-EventLoopQueue::~EventLoopQueue()
-{
-    close();
-}
+EventLoopQueue::~EventLoopQueue() { close(); }
 
 void EventLoopQueue::post(std::function<void()> task)
 {

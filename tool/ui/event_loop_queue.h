@@ -17,10 +17,10 @@ public:
     // Tasks run on receiver's thread, queued behind the events already
     // waiting there. They are dropped once the queue is closed or the
     // receiver is gone.
-    explicit EventLoopQueue(QObject *receiver);
+    explicit EventLoopQueue(QObject* receiver);
     ~EventLoopQueue() override;
-    EventLoopQueue(const EventLoopQueue &) = delete;
-    EventLoopQueue &operator=(const EventLoopQueue &) = delete;
+    EventLoopQueue(const EventLoopQueue&) = delete;
+    EventLoopQueue& operator=(const EventLoopQueue&) = delete;
 
     // May be called from any thread.
     void post(std::function<void()> task) override;
@@ -29,7 +29,7 @@ public:
 
 private:
     std::mutex lock_;
-    QObject *receiver_;
+    QObject* receiver_;
 };
 
 }  // namespace tervane::ui

@@ -16,7 +16,7 @@
 
 #include <iostream>
 
-int main(int argc, char *argv[])
+int main(int argc, char* argv[])
 {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tervane"));
@@ -34,7 +34,8 @@ int main(int argc, char *argv[])
     parser.addOption(simulate);
     // Saves a picture of the window once it is up, then quits (used to make
     // the documentation's screenshots).
-    QCommandLineOption screenshot(QStringLiteral("screenshot"), QStringLiteral("Save the window to FILE and quit."),
+    QCommandLineOption screenshot(QStringLiteral("screenshot"),
+                                  QStringLiteral("Save the window to FILE and quit."),
                                   QStringLiteral("FILE"));
     screenshot.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOption(screenshot);

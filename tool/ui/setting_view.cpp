@@ -31,31 +31,22 @@ constexpr int kPadding = 20;
 constexpr int kModeDHCP = 0;
 constexpr int kModeManual = 1;
 
-int selectionForMode(const std::string &ipSetType)
+int selectionForMode(const std::string& ipSetType)
 {
     return ipSetType == kIPSetTypeStatic ? kModeManual : kModeDHCP;
 }
 
-QString fromStd(const std::string &text)
-{
-    return QString::fromStdString(text);
-}
+QString fromStd(const std::string& text) { return QString::fromStdString(text); }
 
-bool isIPv4(const QString &text)
-{
-    return matchesIPv4Pattern(text.toStdString());
-}
+bool isIPv4(const QString& text) { return matchesIPv4Pattern(text.toStdString()); }
 
 }  // namespace
 
-QString leftToRight(const QString &text)
-{
-    return QStringLiteral("\u200E%1\u202C").arg(text);
-}
+QString leftToRight(const QString& text) { return QStringLiteral("\u200E%1\u202C").arg(text); }
 
-SettingView::SettingView(QWidget *parent) : SettingView(SharedData::printerModel(), parent) {}
+SettingView::SettingView(QWidget* parent) : SettingView(SharedData::printerModel(), parent) {}
 
-SettingView::SettingView(PrinterModel &model, QWidget *parent)
+SettingView::SettingView(PrinterModel& model, QWidget* parent)
     : QWidget(parent), model_(model), queue_(this)
 {
     buildForm();
@@ -96,21 +87,21 @@ SettingView::~SettingView()
 
 void SettingView::buildForm()
 {
-    auto *outer = new QVBoxLayout(this);
+    auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(kPadding, kPadding, kPadding, kPadding);
 
-    auto *frame = new QWidget(this);
+    auto* frame = new QWidget(this);
     frame->setMinimumWidth(kFormMinimumWidth);
     frame->setFixedHeight(kFormHeight);
     frame->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     outer->addWidget(frame);
 
-    auto *stack = new QVBoxLayout(frame);
+    auto* stack = new QVBoxLayout(frame);
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setAlignment(Qt::AlignCenter);
 
     // Five rows whose labels line up on their trailing edges.
-    auto *rows = new QFormLayout;
+    auto* rows = new QFormLayout;
     rows->setLabelAlignment(Qt::AlignRight | Qt::AlignVCenter);
     rows->setFormAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
     rows->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
@@ -130,8 +121,8 @@ void SettingView::buildForm()
     modePicker_->addItem(tr("手动设置"), kModeManual);
     rows->addRow(leftToRight(tr("IP获取方式")), modePicker_);
 
-    auto makeField = [frame](const char *name, const QString &placeholder) {
-        auto *field = new QLineEdit(frame);
+    auto makeField = [frame](const char* name, const QString& placeholder) {
+        auto* field = new QLineEdit(frame);
         field->setObjectName(name);
         field->setPlaceholderText(placeholder);
         field->setFixedWidth(kControlWidth);
@@ -145,9 +136,9 @@ void SettingView::buildForm()
     rows->addRow(tr("网关"), gatewayField_);
     stack->addLayout(rows);
 
-    auto *buttons = new QHBoxLayout;
-    auto makeButton = [frame, buttons](const char *name, const QString &text) {
-        auto *button = new QPushButton(text, frame);
+    auto* buttons = new QHBoxLayout;
+    auto makeButton = [frame, buttons](const char* name, const QString& text) {
+        auto* button = new QPushButton(text, frame);
         button->setObjectName(name);
         button->setAutoDefault(false);
         buttons->addWidget(button);
@@ -207,7 +198,8 @@ void SettingView::connectModel()
 
 void SettingView::watchBus()
 {
-    usb::USBDeviceListObserver::Handler handler = [this](const std::string &notification, usb::io_service_t) {
+    usb::USBDeviceListObserver::Handler handler = [this](const std::string& notification,
+                                                         usb::io_service_t) {
         if (observerPrimed_ || notification == usb::kIOTerminatedNotification) {
             onBusChanged();
         } else {
@@ -216,10 +208,10 @@ void SettingView::watchBus()
         }
     };
     // One observer per supported model (vendor and product id).
-    const BaseDevice &model = ORVIDevices.front();
+    const BaseDevice& model = ORVIDevices.front();
     static_assert(ORVIDevices.size() == 1, "observe every supported model");
-    observer_ = usb::USBDeviceHandle::observeDeviceList(model_.platform(), model.VID, model.PID, queue_,
-                                                         handler);
+    observer_ = usb::USBDeviceHandle::observeDeviceList(model_.platform(), model.VID, model.PID,
+                                                        queue_, handler);
     // The observer reports the printers attached now before anything else;
     // this marker, queued behind those reports, ends them. Only a printer
     // that came between the model's search and the start of observation
@@ -234,25 +226,13 @@ void SettingView::watchBus()
 
 // ---- state cells ---------------------------------------------------------------
 
-QString SettingView::ip() const
-{
-    return ipField_->text();
-}
+QString SettingView::ip() const { return ipField_->text(); }
 
-QString SettingView::subNetMast() const
-{
-    return maskField_->text();
-}
+QString SettingView::subNetMast() const { return maskField_->text(); }
 
-QString SettingView::gateway() const
-{
-    return gatewayField_->text();
-}
+QString SettingView::gateway() const { return gatewayField_->text(); }
 
-int SettingView::ipSetTypeSelection() const
-{
-    return modePicker_->currentData().toInt();
-}
+int SettingView::ipSetTypeSelection() const { return modePicker_->currentData().toInt(); }
 
 void SettingView::clampScannerIndex()
 {
@@ -265,7 +245,7 @@ void SettingView::fillPrinterPicker()
 {
     const QSignalBlocker blocker(printerPicker_);
     printerPicker_->clear();
-    const QList<Device> &list = model_.printerList();
+    const QList<Device>& list = model_.printerList();
     for (int i = 0; i < list.size(); ++i) {
         printerPicker_->addItem(fromStd(list[i].name()), i);
     }
@@ -274,7 +254,7 @@ void SettingView::fillPrinterPicker()
 
 void SettingView::copyFieldsFromSelectedPrinter()
 {
-    const Device &printer = model_.selectedPrinter();
+    const Device& printer = model_.selectedPrinter();
     ipField_->setText(fromStd(printer.ip));
     maskField_->setText(fromStd(printer.subNetMast));
     gatewayField_->setText(fromStd(printer.gateway));
@@ -298,7 +278,7 @@ void SettingView::findPrinters()
         searchPending_ = true;
         return;
     }
-    usb::UsbPlatform &platform = model_.platform();
+    usb::UsbPlatform& platform = model_.platform();
     runInBackground([this, &platform]() -> Apply {
         // The model's search, with the bus work done here and the
         // published fields assigned on the form's thread.
@@ -314,7 +294,7 @@ void SettingView::findPrinters()
                 model_.applyReadOutcome(std::move(*read));
             } else {
                 model_.raiseAlert(PrinterModel::tr("错误"),
-                           PrinterModel::tr("未查找到适配的打印机"));
+                                  PrinterModel::tr("未查找到适配的打印机"));
                 model_.setSelectedPrinter(Device::placeholder());
             }
             copyFieldsFromSelectedPrinter();
@@ -334,9 +314,10 @@ void SettingView::readCurrentSettings()
     clampScannerIndex();
     const Device printer = model_.printerList().at(scannerIndex_);
     model_.setSelectedPrinter(printer);
-    usb::UsbPlatform &platform = model_.platform();
+    usb::UsbPlatform& platform = model_.platform();
     runInBackground([this, &platform, printer]() -> Apply {
-        auto read = std::make_shared<PrinterModel::ReadOutcome>(PrinterModel::readSettings(platform, printer));
+        auto read = std::make_shared<PrinterModel::ReadOutcome>(
+            PrinterModel::readSettings(platform, printer));
         return [this, read] {
             model_.applyReadOutcome(std::move(*read));
             copyFieldsFromSelectedPrinter();
@@ -349,7 +330,8 @@ void SettingView::writeSettings()
     if (busy_) {
         return;
     }
-    if (model_.printerList().isEmpty() || ip().isEmpty() || subNetMast().isEmpty() || gateway().isEmpty()) {
+    if (model_.printerList().isEmpty() || ip().isEmpty() || subNetMast().isEmpty() ||
+        gateway().isEmpty()) {
         model_.raiseAlert(tr("错误"), tr("请选择打印机且将信息填写完整"));
         return;
     }
@@ -370,20 +352,20 @@ void SettingView::writeSettings()
     printer.ip = ip().toStdString();
     printer.subNetMast = subNetMast().toStdString();
     printer.gateway = gateway().toStdString();
-    printer.ipSetType =
-        std::string(ipSetTypeSelection() == kModeManual ? kIPSetTypeStatic : kIPSetTypeDHCP);
+    printer.ipSetType = std::string(ipSetTypeSelection() == kModeManual ? kIPSetTypeStatic
+                                                                        : kIPSetTypeDHCP);
     model_.setSelectedPrinter(printer);
-    usb::UsbPlatform &platform = model_.platform();
+    usb::UsbPlatform& platform = model_.platform();
     runInBackground([this, &platform, printer]() -> Apply {
-        auto written =
-            std::make_shared<PrinterModel::WriteOutcome>(PrinterModel::writeSettings(platform, printer));
+        auto written = std::make_shared<PrinterModel::WriteOutcome>(
+            PrinterModel::writeSettings(platform, printer));
         return [this, written] { model_.applyWriteOutcome(std::move(*written)); };
     });
 }
 
 void SettingView::cancel()
 {
-    QWidget *active = QApplication::activeWindow();
+    QWidget* active = QApplication::activeWindow();
     (active != nullptr ? active : window())->close();
 }
 
@@ -419,7 +401,7 @@ void SettingView::onBusChanged()
 
 // ---- the alert -------------------------------------------------------------------
 
-QString SettingView::alertText(const QString &text) const
+QString SettingView::alertText(const QString& text) const
 {
     // The model keeps some texts as their Chinese keys; the form's own are
     // already translated and pass through unchanged.
@@ -436,7 +418,7 @@ void SettingView::presentAlert()
     if (!model_.showAlert() || alert_) {
         return;
     }
-    auto *box = new QMessageBox(this);
+    auto* box = new QMessageBox(this);
     box->setObjectName("alert");
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::WindowModal);
@@ -470,7 +452,8 @@ void SettingView::refreshAlert()
     } else {
         alert_->setTextFormat(Qt::RichText);
         alert_->setText(QStringLiteral("<b>%1</b>").arg(title.toHtmlEscaped()));
-        alert_->setInformativeText(hint.isEmpty() ? message : message + QStringLiteral("\n\n") + hint);
+        alert_->setInformativeText(hint.isEmpty() ? message
+                                                  : message + QStringLiteral("\n\n") + hint);
     }
 }
 

@@ -34,15 +34,15 @@ namespace tervane::ui {
 
 // U+200E + text + U+202C: keeps a text in left-to-right order inside a
 // right-to-left layout.
-QString leftToRight(const QString &text);
+QString leftToRight(const QString& text);
 
 class SettingView : public QWidget {
     Q_OBJECT
 
 public:
     // The form over the process's shared printer model.
-    explicit SettingView(QWidget *parent = nullptr);
-    explicit SettingView(PrinterModel &model, QWidget *parent = nullptr);
+    explicit SettingView(QWidget* parent = nullptr);
+    explicit SettingView(PrinterModel& model, QWidget* parent = nullptr);
     ~SettingView() override;
 
     // ---- the form's state ----
@@ -56,7 +56,7 @@ public:
     // True while a find, read or write is under way.
     bool isBusy() const { return busy_; }
     // The alert on screen, or null.
-    QMessageBox *currentAlert() const { return alert_; }
+    QMessageBox* currentAlert() const { return alert_; }
 
 public slots:
     // The four buttons.
@@ -81,7 +81,7 @@ private:
     void updateFieldsEnabled();
     void presentAlert();
     void refreshAlert();
-    QString alertText(const QString &text) const;
+    QString alertText(const QString& text) const;
     // Checks scannerIndex against the list and brings it back to 0 when the
     // list got shorter.
     void clampScannerIndex();
@@ -91,19 +91,19 @@ private:
     void setBusy(bool busy);
     void onBusChanged();
 
-    PrinterModel &model_;
+    PrinterModel& model_;
     int scannerIndex_ = 0;
 
-    QComboBox *printerPicker_ = nullptr;
-    QComboBox *modePicker_ = nullptr;
-    QLineEdit *ipField_ = nullptr;
-    QLineEdit *maskField_ = nullptr;
-    QLineEdit *gatewayField_ = nullptr;
-    QPushButton *findButton_ = nullptr;
-    QPushButton *readButton_ = nullptr;
-    QPushButton *writeButton_ = nullptr;
-    QPushButton *cancelButton_ = nullptr;
-    QProgressBar *busyIndicator_ = nullptr;
+    QComboBox* printerPicker_ = nullptr;
+    QComboBox* modePicker_ = nullptr;
+    QLineEdit* ipField_ = nullptr;
+    QLineEdit* maskField_ = nullptr;
+    QLineEdit* gatewayField_ = nullptr;
+    QPushButton* findButton_ = nullptr;
+    QPushButton* readButton_ = nullptr;
+    QPushButton* writeButton_ = nullptr;
+    QPushButton* cancelButton_ = nullptr;
+    QProgressBar* busyIndicator_ = nullptr;
     QPointer<QMessageBox> alert_;
 
     bool busy_ = false;

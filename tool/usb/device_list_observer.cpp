@@ -6,16 +6,15 @@ namespace tervane::usb {
 
 USBDeviceListObserver::USBDeviceListObserver(UsbPlatform& platform, TaskQueue& callbackQueue,
                                              Handler handler)
-    : platform_(platform),
-      observingQueue_("USBDeviceListObserver_observing"),
-      callbackQueue_(callbackQueue),
-      handler_(std::move(handler))
+    : platform_(platform), observingQueue_("USBDeviceListObserver_observing"),
+      callbackQueue_(callbackQueue), handler_(std::move(handler))
 {
 }
 
-std::shared_ptr<USBDeviceListObserver> USBDeviceListObserver::make(
-    UsbPlatform& platform, const MatchingDictionary& matchingDictionary,
-    const std::vector<std::string>& notificationNames, TaskQueue& callbackQueue, Handler handler)
+std::shared_ptr<USBDeviceListObserver>
+USBDeviceListObserver::make(UsbPlatform& platform, const MatchingDictionary& matchingDictionary,
+                            const std::vector<std::string>& notificationNames,
+                            TaskQueue& callbackQueue, Handler handler)
 {
     std::shared_ptr<USBDeviceListObserver> observer(
         new USBDeviceListObserver(platform, callbackQueue, std::move(handler)));
@@ -23,7 +22,7 @@ std::shared_ptr<USBDeviceListObserver> USBDeviceListObserver::make(
     platform.notificationPortSetDispatchQueue(observer->observingPort_, &observer->observingQueue_);
     for (const auto& name : notificationNames) {
         if (observer->iteratorsForNotifications_.count(name) != 0) {
-            continue;   // a set of names: each registered once
+            continue;  // a set of names: each registered once
         }
         auto context = std::make_unique<ObservingContext>(ObservingContext{name, observer});
         io_iterator_t iterator = IO_OBJECT_NULL;
@@ -68,9 +67,8 @@ void USBDeviceListObserver::handleNotification(const std::string& name, io_itera
         if (!observer) {
             return;
         }
-        enumerateServices(observer->platform_, iterator, [&](io_service_t service, bool&) {
-            observer->handler_(name, service);
-        });
+        enumerateServices(observer->platform_, iterator,
+                          [&](io_service_t service, bool&) { observer->handler_(name, service); });
     });
 }
 
@@ -79,19 +77,21 @@ std::vector<std::string> USBDeviceHandle::defaultNotificationNames()
     return {kIOFirstMatchNotification, kIOTerminatedNotification};
 }
 
-std::shared_ptr<USBDeviceListObserver> USBDeviceHandle::observeDeviceList(
-    UsbPlatform& platform, TaskQueue& queue, ObserverHandler handler,
-    std::vector<std::string> notificationNames)
+std::shared_ptr<USBDeviceListObserver>
+USBDeviceHandle::observeDeviceList(UsbPlatform& platform, TaskQueue& queue, ObserverHandler handler,
+                                   std::vector<std::string> notificationNames)
 {
     return USBDeviceListObserver::make(platform, matchingDictionary(std::nullopt, std::nullopt),
                                        notificationNames, queue, std::move(handler));
 }
 
-std::shared_ptr<USBDeviceListObserver> USBDeviceHandle::observeDeviceList(
-    UsbPlatform& platform, int vendorIdentifier, int productIdentifier, TaskQueue& queue,
-    ObserverHandler handler, std::vector<std::string> notificationNames)
+std::shared_ptr<USBDeviceListObserver>
+USBDeviceHandle::observeDeviceList(UsbPlatform& platform, int vendorIdentifier,
+                                   int productIdentifier, TaskQueue& queue, ObserverHandler handler,
+                                   std::vector<std::string> notificationNames)
 {
-    return USBDeviceListObserver::make(platform, matchingDictionary(vendorIdentifier, productIdentifier),
+    return USBDeviceListObserver::make(platform,
+                                       matchingDictionary(vendorIdentifier, productIdentifier),
                                        notificationNames, queue, std::move(handler));
 }
 
@@ -103,4 +103,4 @@ std::shared_ptr<USBDeviceListObserver> USBDeviceHandle::observeDeviceList(
                                        std::move(handler));
 }
 
-} // namespace tervane::usb
+}  // namespace tervane::usb

@@ -24,10 +24,10 @@ public:
 
     // Creates the observer and arms it: devices already matching are
     // reported for "IOServiceFirstMatch" right away (on the caller's queue).
-    static std::shared_ptr<USBDeviceListObserver> make(UsbPlatform& platform,
-                                                       const MatchingDictionary& matchingDictionary,
-                                                       const std::vector<std::string>& notificationNames,
-                                                       TaskQueue& callbackQueue, Handler handler);
+    static std::shared_ptr<USBDeviceListObserver>
+    make(UsbPlatform& platform, const MatchingDictionary& matchingDictionary,
+         const std::vector<std::string>& notificationNames, TaskQueue& callbackQueue,
+         Handler handler);
     ~USBDeviceListObserver();
     USBDeviceListObserver(const USBDeviceListObserver&) = delete;
     USBDeviceListObserver& operator=(const USBDeviceListObserver&) = delete;
@@ -53,4 +53,4 @@ private:
     Handler handler_;
 };
 
-} // namespace tervane::usb
+}  // namespace tervane::usb

@@ -71,7 +71,8 @@ const std::vector<StatusRow>& statusTable()
         {"usbTooManyPipes", kIOUSBTooManyPipesErr, "Too many pipes"},
         {"usbNoAsyncPort", kIOUSBNoAsyncPortErr, "no async port"},
         {"usbNotEnoughPipes", kIOUSBNotEnoughPipesErr, "not enough pipes in interface"},
-        {"usbNotEnoughPower", kIOUSBNotEnoughPowerErr, "not enough power for selected configuration"},
+        {"usbNotEnoughPower", kIOUSBNotEnoughPowerErr,
+         "not enough power for selected configuration"},
         {"usbEndpointNotFound", kIOUSBEndpointNotFound, "Endpoint Not found"},
         {"usbConfigNotFound", kIOUSBConfigNotFound, "Configuration Not found"},
         {"usbTransactionTimeout", kIOUSBTransactionTimeout, "Transaction timed out"},
@@ -80,15 +81,19 @@ const std::vector<StatusRow>& statusTable()
         {"usbPipeStalled", kIOUSBPipeStalled, "Pipe has stalled, error needs to be cleared"},
         {"usbInterfaceNotFound", kIOUSBInterfaceNotFound, "Interface ref not recognized"},
         {"usbLowLatencyBufferNotPreviouslyAllocated", kIOUSBLowLatencyBufferNotPreviouslyAllocated,
-         "Attempted to use user land low latency isoc calls w/out calling PrepareBuffer (on the data "
+         "Attempted to use user land low latency isoc calls w/out calling PrepareBuffer (on the "
+         "data "
          "buffer) first "},
-        {"usbLowLatencyFrameListNotPreviouslyAllocated", kIOUSBLowLatencyFrameListNotPreviouslyAllocated,
-         "Attempted to use user land low latency isoc calls w/out calling PrepareBuffer (on the frame "
+        {"usbLowLatencyFrameListNotPreviouslyAllocated",
+         kIOUSBLowLatencyFrameListNotPreviouslyAllocated,
+         "Attempted to use user land low latency isoc calls w/out calling PrepareBuffer (on the "
+         "frame "
          "list) first"},
         {"usbHighSpeedSplit", kIOUSBHighSpeedSplitError,
          "Error to hub on high speed bus trying to do split transaction"},
         {"usbSyncRequestOnWlThread", kIOUSBSyncRequestOnWLThread,
-         "A synchronous USB request was made on the workloop thread (from a callback?).  Only async "
+         "A synchronous USB request was made on the workloop thread (from a callback?).  Only "
+         "async "
          "requests are permitted in that case"},
         {"usbDeviceNotHighSpeed", kIOUSBDeviceNotHighSpeed, "Name is deprecated, see below"},
         // Same status as the row above, which answers for it first.
@@ -104,10 +109,12 @@ const std::vector<StatusRow>& statusTable()
         {"usbStreamsNotSupported", kIOUSBStreamsNotSupported,
          "The request cannot be completed because the XHCI controller does not support streams"},
         {"usbInvalidSsEndpoint", kIOUSBInvalidSSEndpoint,
-         "An endpoint found in a SuperSpeed device is invalid (usually because there is no Endpoint "
+         "An endpoint found in a SuperSpeed device is invalid (usually because there is no "
+         "Endpoint "
          "Companion Descriptor)"},
         {"usbTooManyTransactionsPending", kIOUSBTooManyTransactionsPending,
-         "The transaction cannot be submitted because it would exceed the allowed number of pending "
+         "The transaction cannot be submitted because it would exceed the allowed number of "
+         "pending "
          "transactions"},
     };
     return rows;
@@ -150,7 +157,7 @@ std::optional<std::string> firstAnswer(const Handlers& handlers, Value value)
     return std::nullopt;
 }
 
-} // namespace
+}  // namespace
 
 std::optional<std::string> errorDescription(IOReturn status)
 {
@@ -176,13 +183,20 @@ std::optional<std::string> errorDescription(VXIOError error)
         return text;
     }
     switch (error) {
-    case VXIOError::noPluginInterface: return "I/O: No plugin interface.";
-    case VXIOError::pluginHasNoUsbDeviceInterface: return "USB: Plugin has no device interface.";
-    case VXIOError::pluginHasNoUsbInterfaceInterface: return "USB: Plugin has no interface interface.";
-    case VXIOError::couldNotQueryInterface: return "I/O: Could not query interface.";
-    case VXIOError::couldNotQueryUsbDeviceInterface: return "USB: Could not query device interface.";
-    case VXIOError::couldNotQueryUsbInterfaceInterface: return "USB: Could not query interface interface.";
-    case VXIOError::couldNotGetEnoughData: return "Could not get enough data.";
+    case VXIOError::noPluginInterface:
+        return "I/O: No plugin interface.";
+    case VXIOError::pluginHasNoUsbDeviceInterface:
+        return "USB: Plugin has no device interface.";
+    case VXIOError::pluginHasNoUsbInterfaceInterface:
+        return "USB: Plugin has no interface interface.";
+    case VXIOError::couldNotQueryInterface:
+        return "I/O: Could not query interface.";
+    case VXIOError::couldNotQueryUsbDeviceInterface:
+        return "USB: Could not query device interface.";
+    case VXIOError::couldNotQueryUsbInterfaceInterface:
+        return "USB: Could not query interface interface.";
+    case VXIOError::couldNotGetEnoughData:
+        return "Could not get enough data.";
     }
     return std::nullopt;
 }
@@ -239,4 +253,4 @@ void throwIfControlRequestNotSuccess(IOReturn status)
     }
 }
 
-} // namespace tervane::usb
+}  // namespace tervane::usb

@@ -94,8 +94,10 @@ constexpr IOReturn usbTransactionTimeout = kIOUSBTransactionTimeout;
 constexpr IOReturn usbTransactionReturned = kIOUSBTransactionReturned;
 constexpr IOReturn usbPipeStalled = kIOUSBPipeStalled;
 constexpr IOReturn usbInterfaceNotFound = kIOUSBInterfaceNotFound;
-constexpr IOReturn usbLowLatencyBufferNotPreviouslyAllocated = kIOUSBLowLatencyBufferNotPreviouslyAllocated;
-constexpr IOReturn usbLowLatencyFrameListNotPreviouslyAllocated = kIOUSBLowLatencyFrameListNotPreviouslyAllocated;
+constexpr IOReturn usbLowLatencyBufferNotPreviouslyAllocated =
+    kIOUSBLowLatencyBufferNotPreviouslyAllocated;
+constexpr IOReturn usbLowLatencyFrameListNotPreviouslyAllocated =
+    kIOUSBLowLatencyFrameListNotPreviouslyAllocated;
 constexpr IOReturn usbHighSpeedSplit = kIOUSBHighSpeedSplitError;
 constexpr IOReturn usbSyncRequestOnWlThread = kIOUSBSyncRequestOnWLThread;
 constexpr IOReturn usbDeviceNotHighSpeed = kIOUSBDeviceNotHighSpeed;
@@ -107,7 +109,7 @@ constexpr IOReturn usbDeviceCountExceeded = kIOUSBDeviceCountExceeded;
 constexpr IOReturn usbStreamsNotSupported = kIOUSBStreamsNotSupported;
 constexpr IOReturn usbInvalidSsEndpoint = kIOUSBInvalidSSEndpoint;
 constexpr IOReturn usbTooManyTransactionsPending = kIOUSBTooManyTransactionsPending;
-} // namespace ioreturn
+}  // namespace ioreturn
 
 // One row of the status table: named constant, value, text.
 struct StatusRow {
@@ -172,4 +174,4 @@ void throwIfNotSuccess(IOReturn status, const std::string& label);
 // Throws IOReturnError for any non-zero status, without a log line.
 void throwIfControlRequestNotSuccess(IOReturn status);
 
-} // namespace tervane::usb
+}  // namespace tervane::usb

@@ -104,4 +104,4 @@ constexpr IOReturn kIOUSBStreamsNotSupported = iokit_usb_err(0x44);
 constexpr IOReturn kIOUSBInvalidSSEndpoint = iokit_usb_err(0x43);
 constexpr IOReturn kIOUSBTooManyTransactionsPending = iokit_usb_err(0x42);
 
-} // namespace tervane::usb
+}  // namespace tervane::usb

@@ -8,10 +8,7 @@ io_object_t retain(UsbPlatform& platform, io_object_t object)
     return object;
 }
 
-void release(UsbPlatform& platform, io_object_t object)
-{
-    platform.objectRelease(object);
-}
+void release(UsbPlatform& platform, io_object_t object) { platform.objectRelease(object); }
 
 namespace {
 
@@ -22,7 +19,7 @@ void drain(UsbPlatform& platform, io_iterator_t iterator)
     }
 }
 
-} // namespace
+}  // namespace
 
 void enumerateServices(UsbPlatform& platform, io_iterator_t iterator, const ServiceHandler& handler,
                        bool clearRemaining)
@@ -52,4 +49,4 @@ void enumerateServices(UsbPlatform& platform, io_iterator_t iterator, const Serv
     }
 }
 
-} // namespace tervane::usb
+}  // namespace tervane::usb

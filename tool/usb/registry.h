@@ -21,4 +21,4 @@ void release(UsbPlatform& platform, io_object_t object);
 void enumerateServices(UsbPlatform& platform, io_iterator_t iterator, const ServiceHandler& handler,
                        bool clearRemaining = true);
 
-} // namespace tervane::usb
+}  // namespace tervane::usb

@@ -83,9 +83,6 @@ void SerialExecutor::drain()
     finished.wait();
 }
 
-bool SerialExecutor::isCurrent() const
-{
-    return worker_.get_id() == std::this_thread::get_id();
-}
+bool SerialExecutor::isCurrent() const { return worker_.get_id() == std::this_thread::get_id(); }
 
-} // namespace tervane::usb
+}  // namespace tervane::usb

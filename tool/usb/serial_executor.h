@@ -32,4 +32,4 @@ private:
     std::thread worker_;
 };
 
-} // namespace tervane::usb
+}  // namespace tervane::usb

@@ -57,7 +57,7 @@ const char* openLabel(bool seize)
     return seize ? "func open-seize-true" : "func open-seize-false";
 }
 
-} // namespace
+}  // namespace
 
 // ---- plug-in ----
 
@@ -187,18 +187,17 @@ int USBDeviceHandle::getProductIdentifier() const
     return value;
 }
 
-std::vector<USBInterfaceHandle> USBDeviceHandle::createInterfaceInterface(int interfaceClass,
-                                                                          int interfaceSubClass,
-                                                                          int interfaceProtocol,
-                                                                          int alternateSetting) const
+std::vector<USBInterfaceHandle>
+USBDeviceHandle::createInterfaceInterface(int interfaceClass, int interfaceSubClass,
+                                          int interfaceProtocol, int alternateSetting) const
 {
     IOUSBFindInterfaceRequest request{narrow16(interfaceClass), narrow16(interfaceSubClass),
                                       narrow16(interfaceProtocol), narrow16(alternateSetting)};
     return createInterfaceInterface(request);
 }
 
-std::vector<USBInterfaceHandle> USBDeviceHandle::createInterfaceInterface(
-    IOUSBFindInterfaceRequest request) const
+std::vector<USBInterfaceHandle>
+USBDeviceHandle::createInterfaceInterface(IOUSBFindInterfaceRequest request) const
 {
     std::vector<USBInterfaceHandle> interfaces;
     if (empty()) {
@@ -231,7 +230,8 @@ void USBDeviceHandle::open(bool seize) const
     if (empty()) {
         return;
     }
-    const IOReturn status = seize ? (*ref_)->USBDeviceOpenSeize(ref_) : (*ref_)->USBDeviceOpen(ref_);
+    const IOReturn status = seize ? (*ref_)->USBDeviceOpenSeize(ref_)
+                                  : (*ref_)->USBDeviceOpen(ref_);
     throwIfNotSuccess(status, openLabel(seize));
 }
 
@@ -273,9 +273,9 @@ void USBDeviceHandle::release() const
 
 USBInterfaceHandle USBInterfaceHandle::create(UsbPlatform& platform, io_service_t service)
 {
-    return createFromService<USBInterfaceHandle>(platform, service, kIOUSBInterfaceUserClientTypeID(),
-                                                 USBInterfaceInterfaceID(),
-                                                 VXIOError::couldNotQueryUsbInterfaceInterface);
+    return createFromService<USBInterfaceHandle>(
+        platform, service, kIOUSBInterfaceUserClientTypeID(), USBInterfaceInterfaceID(),
+        VXIOError::couldNotQueryUsbInterfaceInterface);
 }
 
 void USBInterfaceHandle::open(bool seize) const
@@ -283,8 +283,8 @@ void USBInterfaceHandle::open(bool seize) const
     if (empty()) {
         return;
     }
-    const IOReturn status =
-        seize ? (*ref_)->USBInterfaceOpenSeize(ref_) : (*ref_)->USBInterfaceOpen(ref_);
+    const IOReturn status = seize ? (*ref_)->USBInterfaceOpenSeize(ref_)
+                                  : (*ref_)->USBInterfaceOpen(ref_);
     throwIfNotSuccess(status, openLabel(seize));
 }
 
@@ -315,4 +315,4 @@ void USBInterfaceHandle::release() const
     }
 }
 
-} // namespace tervane::usb
+}  // namespace tervane::usb

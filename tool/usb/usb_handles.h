@@ -26,8 +26,8 @@ namespace tervane::usb {
 class USBDeviceListObserver;
 class USBInterfaceHandle;
 
-using Bytes = std::vector<std::uint8_t>;   // byte list
-using ByteBuffer = std::string;            // byte buffer (any bytes, not only text)
+using Bytes = std::vector<std::uint8_t>;  // byte list
+using ByteBuffer = std::string;           // byte buffer (any bytes, not only text)
 using PipeMap = std::map<std::string, int>;
 
 // Seconds to the platform's 32-bit milliseconds, truncated toward zero.
@@ -38,7 +38,9 @@ std::uint32_t timeoutMilliseconds(double seconds);
 class PlugInHandle {
 public:
     PlugInHandle() = default;
-    PlugInHandle(IOCFPlugInInterfaceRef ref, UsbPlatform* platform) : ref_(ref), platform_(platform) {}
+    PlugInHandle(IOCFPlugInInterfaceRef ref, UsbPlatform* platform) : ref_(ref), platform_(platform)
+    {
+    }
 
     // IOCreatePlugInInterfaceForService step; the score is returned beside
     // the handle.
@@ -77,27 +79,32 @@ public:
     // Class name "IOUSBHostDevice".
     static MatchingDictionary matchingDictionary(std::optional<int> vendorIdentifier,
                                                  std::optional<int> productIdentifier);
-    static USBDeviceHandle create(UsbPlatform& platform, int vendorIdentifier, int productIdentifier);
+    static USBDeviceHandle create(UsbPlatform& platform, int vendorIdentifier,
+                                  int productIdentifier);
     // The one device with these ids at this place on the bus ("locationID");
     // pluginHasNoUsbDeviceInterface when it is not there, whatever else is.
-    static USBDeviceHandle create(UsbPlatform& platform, int vendorIdentifier, int productIdentifier,
-                                  std::uint32_t locationID);
-    static USBDeviceHandle create(UsbPlatform& platform, const MatchingDictionary& matchingDictionary);
+    static USBDeviceHandle create(UsbPlatform& platform, int vendorIdentifier,
+                                  int productIdentifier, std::uint32_t locationID);
+    static USBDeviceHandle create(UsbPlatform& platform,
+                                  const MatchingDictionary& matchingDictionary);
     static USBDeviceHandle create(UsbPlatform& platform, io_service_t service);
 
     // Hot-plug observation (device_list_observer.cpp). The returned object
     // must be kept; dropping the last reference ends the observation.
-    using ObserverHandler = std::function<void(const std::string& notificationName, io_service_t service)>;
+    using ObserverHandler =
+        std::function<void(const std::string& notificationName, io_service_t service)>;
     static std::vector<std::string> defaultNotificationNames();
-    static std::shared_ptr<USBDeviceListObserver> observeDeviceList(
-        UsbPlatform& platform, TaskQueue& queue, ObserverHandler handler,
-        std::vector<std::string> notificationNames = defaultNotificationNames());
-    static std::shared_ptr<USBDeviceListObserver> observeDeviceList(
-        UsbPlatform& platform, int vendorIdentifier, int productIdentifier, TaskQueue& queue,
-        ObserverHandler handler, std::vector<std::string> notificationNames = defaultNotificationNames());
-    static std::shared_ptr<USBDeviceListObserver> observeDeviceList(
-        UsbPlatform& platform, const MatchingDictionary& matchingDictionary, TaskQueue& queue,
-        ObserverHandler handler, std::vector<std::string> notificationNames = defaultNotificationNames());
+    static std::shared_ptr<USBDeviceListObserver>
+    observeDeviceList(UsbPlatform& platform, TaskQueue& queue, ObserverHandler handler,
+                      std::vector<std::string> notificationNames = defaultNotificationNames());
+    static std::shared_ptr<USBDeviceListObserver>
+    observeDeviceList(UsbPlatform& platform, int vendorIdentifier, int productIdentifier,
+                      TaskQueue& queue, ObserverHandler handler,
+                      std::vector<std::string> notificationNames = defaultNotificationNames());
+    static std::shared_ptr<USBDeviceListObserver>
+    observeDeviceList(UsbPlatform& platform, const MatchingDictionary& matchingDictionary,
+                      TaskQueue& queue, ObserverHandler handler,
+                      std::vector<std::string> notificationNames = defaultNotificationNames());
 
     // ---- on a handle ----
     int getVendorIdentifier() const;
@@ -106,11 +113,15 @@ public:
                                                              int interfaceSubClass = 65535,
                                                              int interfaceProtocol = 65535,
                                                              int alternateSetting = 65535) const;
-    std::vector<USBInterfaceHandle> createInterfaceInterface(IOUSBFindInterfaceRequest request) const;
+    std::vector<USBInterfaceHandle>
+    createInterfaceInterface(IOUSBFindInterfaceRequest request) const;
     void open(bool seize = false) const;
     void close() const;
     void openAndPerform(bool seize, const std::function<void()>& handler) const;
-    void openAndPerform(const std::function<void()>& handler) const { openAndPerform(false, handler); }
+    void openAndPerform(const std::function<void()>& handler) const
+    {
+        openAndPerform(false, handler);
+    }
     void reset() const;
     USBDeviceHandle retain() const;
     void release() const;
@@ -135,7 +146,10 @@ public:
     void open(bool seize = false) const;
     void close() const;
     void openAndPerform(bool seize, const std::function<void()>& handler) const;
-    void openAndPerform(const std::function<void()>& handler) const { openAndPerform(false, handler); }
+    void openAndPerform(const std::function<void()>& handler) const
+    {
+        openAndPerform(false, handler);
+    }
     USBInterfaceHandle retain() const;
     void release() const;
 
@@ -164,4 +178,4 @@ private:
     UsbPlatform* platform_ = nullptr;
 };
 
-} // namespace tervane::usb
+}  // namespace tervane::usb

@@ -29,23 +29,34 @@ std::uint8_t narrowPipe(int pipe)
 const char* directionText(std::uint8_t direction)
 {
     switch (direction) {
-    case 0: return "out";
-    case 1: return "in";
-    case 2: return "none";
-    case 3: return "any";
-    default: return "???";
+    case 0:
+        return "out";
+    case 1:
+        return "in";
+    case 2:
+        return "none";
+    case 3:
+        return "any";
+    default:
+        return "???";
     }
 }
 
 const char* transferTypeText(std::uint8_t type)
 {
     switch (type) {
-    case 0: return "control";
-    case 1: return "isoc";
-    case 2: return "bulk";
-    case 3: return "interrupt";
-    case 255: return "any";
-    default: return "???";
+    case 0:
+        return "control";
+    case 1:
+        return "isoc";
+    case 2:
+        return "bulk";
+    case 3:
+        return "interrupt";
+    case 255:
+        return "any";
+    default:
+        return "???";
     }
 }
 
@@ -61,7 +72,7 @@ std::string byteListText(const std::uint8_t* bytes, std::size_t count)
     return text + "]";
 }
 
-} // namespace
+}  // namespace
 
 std::uint8_t USBInterfaceHandle::getInterfaceNum() const
 {
@@ -98,11 +109,14 @@ PipeMap USBInterfaceHandle::getPipes() const
             usbLog("Could not get properties for pipe " + std::to_string(pipe));
             continue;
         }
-        usbLog("endpointnum = " + std::to_string(pipe) + ",direction = " + std::to_string(direction) +
-               ",number = " + std::to_string(number) + ",transType=" + std::to_string(transferType) +
-               ",maxsize=" + std::to_string(maxPacketSize) + ",interval=" + std::to_string(interval));
-        usbLog("endpoint" + std::to_string(pipe) + " direction: " + directionText(direction) + ", ");
-        usbLog("endpoint" + std::to_string(pipe) + " type is: " + transferTypeText(transferType) + ", ");
+        usbLog(
+            "endpointnum = " + std::to_string(pipe) + ",direction = " + std::to_string(direction) +
+            ",number = " + std::to_string(number) + ",transType=" + std::to_string(transferType) +
+            ",maxsize=" + std::to_string(maxPacketSize) + ",interval=" + std::to_string(interval));
+        usbLog("endpoint" + std::to_string(pipe) + " direction: " + directionText(direction) +
+               ", ");
+        usbLog("endpoint" + std::to_string(pipe) + " type is: " + transferTypeText(transferType) +
+               ", ");
         if (direction == kUSBOut) {
             pipes["writePipe"] = pipe;
         } else if (direction == kUSBIn) {
@@ -126,8 +140,9 @@ Bytes USBInterfaceHandle::readBytes(std::optional<int> minCount, int maxCount, i
     if (empty()) {
         size = 0;
     } else {
-        throwIfNotSuccess((*ref_)->ReadPipeTO(ref_, pipeRef, buffer.data(), &size, noData, completion),
-                          "func readBytes");
+        throwIfNotSuccess(
+            (*ref_)->ReadPipeTO(ref_, pipeRef, buffer.data(), &size, noData, completion),
+            "func readBytes");
     }
     // A backend never reports more than it was given room for; keep to the buffer anyway.
     const std::size_t received = std::min<std::size_t>(size, buffer.size());
@@ -157,10 +172,10 @@ Bytes USBInterfaceHandle::readBulkData(int pipe, std::uint32_t& readLen, double 
     const std::uint32_t completion = timeoutMilliseconds(completionTimeout);
     if (!empty()) {
         // The buffer holds 1024 bytes; a larger request is refused rather than overrun.
-        const IOReturn status =
-            readLen > buffer.size()
-                ? kIOReturnBadArgument
-                : (*ref_)->ReadPipeTO(ref_, pipeRef, buffer.data(), &readLen, noData, completion);
+        const IOReturn status = readLen > buffer.size()
+                                    ? kIOReturnBadArgument
+                                    : (*ref_)->ReadPipeTO(ref_, pipeRef, buffer.data(), &readLen,
+                                                          noData, completion);
         throwIfNotSuccess(status, "func readBulkData");
     }
     usbLog("read len = " + std::to_string(readLen));
@@ -178,7 +193,8 @@ void USBInterfaceHandle::write(const Bytes& bytes, int pipe, double noDataTimeou
         return;
     }
     throwIfNotSuccess((*ref_)->WritePipeTO(ref_, pipeRef, bytes.data(),
-                                           static_cast<std::uint32_t>(bytes.size()), noData, completion),
+                                           static_cast<std::uint32_t>(bytes.size()), noData,
+                                           completion),
                       "func write ");
 }
 
@@ -205,7 +221,8 @@ void USBInterfaceHandle::clearPipeStall(bool bothEnds, int pipe) const
         return;
     }
     if (bothEnds) {
-        throwIfNotSuccess((*ref_)->ClearPipeStallBothEnds(ref_, pipeRef), "func clearPipeStall-true ");
+        throwIfNotSuccess((*ref_)->ClearPipeStallBothEnds(ref_, pipeRef),
+                          "func clearPipeStall-true ");
     } else {
         throwIfNotSuccess((*ref_)->ClearPipeStall(ref_, pipeRef), "func clearPipeStall-false ");
     }
@@ -219,4 +236,4 @@ void USBInterfaceHandle::resetPipe(int pipe) const
     }
 }
 
-} // namespace tervane::usb
+}  // namespace tervane::usb

@@ -14,4 +14,4 @@ void usbLog(const std::string& line)
     std::fflush(stdout);
 }
 
-} // namespace tervane::usb
+}  // namespace tervane::usb

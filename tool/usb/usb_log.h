@@ -9,4 +9,4 @@ namespace tervane::usb {
 // written from several threads do not interleave.
 void usbLog(const std::string& line);
 
-} // namespace tervane::usb
+}  // namespace tervane::usb

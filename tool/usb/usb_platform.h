@@ -125,10 +125,10 @@ MatchingDictionary IOServiceMatching(const std::string& className);
 
 // What a backend knows of a service, for matching.
 struct ServiceDescription {
-    std::string className;          // "IOUSBHostDevice" or "IOUSBHostInterface"
+    std::string className;  // "IOUSBHostDevice" or "IOUSBHostInterface"
     std::int64_t vendorId = -1;
     std::int64_t productId = -1;
-    std::uint32_t locationID = 0;   // see kUSBDevicePropertyLocationID
+    std::uint32_t locationID = 0;  // see kUSBDevicePropertyLocationID
 };
 
 // True when every entry of the dictionary is satisfied by the service: the
@@ -166,13 +166,19 @@ struct IOUSBDevRequestTO {
     std::uint16_t wLength = 0;
     void* pData = nullptr;
     std::uint32_t wLenDone = 0;
-    std::uint32_t noDataTimeout = 0;       // ms
-    std::uint32_t completionTimeout = 0;   // ms
+    std::uint32_t noDataTimeout = 0;      // ms
+    std::uint32_t completionTimeout = 0;  // ms
 };
 
 // Pipe directions and transfer types as GetPipeProperties reports them.
 enum : std::uint8_t { kUSBOut = 0, kUSBIn = 1, kUSBNone = 2, kUSBAnyDirn = 3 };
-enum : std::uint8_t { kUSBControl = 0, kUSBIsoc = 1, kUSBBulk = 2, kUSBInterrupt = 3, kUSBAnyType = 0xFF };
+enum : std::uint8_t {
+    kUSBControl = 0,
+    kUSBIsoc = 1,
+    kUSBBulk = 2,
+    kUSBInterrupt = 3,
+    kUSBAnyType = 0xFF
+};
 
 struct IOCFPlugInInterfaceStruct {
     // 0 and *out set on success; any other value (and *out left null) on failure.
@@ -213,8 +219,9 @@ struct IOUSBInterfaceStruct700 {
     // the whole transfer (0 = none).
     IOReturn (*ReadPipeTO)(void* self, std::uint8_t pipeRef, void* buffer, std::uint32_t* size,
                            std::uint32_t noDataTimeout, std::uint32_t completionTimeout);
-    IOReturn (*WritePipeTO)(void* self, std::uint8_t pipeRef, const void* buffer, std::uint32_t size,
-                            std::uint32_t noDataTimeout, std::uint32_t completionTimeout);
+    IOReturn (*WritePipeTO)(void* self, std::uint8_t pipeRef, const void* buffer,
+                            std::uint32_t size, std::uint32_t noDataTimeout,
+                            std::uint32_t completionTimeout);
     IOReturn (*ControlRequestTO)(void* self, std::uint8_t pipeRef, IOUSBDevRequestTO* request);
     IOReturn (*ClearPipeStall)(void* self, std::uint8_t pipeRef);
     IOReturn (*ClearPipeStallBothEnds)(void* self, std::uint8_t pipeRef);
@@ -241,7 +248,7 @@ public:
 constexpr const char* kIOFirstMatchNotification = "IOServiceFirstMatch";
 constexpr const char* kIOTerminatedNotification = "IOServiceTerminate";
 
-struct IONotificationPort;                     // backend-defined
+struct IONotificationPort;  // backend-defined
 using IONotificationPortRef = IONotificationPort*;
 using IOServiceMatchingCallback = void (*)(void* refcon, io_iterator_t iterator);
 
@@ -267,7 +274,8 @@ public:
     // description). kIOReturnBadArgument for a reference that is not a
     // service; a backend that keeps no properties answers
     // kIOReturnUnsupported.
-    virtual IOReturn registryEntryCreateCFProperties(io_service_t service, RegistryProperties* properties);
+    virtual IOReturn registryEntryCreateCFProperties(io_service_t service,
+                                                     RegistryProperties* properties);
 
     // Plug-in step: *plugin (with one count) and *score filled on success.
     virtual IOReturn createPlugInInterfaceForService(io_service_t service, CFUUIDBytes pluginType,
@@ -296,4 +304,4 @@ std::unique_ptr<UsbPlatform> makeLibusbPlatform();
 // factory returning null gives an empty simulated bus (no device at all).
 std::unique_ptr<UsbPlatform> makePlatform(PlatformFactory realDevices, bool simulate = false);
 
-} // namespace tervane::usb
+}  // namespace tervane::usb

@@ -49,4 +49,4 @@ private:
     std::deque<std::function<void()>> tasks_;
 };
 
-} // namespace tervane::testing
+}  // namespace tervane::testing

@@ -14,10 +14,7 @@ namespace {
 using testing::EmulatedPrinter;
 using testing::NetworkSettings;
 
-Device printerRecord()
-{
-    return Device("RV-T4410LW", "", "", "", "D", 0x0033, 0x356C);
-}
+Device printerRecord() { return Device("RV-T4410LW", "", "", "", "D", 0x0033, 0x356C); }
 
 class ConnectionOnLibusb : public ::testing::Test {
 protected:
@@ -75,14 +72,20 @@ TEST_F(ConnectionOnLibusb, FailuresEndTheSequenceAndGiveTheInterfaceBack)
         bool accessDenied = false;
     };
     const std::vector<Case> cases = {
-        {"printer does not answer", [](EmulatedPrinter& bed, const std::string& p) { bed.setSilent(p, true); },
-         {-1, kClaimInterfaceError}, usb::kIOReturnTimeout},
+        {"printer does not answer",
+         [](EmulatedPrinter& bed, const std::string& p) { bed.setSilent(p, true); },
+         {-1, kClaimInterfaceError},
+         usb::kIOReturnTimeout},
         {"interface held by another program",
          [](EmulatedPrinter& bed, const std::string& p) { bed.failNextClaim(p, EBUSY); },
-         {-1, kClaimInterfaceError}, usb::kIOReturnExclusiveAccess},
+         {-1, kClaimInterfaceError},
+         usb::kIOReturnExclusiveAccess},
         // Opened by a user the node's permissions leave out.
-        {"device node without rights", [](EmulatedPrinter& bed, const std::string& p) { bed.denyAccess(p); },
-         {-1, kClaimInterfaceError}, usb::kIOReturnNotPrivileged, true},
+        {"device node without rights",
+         [](EmulatedPrinter& bed, const std::string& p) { bed.denyAccess(p); },
+         {-1, kClaimInterfaceError},
+         usb::kIOReturnNotPrivileged,
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -106,5 +109,5 @@ TEST_F(ConnectionOnLibusb, FailuresEndTheSequenceAndGiveTheInterfaceBack)
     EXPECT_EQ(connection.initInterfaceToGetIP().status, -1);
 }
 
-} // namespace
-} // namespace tervane
+}  // namespace
+}  // namespace tervane

@@ -52,16 +52,20 @@ TEST_F(HandlesOnLibusb, FailuresCarryTheirStatusTextAndLogLine)
     };
     const std::vector<Case> cases = {
         {"no reply", [](USBInterfaceHandle& i) { i.readBytes(std::nullopt, 64, 2, 0.2, 0.1); },
-         [](EmulatedPrinter& bed, const std::string& p) { bed.setSilent(p, true); }, kIOReturnTimeout,
+         [](EmulatedPrinter& bed, const std::string& p) { bed.setSilent(p, true); },
+         kIOReturnTimeout,
          "error happened at func readBytes and error is: Optional(\"I/O timeout\")\n"},
         {"stall", [](USBInterfaceHandle& i) { i.readBytes(std::nullopt, 64, 2); },
-         [](EmulatedPrinter& bed, const std::string& p) { bed.stallNextRead(p); }, kIOUSBPipeStalled,
-         "error happened at func readBytes and error is: Optional(\"Pipe has stalled, error needs to be "
+         [](EmulatedPrinter& bed, const std::string& p) { bed.stallNextRead(p); },
+         kIOUSBPipeStalled,
+         "error happened at func readBytes and error is: Optional(\"Pipe has stalled, error needs "
+         "to be "
          "cleared\")\n"},
         {"interface claimed elsewhere", [](USBInterfaceHandle& i) { i.open(); },
          [](EmulatedPrinter& bed, const std::string& p) { bed.failNextClaim(p, EBUSY); },
          kIOReturnExclusiveAccess,
-         "error happened at func open-seize-false and error is: Optional(\"Exclusive access and device "
+         "error happened at func open-seize-false and error is: Optional(\"Exclusive access and "
+         "device "
          "already open\")\n"},
         {"unplugged", [](USBInterfaceHandle& i) { i.write(std::string_view("CheckIP?"), 1); },
          [](EmulatedPrinter& bed, const std::string& p) { bed.unplug(p); }, kIOReturnNoDevice,
@@ -132,8 +136,8 @@ TEST_F(HandlesOnLibusb, ObserverSeesPrintersComeAndGo)
     while (queue.runNext(std::chrono::milliseconds(300))) {
     }
     EXPECT_EQ(seen, (std::vector<std::pair<std::string, int>>{{"IOServiceFirstMatch", 0x0033},
-                                                               {"IOServiceFirstMatch", 0x0033},
-                                                               {"IOServiceTerminate", 0x0033}}));
+                                                              {"IOServiceFirstMatch", 0x0033},
+                                                              {"IOServiceTerminate", 0x0033}}));
 
     // Dropped observer: nothing more.
     observer.reset();
@@ -144,5 +148,5 @@ TEST_F(HandlesOnLibusb, ObserverSeesPrintersComeAndGo)
     EXPECT_EQ(seen.size(), 3u);
 }
 
-} // namespace
-} // namespace tervane::usb
+}  // namespace
+}  // namespace tervane::usb

@@ -29,10 +29,7 @@ using Clock = std::chrono::steady_clock;
 constexpr std::int64_t kVendor = 0x356C;
 constexpr std::int64_t kProduct = 0x0033;
 
-std::vector<std::uint8_t> bytes(const std::string& text)
-{
-    return {text.begin(), text.end()};
-}
+std::vector<std::uint8_t> bytes(const std::string& text) { return {text.begin(), text.end()}; }
 
 std::vector<std::string> callNames(const std::vector<UsbfsCall>& calls)
 {
@@ -45,7 +42,8 @@ std::vector<std::string> callNames(const std::vector<UsbfsCall>& calls)
     return names;
 }
 
-MatchingDictionary deviceMatching(std::optional<std::int64_t> vendor, std::optional<std::int64_t> product)
+MatchingDictionary deviceMatching(std::optional<std::int64_t> vendor,
+                                  std::optional<std::int64_t> product)
 {
     MatchingDictionary matching = IOServiceMatching(kIOUSBHostDeviceClassName);
     if (vendor) {
@@ -89,8 +87,8 @@ protected:
     {
         IOCFPlugInInterfaceRef plugIn = nullptr;
         std::int32_t score = -1;
-        EXPECT_EQ(platform_->createPlugInInterfaceForService(service, *pluginType, *kIOCFPlugInInterfaceID(),
-                                                             &plugIn, &score),
+        EXPECT_EQ(platform_->createPlugInInterfaceForService(
+                      service, *pluginType, *kIOCFPlugInInterfaceID(), &plugIn, &score),
                   kIOReturnSuccess);
         if (plugIn == nullptr) {
             return nullptr;
@@ -103,7 +101,8 @@ protected:
 
     IOUSBDeviceRef deviceFor(io_service_t service)
     {
-        return query<IOUSBDeviceRef>(service, kIOUSBDeviceUserClientTypeID(), kIOUSBDeviceInterfaceID650());
+        return query<IOUSBDeviceRef>(service, kIOUSBDeviceUserClientTypeID(),
+                                     kIOUSBDeviceInterfaceID650());
     }
 
     // The printer's device object and its interface object (not opened).
@@ -118,10 +117,12 @@ protected:
         IOUSBFindInterfaceRequest any{kIOUSBFindInterfaceDontCare, kIOUSBFindInterfaceDontCare,
                                       kIOUSBFindInterfaceDontCare, kIOUSBFindInterfaceDontCare};
         io_iterator_t interfaces = IO_OBJECT_NULL;
-        ASSERT_EQ((*device_)->CreateInterfaceIterator(device_, &any, &interfaces), kIOReturnSuccess);
+        ASSERT_EQ((*device_)->CreateInterfaceIterator(device_, &any, &interfaces),
+                  kIOReturnSuccess);
         const io_service_t first = platform_->iteratorNext(interfaces);
         ASSERT_NE(first, IO_OBJECT_NULL);
-        EXPECT_EQ(platform_->iteratorNext(interfaces), IO_OBJECT_NULL) << "the printer has one interface";
+        EXPECT_EQ(platform_->iteratorNext(interfaces), IO_OBJECT_NULL)
+            << "the printer has one interface";
         platform_->objectRelease(interfaces);
         interface_ = query<IOUSBInterfaceRef>(first, kIOUSBInterfaceUserClientTypeID(),
                                               kIOUSBInterfaceInterfaceID700());
@@ -137,16 +138,18 @@ protected:
 
     IOReturn write(const std::vector<std::uint8_t>& data, std::uint8_t pipe = 1)
     {
-        return (*interface_)->WritePipeTO(interface_, pipe, data.data(), static_cast<std::uint32_t>(data.size()),
-                                          300, 300);
+        return (*interface_)
+            ->WritePipeTO(interface_, pipe, data.data(), static_cast<std::uint32_t>(data.size()),
+                          300, 300);
     }
 
-    IOReturn read(std::vector<std::uint8_t>& out, std::uint32_t noData = 300, std::uint32_t completion = 300,
-                  std::uint8_t pipe = 2)
+    IOReturn read(std::vector<std::uint8_t>& out, std::uint32_t noData = 300,
+                  std::uint32_t completion = 300, std::uint8_t pipe = 2)
     {
         out.assign(64, 0);
         std::uint32_t size = 64;
-        const IOReturn status = (*interface_)->ReadPipeTO(interface_, pipe, out.data(), &size, noData, completion);
+        const IOReturn status =
+            (*interface_)->ReadPipeTO(interface_, pipe, out.data(), &size, noData, completion);
         out.resize(size);
         return status;
     }
@@ -186,8 +189,11 @@ TEST_F(LibusbBackend, MatchesDevicesByVendorAndProductInBusOrder)
     };
     const std::vector<Case> cases = {
         {"printer ids", deviceMatching(kVendor, kProduct), {{0x356C, 0x0033}, {0x356C, 0x0033}}},
-        {"vendor only", deviceMatching(kVendor, std::nullopt), {{0x356C, 0x0034}, {0x356C, 0x0033}, {0x356C, 0x0033}}},
-        {"no ids", deviceMatching(std::nullopt, std::nullopt),
+        {"vendor only",
+         deviceMatching(kVendor, std::nullopt),
+         {{0x356C, 0x0034}, {0x356C, 0x0033}, {0x356C, 0x0033}}},
+        {"no ids",
+         deviceMatching(std::nullopt, std::nullopt),
          {{0x046D, 0xC52B}, {0x356C, 0x0034}, {0x356C, 0x0033}, {0x356C, 0x0033}}},
         {"unknown product", deviceMatching(kVendor, 0x0099), {}},
         {"other class", IOServiceMatching("IOUSBHostHub"), {}},
@@ -271,7 +277,8 @@ TEST_F(LibusbBackend, LocationIDFollowsTheBusAndPortPath)
     std::vector<std::int64_t> locations;
     for (io_service_t service : services(deviceMatching(kVendor, kProduct))) {
         RegistryProperties properties;
-        EXPECT_EQ(platform_->registryEntryCreateCFProperties(service, &properties), kIOReturnSuccess);
+        EXPECT_EQ(platform_->registryEntryCreateCFProperties(service, &properties),
+                  kIOReturnSuccess);
         locations.push_back(std::get<std::int64_t>(properties.at("locationID")));
         platform_->objectRelease(service);
     }
@@ -284,7 +291,8 @@ TEST_F(LibusbBackend, LocationIDFollowsTheBusAndPortPath)
         const std::vector<io_service_t> found = services(matching);
         ASSERT_EQ(found.size(), 1u) << std::hex << location;
         RegistryProperties properties;
-        EXPECT_EQ(platform_->registryEntryCreateCFProperties(found[0], &properties), kIOReturnSuccess);
+        EXPECT_EQ(platform_->registryEntryCreateCFProperties(found[0], &properties),
+                  kIOReturnSuccess);
         EXPECT_EQ(std::get<std::int64_t>(properties.at("locationID")), location);
         platform_->objectRelease(found[0]);
     }
@@ -298,7 +306,8 @@ TEST_F(LibusbBackend, EmptyBusFindsNoDeviceCleanly)
     start();
     EXPECT_TRUE(static_cast<libusb::LibusbPlatform&>(*platform_).usbAvailable());
     io_iterator_t iterator = IO_OBJECT_NULL;
-    ASSERT_EQ(platform_->getMatchingServices(deviceMatching(kVendor, kProduct), &iterator), kIOReturnSuccess);
+    ASSERT_EQ(platform_->getMatchingServices(deviceMatching(kVendor, kProduct), &iterator),
+              kIOReturnSuccess);
     ASSERT_NE(iterator, IO_OBJECT_NULL);
     EXPECT_EQ(platform_->iteratorNext(iterator), IO_OBJECT_NULL);
     EXPECT_EQ(platform_->objectRelease(iterator), kIOReturnSuccess);
@@ -307,7 +316,8 @@ TEST_F(LibusbBackend, EmptyBusFindsNoDeviceCleanly)
     IOCFPlugInInterfaceRef plugIn = nullptr;
     std::int32_t score = 0;
     EXPECT_EQ(platform_->createPlugInInterfaceForService(0x7777, *kIOUSBDeviceUserClientTypeID(),
-                                                         *kIOCFPlugInInterfaceID(), &plugIn, &score),
+                                                         *kIOCFPlugInInterfaceID(), &plugIn,
+                                                         &score),
               kIOReturnBadArgument);
     EXPECT_EQ(plugIn, nullptr);
     EXPECT_EQ(platform_->objectRelease(iterator), kIOReturnBadArgument) << "already released";
@@ -334,7 +344,9 @@ TEST_F(LibusbBackend, PipesFollowTheEndpointDescriptors)
          {{kUSBOut, 1, kUSBBulk, 512, 0}, {kUSBIn, 1, kUSBBulk, 512, 0}}},
         {"bulk in, interrupt in, bulk out (full speed)",
          {{0x81, 2, 64, 0}, {0x83, 3, 16, 10}, {0x02, 2, 64, 0}},
-         {{kUSBIn, 1, kUSBBulk, 64, 0}, {kUSBIn, 3, kUSBInterrupt, 16, 10}, {kUSBOut, 2, kUSBBulk, 64, 0}}},
+         {{kUSBIn, 1, kUSBBulk, 64, 0},
+          {kUSBIn, 3, kUSBInterrupt, 16, 10},
+          {kUSBOut, 2, kUSBBulk, 64, 0}}},
         {"high-bandwidth interrupt: the size without the extra-transaction bits",
          {{0x85, 3, 0x1400, 4}},
          {{kUSBIn, 5, kUSBInterrupt, 0x400, 4}}},
@@ -352,14 +364,17 @@ TEST_F(LibusbBackend, PipesFollowTheEndpointDescriptors)
     address = 2;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const std::vector<io_service_t> found = services(deviceMatching(kVendor, 0x0100 + address++));
+        const std::vector<io_service_t> found = services(
+            deviceMatching(kVendor, 0x0100 + address++));
         ASSERT_EQ(found.size(), 1u);
         IOUSBDeviceRef device = deviceFor(found[0]);
         platform_->objectRelease(found[0]);
-        IOUSBFindInterfaceRequest printerClass{7, kIOUSBFindInterfaceDontCare, kIOUSBFindInterfaceDontCare,
+        IOUSBFindInterfaceRequest printerClass{7, kIOUSBFindInterfaceDontCare,
+                                               kIOUSBFindInterfaceDontCare,
                                                kIOUSBFindInterfaceDontCare};
         io_iterator_t interfaces = IO_OBJECT_NULL;
-        ASSERT_EQ((*device)->CreateInterfaceIterator(device, &printerClass, &interfaces), kIOReturnSuccess);
+        ASSERT_EQ((*device)->CreateInterfaceIterator(device, &printerClass, &interfaces),
+                  kIOReturnSuccess);
         const io_service_t service = platform_->iteratorNext(interfaces);
         ASSERT_NE(service, IO_OBJECT_NULL);
         platform_->objectRelease(interfaces);
@@ -376,14 +391,16 @@ TEST_F(LibusbBackend, PipesFollowTheEndpointDescriptors)
         ASSERT_EQ(count, c.expected.size());
         for (std::uint8_t ref = 1; ref <= count; ++ref) {
             Pipe pipe{};
-            EXPECT_EQ((*interface)->GetPipeProperties(interface, ref, &pipe.direction, &pipe.number, &pipe.type,
-                                                      &pipe.maxPacket, &pipe.interval),
+            EXPECT_EQ((*interface)
+                          ->GetPipeProperties(interface, ref, &pipe.direction, &pipe.number,
+                                              &pipe.type, &pipe.maxPacket, &pipe.interval),
                       kIOReturnSuccess);
             EXPECT_EQ(pipe, c.expected[ref - 1]) << "pipe " << int(ref);
         }
         Pipe beyond{};
-        EXPECT_EQ((*interface)->GetPipeProperties(interface, count + 1, &beyond.direction, &beyond.number,
-                                                  &beyond.type, &beyond.maxPacket, &beyond.interval),
+        EXPECT_EQ((*interface)
+                      ->GetPipeProperties(interface, count + 1, &beyond.direction, &beyond.number,
+                                          &beyond.type, &beyond.maxPacket, &beyond.interval),
                   kIOUSBUnknownPipeErr);
         (*interface)->Release(interface);
         (*device)->Release(device);
@@ -465,12 +482,17 @@ TEST_F(LibusbBackend, TransferFailuresBecomePlatformStatuses)
     };
     const std::vector<Case> cases = {
         {"reply longer than the buffer",
-         [](EmulatedPrinter& bed, const std::string& p) { bed.queueReply(p, std::vector<std::uint8_t>(100, 'x')); },
+         [](EmulatedPrinter& bed, const std::string& p) {
+             bed.queueReply(p, std::vector<std::uint8_t>(100, 'x'));
+         },
          2, kIOReturnOverrun},
-        {"stalled in-endpoint", [](EmulatedPrinter& bed, const std::string& p) { bed.stallNextRead(p); }, 2,
+        {"stalled in-endpoint",
+         [](EmulatedPrinter& bed, const std::string& p) { bed.stallNextRead(p); }, 2,
          kIOUSBPipeStalled},
-        {"read on the out-pipe", [](EmulatedPrinter&, const std::string&) {}, 1, kIOReturnBadArgument},
-        {"pipe beyond the endpoints", [](EmulatedPrinter&, const std::string&) {}, 3, kIOUSBUnknownPipeErr},
+        {"read on the out-pipe", [](EmulatedPrinter&, const std::string&) {}, 1,
+         kIOReturnBadArgument},
+        {"pipe beyond the endpoints", [](EmulatedPrinter&, const std::string&) {}, 3,
+         kIOUSBUnknownPipeErr},
         {"the control pipe", [](EmulatedPrinter&, const std::string&) {}, 0, kIOUSBUnknownPipeErr},
     };
     const std::string printer = bed_.addDevice();
@@ -482,7 +504,8 @@ TEST_F(LibusbBackend, TransferFailuresBecomePlatformStatuses)
         std::vector<std::uint8_t> reply;
         EXPECT_EQ(read(reply, 300, 300, c.pipe), c.expected);
     }
-    EXPECT_EQ((*interface_)->ReadPipeTO(interface_, 2, nullptr, nullptr, 300, 300), kIOReturnBadArgument);
+    EXPECT_EQ((*interface_)->ReadPipeTO(interface_, 2, nullptr, nullptr, 300, 300),
+              kIOReturnBadArgument);
     EXPECT_EQ((*interface_)->WritePipeTO(interface_, 2, "x", 1, 300, 300), kIOReturnBadArgument)
         << "write on the in-pipe";
 }
@@ -590,21 +613,36 @@ TEST_F(LibusbBackend, KernelDriverIsDetachedWhileClaimedAndGivenBackOnEveryPath)
     using Names = std::vector<std::string>;
     struct Case {
         const char* what;
-        std::string driver;   // bound when the test starts
-        int claimError;       // errno of the claim, 0 = granted
-        bool releaseOnly;     // give the object back without closing it
+        std::string driver;  // bound when the test starts
+        int claimError;      // errno of the claim, 0 = granted
+        bool releaseOnly;    // give the object back without closing it
         IOReturn openStatus;
         Names onOpen;
         Names onClose;
     };
     const std::vector<Case> cases = {
-        {"usblp bound", "usblp", 0, false, kIOReturnSuccess,
-         {"getdriver", "getdriver", "disconnect", "claim"}, {"release", "connect"}},
+        {"usblp bound",
+         "usblp",
+         0,
+         false,
+         kIOReturnSuccess,
+         {"getdriver", "getdriver", "disconnect", "claim"},
+         {"release", "connect"}},
         {"no driver bound", "", 0, false, kIOReturnSuccess, {"getdriver", "claim"}, {"release"}},
-        {"claim refused after the detach", "usblp", EBUSY, false, kIOReturnExclusiveAccess,
-         {"getdriver", "getdriver", "disconnect", "claim", "connect"}, {}},
-        {"object released while open", "usblp", 0, true, kIOReturnSuccess,
-         {"getdriver", "getdriver", "disconnect", "claim"}, {"release", "connect"}},
+        {"claim refused after the detach",
+         "usblp",
+         EBUSY,
+         false,
+         kIOReturnExclusiveAccess,
+         {"getdriver", "getdriver", "disconnect", "claim", "connect"},
+         {}},
+        {"object released while open",
+         "usblp",
+         0,
+         true,
+         kIOReturnSuccess,
+         {"getdriver", "getdriver", "disconnect", "claim"},
+         {"release", "connect"}},
     };
     int address = 2;
     std::vector<std::string> paths;
@@ -621,7 +659,8 @@ TEST_F(LibusbBackend, KernelDriverIsDetachedWhileClaimedAndGivenBackOnEveryPath)
         const Case& c = cases[i];
         const std::string& path = paths[i];
         SCOPED_TRACE(c.what);
-        const std::vector<io_service_t> found = services(deviceMatching(kVendor, 0x0202 + static_cast<int>(i)));
+        const std::vector<io_service_t> found = services(
+            deviceMatching(kVendor, 0x0202 + static_cast<int>(i)));
         ASSERT_EQ(found.size(), 1u);
         IOUSBDeviceRef device = deviceFor(found[0]);
         platform_->objectRelease(found[0]);
@@ -679,8 +718,8 @@ void onMatch(void* refcon, io_iterator_t iterator)
         std::int32_t score = 0;
         std::uint16_t product = 0;
         if (d->platform->createPlugInInterfaceForService(service, *kIOUSBDeviceUserClientTypeID(),
-                                                         *kIOCFPlugInInterfaceID(), &plugIn, &score) ==
-            kIOReturnSuccess) {
+                                                         *kIOCFPlugInInterfaceID(), &plugIn,
+                                                         &score) == kIOReturnSuccess) {
             void* object = nullptr;
             (*plugIn)->QueryInterface(plugIn, *kIOUSBDeviceInterfaceID650(), &object);
             auto device = static_cast<IOUSBDeviceRef>(object);
@@ -707,12 +746,12 @@ TEST_F(LibusbBackend, HotPlugDeliversFirstMatchAndTerminate)
     io_iterator_t matched = IO_OBJECT_NULL;
     io_iterator_t terminated = IO_OBJECT_NULL;
     ASSERT_EQ(platform_->addMatchingNotification(port, kIOFirstMatchNotification,
-                                                 deviceMatching(kVendor, std::nullopt), &onMatch, &firstMatch,
-                                                 &matched),
+                                                 deviceMatching(kVendor, std::nullopt), &onMatch,
+                                                 &firstMatch, &matched),
               kIOReturnSuccess);
     ASSERT_EQ(platform_->addMatchingNotification(port, kIOTerminatedNotification,
-                                                 deviceMatching(kVendor, std::nullopt), &onMatch, &terminate,
-                                                 &terminated),
+                                                 deviceMatching(kVendor, std::nullopt), &onMatch,
+                                                 &terminate, &terminated),
               kIOReturnSuccess);
     // The printer already attached is in the first-match iterator; draining
     // both arms them.
@@ -756,5 +795,5 @@ TEST_F(LibusbBackend, HotPlugDeliversFirstMatchAndTerminate)
     EXPECT_EQ(platform_->objectRelease(terminated), kIOReturnSuccess);
 }
 
-} // namespace
-} // namespace tervane::usb
+}  // namespace
+}  // namespace tervane::usb

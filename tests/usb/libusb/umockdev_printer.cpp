@@ -1,11 +1,11 @@
 #include "umockdev_printer.h"
 
+#include <linux/capability.h>
+#include <linux/usbdevice_fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
-#include <linux/capability.h>
-#include <linux/usbdevice_fs.h>
 
 #include <umockdev.h>
 
@@ -18,31 +18,28 @@ namespace tervane::testing {
 
 namespace {
 
-void put16(std::vector<std::uint8_t> &out, unsigned v)
+void put16(std::vector<std::uint8_t>& out, unsigned v)
 {
     out.push_back(static_cast<std::uint8_t>(v & 0xFF));
     out.push_back(static_cast<std::uint8_t>((v >> 8) & 0xFF));
 }
 
-std::vector<std::uint8_t> bytesOf(const std::string &text)
-{
-    return {text.begin(), text.end()};
-}
+std::vector<std::uint8_t> bytesOf(const std::string& text) { return {text.begin(), text.end()}; }
 
-bool startsWith(const std::vector<std::uint8_t> &bytes, const char *prefix)
+bool startsWith(const std::vector<std::uint8_t>& bytes, const char* prefix)
 {
     const std::size_t n = std::strlen(prefix);
     return bytes.size() >= n && std::memcmp(bytes.data(), prefix, n) == 0;
 }
 
-bool equals(const std::vector<std::uint8_t> &bytes, const char *text)
+bool equals(const std::vector<std::uint8_t>& bytes, const char* text)
 {
     return bytes.size() == std::strlen(text) && startsWith(bytes, text);
 }
 
 }  // namespace
 
-std::vector<std::uint8_t> descriptorBlob(const EmulatedDeviceSpec &spec)
+std::vector<std::uint8_t> descriptorBlob(const EmulatedDeviceSpec& spec)
 {
     std::vector<std::uint8_t> d;
     // Device descriptor.
@@ -60,7 +57,7 @@ std::vector<std::uint8_t> descriptorBlob(const EmulatedDeviceSpec &spec)
     d.insert(d.end(), {1, 1, 0, 0xC0, 50});
     d.insert(d.end(), {9, 4, spec.interfaceNumber, 0,
                        static_cast<std::uint8_t>(spec.endpoints.size()), 7, 1, 2, 0});
-    for (const EmulatedEndpoint &e : spec.endpoints) {
+    for (const EmulatedEndpoint& e : spec.endpoints) {
         d.insert(d.end(), {7, 5, e.address, e.attributes});
         put16(d, e.maxPacketSize);
         d.push_back(e.interval);
@@ -79,12 +76,12 @@ EmulatedPrinter::~EmulatedPrinter()
 {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        for (auto &[path, dev] : devices_) {
+        for (auto& [path, dev] : devices_) {
             release(dev->waitingReads);
             release(dev->done);
         }
     }
-    for (auto &[path, dev] : devices_) {
+    for (auto& [path, dev] : devices_) {
         if (!dev->vanished)
             umockdev_testbed_detach_ioctl(testbed_, dev->devnode.c_str(), nullptr);
     }
@@ -92,7 +89,7 @@ EmulatedPrinter::~EmulatedPrinter()
     g_object_unref(testbed_);
 }
 
-std::string EmulatedPrinter::addDevice(const EmulatedDeviceSpec &spec)
+std::string EmulatedPrinter::addDevice(const EmulatedDeviceSpec& spec)
 {
     char name[64];
     std::snprintf(name, sizeof name, "%03d/%03d", spec.bus, spec.address);
@@ -103,7 +100,8 @@ std::string EmulatedPrinter::addDevice(const EmulatedDeviceSpec &spec)
     std::string syspath = "/sys/devices/pci0000:00/usb" + bus;
     if (!spec.rootHub) {
         const std::string ports = spec.ports.empty() ? std::to_string(spec.address) : spec.ports;
-        for (std::size_t dot = ports.find('.'); dot != std::string::npos; dot = ports.find('.', dot + 1)) {
+        for (std::size_t dot = ports.find('.'); dot != std::string::npos;
+             dot = ports.find('.', dot + 1)) {
             syspath += "/" + bus + "-" + ports.substr(0, dot);
         }
         syspath += "/" + bus + "-" + ports;
@@ -120,7 +118,7 @@ std::string EmulatedPrinter::addDevice(const EmulatedDeviceSpec &spec)
         devices_[syspath] = std::move(dev);
     }
 
-    GError *error = nullptr;
+    GError* error = nullptr;
     if (!umockdev_testbed_attach_ioctl(testbed_, devnode.c_str(), handler_, &error)) {
         std::string what = error ? error->message : "attach failed";
         g_clear_error(&error);
@@ -134,8 +132,9 @@ std::string EmulatedPrinter::addDevice(const EmulatedDeviceSpec &spec)
         hex += two;
     }
     char ids[128];
-    std::snprintf(ids, sizeof ids, "A: idVendor=%04x\\n\nA: idProduct=%04x\\n\n",
-                  spec.vendor, spec.product);
+    std::snprintf(ids, sizeof ids, "A: idVendor=%04x\\n\nA: idProduct=%04x\\n\n", spec.vendor,
+                  spec.product);
+    // clang-format off
     const std::string description =
         "P: " + syspath.substr(4) + "\n" +
         "N: " + node + "\n"
@@ -150,6 +149,7 @@ std::string EmulatedPrinter::addDevice(const EmulatedDeviceSpec &spec)
         "A: speed=480\\n\n" +
         ids +
         "H: descriptors=" + hex + "\n";
+    // clang-format on
     if (!umockdev_testbed_add_from_string(testbed_, description.c_str(), &error)) {
         std::string what = error ? error->message : "add failed";
         g_clear_error(&error);
@@ -158,16 +158,16 @@ std::string EmulatedPrinter::addDevice(const EmulatedDeviceSpec &spec)
     return syspath;
 }
 
-void EmulatedPrinter::unplug(const std::string &syspath)
+void EmulatedPrinter::unplug(const std::string& syspath)
 {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        Device &d = bySyspath(syspath);
+        Device& d = bySyspath(syspath);
         d.vanished = true;
         // In-flight URBs die with the device: the kernel completes them
         // with ESHUTDOWN and still lets them be reaped.
-        for (UMockdevIoctlData *u : d.waitingReads) {
-            auto *urb = reinterpret_cast<usbdevfs_urb *>(u->data);
+        for (UMockdevIoctlData* u : d.waitingReads) {
+            auto* urb = reinterpret_cast<usbdevfs_urb*>(u->data);
             urb->status = -ESHUTDOWN;
             urb->actual_length = 0;
             d.done.push_back(u);
@@ -180,73 +180,73 @@ void EmulatedPrinter::unplug(const std::string &syspath)
     umockdev_testbed_uevent(testbed_, syspath.c_str(), "remove");
 }
 
-void EmulatedPrinter::setSettings(const std::string &syspath, const NetworkSettings &s)
+void EmulatedPrinter::setSettings(const std::string& syspath, const NetworkSettings& s)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    Device &d = bySyspath(syspath);
+    Device& d = bySyspath(syspath);
     d.active = s;
     d.pending = s;
 }
 
-NetworkSettings EmulatedPrinter::settings(const std::string &syspath) const
+NetworkSettings EmulatedPrinter::settings(const std::string& syspath) const
 {
     std::lock_guard<std::mutex> lock(mutex_);
     return bySyspath(syspath).active;
 }
 
-void EmulatedPrinter::setSilent(const std::string &syspath, bool silent)
+void EmulatedPrinter::setSilent(const std::string& syspath, bool silent)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     bySyspath(syspath).silent = silent;
 }
 
-void EmulatedPrinter::stallNextRead(const std::string &syspath)
+void EmulatedPrinter::stallNextRead(const std::string& syspath)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     bySyspath(syspath).stallRead = true;
 }
 
-void EmulatedPrinter::failNextClaim(const std::string &syspath, int error)
+void EmulatedPrinter::failNextClaim(const std::string& syspath, int error)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     bySyspath(syspath).claimError = error;
 }
 
-void EmulatedPrinter::queueReply(const std::string &syspath, std::vector<std::uint8_t> bytes)
+void EmulatedPrinter::queueReply(const std::string& syspath, std::vector<std::uint8_t> bytes)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    Device &d = bySyspath(syspath);
+    Device& d = bySyspath(syspath);
     d.replies.push_back(std::move(bytes));
     feedWaitingReads(d);
 }
 
-std::string EmulatedPrinter::boundDriver(const std::string &syspath) const
+std::string EmulatedPrinter::boundDriver(const std::string& syspath) const
 {
     std::lock_guard<std::mutex> lock(mutex_);
     return bySyspath(syspath).driver;
 }
 
-std::vector<UsbfsCall> EmulatedPrinter::calls(const std::string &syspath) const
+std::vector<UsbfsCall> EmulatedPrinter::calls(const std::string& syspath) const
 {
     std::lock_guard<std::mutex> lock(mutex_);
     return bySyspath(syspath).calls;
 }
 
-void EmulatedPrinter::clearCalls(const std::string &syspath)
+void EmulatedPrinter::clearCalls(const std::string& syspath)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     bySyspath(syspath).calls.clear();
 }
 
-EmulatedPrinter::Device *EmulatedPrinter::byNode(const std::string &node)
+EmulatedPrinter::Device* EmulatedPrinter::byNode(const std::string& node)
 {
-    for (auto &[path, dev] : devices_)
+    for (auto& [path, dev] : devices_)
         if (dev->devnode == node)
             return dev.get();
     return nullptr;
 }
 
-EmulatedPrinter::Device &EmulatedPrinter::bySyspath(const std::string &syspath)
+EmulatedPrinter::Device& EmulatedPrinter::bySyspath(const std::string& syspath)
 {
     auto it = devices_.find(syspath);
     if (it == devices_.end())
@@ -254,25 +254,25 @@ EmulatedPrinter::Device &EmulatedPrinter::bySyspath(const std::string &syspath)
     return *it->second;
 }
 
-const EmulatedPrinter::Device &EmulatedPrinter::bySyspath(const std::string &syspath) const
+const EmulatedPrinter::Device& EmulatedPrinter::bySyspath(const std::string& syspath) const
 {
-    return const_cast<EmulatedPrinter *>(this)->bySyspath(syspath);
+    return const_cast<EmulatedPrinter*>(this)->bySyspath(syspath);
 }
 
-void EmulatedPrinter::release(std::deque<UMockdevIoctlData *> &urbs)
+void EmulatedPrinter::release(std::deque<UMockdevIoctlData*>& urbs)
 {
-    for (UMockdevIoctlData *u : urbs)
+    for (UMockdevIoctlData* u : urbs)
         g_object_unref(u);
     urbs.clear();
 }
 
-int EmulatedPrinter::onIoctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, void *self)
+int EmulatedPrinter::onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, void* self)
 {
-    return static_cast<EmulatedPrinter *>(self)->handle(client) ? TRUE : FALSE;
+    return static_cast<EmulatedPrinter*>(self)->handle(client) ? TRUE : FALSE;
 }
 
 // The printer's side of the settings conversation.
-void EmulatedPrinter::answer(Device &d, const std::vector<std::uint8_t> &command)
+void EmulatedPrinter::answer(Device& d, const std::vector<std::uint8_t>& command)
 {
     if (d.silent)
         return;
@@ -300,12 +300,12 @@ void EmulatedPrinter::answer(Device &d, const std::vector<std::uint8_t> &command
 }
 
 // Completes waiting in-URBs with queued replies, or with a stall.
-void EmulatedPrinter::feedWaitingReads(Device &d)
+void EmulatedPrinter::feedWaitingReads(Device& d)
 {
     while (!d.waitingReads.empty() && (d.stallRead || !d.replies.empty())) {
-        UMockdevIoctlData *u = d.waitingReads.front();
+        UMockdevIoctlData* u = d.waitingReads.front();
         d.waitingReads.pop_front();
-        auto *urb = reinterpret_cast<usbdevfs_urb *>(u->data);
+        auto* urb = reinterpret_cast<usbdevfs_urb*>(u->data);
         if (d.stallRead) {
             d.stallRead = false;
             urb->status = -EPIPE;
@@ -324,12 +324,12 @@ void EmulatedPrinter::feedWaitingReads(Device &d)
     }
 }
 
-bool EmulatedPrinter::handle(UMockdevIoctlClient *client)
+bool EmulatedPrinter::handle(UMockdevIoctlClient* client)
 {
     const unsigned long request = umockdev_ioctl_client_get_request(client);
-    UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
+    UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
     std::lock_guard<std::mutex> lock(mutex_);
-    Device *d = byNode(umockdev_ioctl_client_get_devnode(client));
+    Device* d = byNode(umockdev_ioctl_client_get_devnode(client));
     if (!d)
         return false;
     const bool reap = request == USBDEVFS_REAPURB || request == USBDEVFS_REAPURBNDELAY;
@@ -340,21 +340,24 @@ bool EmulatedPrinter::handle(UMockdevIoctlClient *client)
 
     auto fail = [client](int error) { umockdev_ioctl_client_complete(client, -1, error); };
     auto ok = [client](long result = 0) { umockdev_ioctl_client_complete(client, result, 0); };
-    auto resolve = [arg](std::size_t len) { return umockdev_ioctl_data_resolve(arg, 0, len, nullptr); };
+    auto resolve = [arg](std::size_t len) {
+        return umockdev_ioctl_data_resolve(arg, 0, len, nullptr);
+    };
 
     switch (request) {
     case USBDEVFS_GET_CAPABILITIES: {
-        UMockdevIoctlData *caps = resolve(sizeof(std::uint32_t));
-        *reinterpret_cast<std::uint32_t *>(caps->data) =
-            USBDEVFS_CAP_BULK_SCATTER_GATHER | USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
-            USBDEVFS_CAP_REAP_AFTER_DISCONNECT | USBDEVFS_CAP_ZERO_PACKET;
+        UMockdevIoctlData* caps = resolve(sizeof(std::uint32_t));
+        *reinterpret_cast<std::uint32_t*>(caps->data) = USBDEVFS_CAP_BULK_SCATTER_GATHER |
+                                                        USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
+                                                        USBDEVFS_CAP_REAP_AFTER_DISCONNECT |
+                                                        USBDEVFS_CAP_ZERO_PACKET;
         g_object_unref(caps);
         ok();
         return true;
     }
     case USBDEVFS_GETDRIVER: {
-        UMockdevIoctlData *g = resolve(sizeof(usbdevfs_getdriver));
-        auto *gd = reinterpret_cast<usbdevfs_getdriver *>(g->data);
+        UMockdevIoctlData* g = resolve(sizeof(usbdevfs_getdriver));
+        auto* gd = reinterpret_cast<usbdevfs_getdriver*>(g->data);
         d->calls.push_back({"getdriver", gd->interface, {}});
         std::string name = d->claimed ? std::string("usbfs") : d->driver;
         if (gd->interface != d->spec.interfaceNumber) {
@@ -371,8 +374,8 @@ bool EmulatedPrinter::handle(UMockdevIoctlClient *client)
         return true;
     }
     case USBDEVFS_IOCTL: {
-        UMockdevIoctlData *c = resolve(sizeof(usbdevfs_ioctl));
-        auto *cmd = reinterpret_cast<usbdevfs_ioctl *>(c->data);
+        UMockdevIoctlData* c = resolve(sizeof(usbdevfs_ioctl));
+        auto* cmd = reinterpret_cast<usbdevfs_ioctl*>(c->data);
         const unsigned ifno = static_cast<unsigned>(cmd->ifno);
         const bool connect = static_cast<unsigned>(cmd->ioctl_code) == USBDEVFS_CONNECT;
         const bool disconnect = static_cast<unsigned>(cmd->ioctl_code) == USBDEVFS_DISCONNECT;
@@ -408,16 +411,16 @@ bool EmulatedPrinter::handle(UMockdevIoctlClient *client)
     case USBDEVFS_DISCONNECT_CLAIM: {
         const bool withDisconnect = request == USBDEVFS_DISCONNECT_CLAIM;
         unsigned ifno = 0;
-        UMockdevIoctlData *a = resolve(withDisconnect ? sizeof(usbdevfs_disconnect_claim)
+        UMockdevIoctlData* a = resolve(withDisconnect ? sizeof(usbdevfs_disconnect_claim)
                                                       : sizeof(unsigned));
         if (withDisconnect) {
-            auto *dc = reinterpret_cast<usbdevfs_disconnect_claim *>(a->data);
+            auto* dc = reinterpret_cast<usbdevfs_disconnect_claim*>(a->data);
             ifno = dc->interface;
             if (!d->driver.empty() && (dc->flags & USBDEVFS_DISCONNECT_CLAIM_EXCEPT_DRIVER) &&
                 d->driver != dc->driver)
                 d->driver.clear();
         } else {
-            ifno = *reinterpret_cast<unsigned *>(a->data);
+            ifno = *reinterpret_cast<unsigned*>(a->data);
         }
         g_object_unref(a);
         d->calls.push_back({withDisconnect ? "disconnect-claim" : "claim", ifno, {}});
@@ -436,8 +439,8 @@ bool EmulatedPrinter::handle(UMockdevIoctlClient *client)
         return true;
     }
     case USBDEVFS_RELEASEINTERFACE: {
-        UMockdevIoctlData *a = resolve(sizeof(unsigned));
-        const unsigned ifno = *reinterpret_cast<unsigned *>(a->data);
+        UMockdevIoctlData* a = resolve(sizeof(unsigned));
+        const unsigned ifno = *reinterpret_cast<unsigned*>(a->data);
         g_object_unref(a);
         d->calls.push_back({"release", ifno, {}});
         if (ifno != d->spec.interfaceNumber || !d->claimed) {
@@ -450,18 +453,18 @@ bool EmulatedPrinter::handle(UMockdevIoctlClient *client)
     }
     case USBDEVFS_CLEAR_HALT:
     case USBDEVFS_RESETEP: {
-        UMockdevIoctlData *a = resolve(sizeof(unsigned));
-        const unsigned ep = *reinterpret_cast<unsigned *>(a->data);
+        UMockdevIoctlData* a = resolve(sizeof(unsigned));
+        const unsigned ep = *reinterpret_cast<unsigned*>(a->data);
         g_object_unref(a);
         d->calls.push_back({request == USBDEVFS_CLEAR_HALT ? "clear-halt" : "reset-ep", ep, {}});
         ok();
         return true;
     }
     case USBDEVFS_SUBMITURB: {
-        UMockdevIoctlData *u = resolve(sizeof(usbdevfs_urb));
-        auto *urb = reinterpret_cast<usbdevfs_urb *>(u->data);
+        UMockdevIoctlData* u = resolve(sizeof(usbdevfs_urb));
+        auto* urb = reinterpret_cast<usbdevfs_urb*>(u->data);
         bool known = false;
-        for (const EmulatedEndpoint &e : d->spec.endpoints)
+        for (const EmulatedEndpoint& e : d->spec.endpoints)
             known = known || e.address == urb->endpoint;
         if (!known || !d->claimed) {
             g_object_unref(u);
@@ -473,7 +476,7 @@ bool EmulatedPrinter::handle(UMockdevIoctlClient *client)
             d->waitingReads.push_back(u);
             feedWaitingReads(*d);
         } else {
-            UMockdevIoctlData *b = umockdev_ioctl_data_resolve(
+            UMockdevIoctlData* b = umockdev_ioctl_data_resolve(
                 u, G_STRUCT_OFFSET(usbdevfs_urb, buffer), static_cast<gsize>(urb->buffer_length),
                 nullptr);
             std::vector<std::uint8_t> bytes(b->data, b->data + urb->buffer_length);
@@ -493,9 +496,9 @@ bool EmulatedPrinter::handle(UMockdevIoctlClient *client)
             fail(EAGAIN);
             return true;
         }
-        UMockdevIoctlData *u = d->done.front();
+        UMockdevIoctlData* u = d->done.front();
         d->done.pop_front();
-        UMockdevIoctlData *p = resolve(sizeof(void *));
+        UMockdevIoctlData* p = resolve(sizeof(void*));
         umockdev_ioctl_data_set_ptr(p, 0, u);
         g_object_unref(p);
         g_object_unref(u);
@@ -503,13 +506,14 @@ bool EmulatedPrinter::handle(UMockdevIoctlClient *client)
         return true;
     }
     case USBDEVFS_DISCARDURB: {
-        const auto addr = reinterpret_cast<unsigned long>(*reinterpret_cast<void **>(arg->data));
+        const auto addr = reinterpret_cast<unsigned long>(*reinterpret_cast<void**>(arg->data));
         for (auto it = d->waitingReads.begin(); it != d->waitingReads.end(); ++it) {
             if ((*it)->client_addr == addr) {
-                UMockdevIoctlData *u = *it;
+                UMockdevIoctlData* u = *it;
                 d->waitingReads.erase(it);
-                d->calls.push_back({"discard", reinterpret_cast<usbdevfs_urb *>(u->data)->endpoint, {}});
-                reinterpret_cast<usbdevfs_urb *>(u->data)->status = -ENOENT;
+                d->calls.push_back(
+                    {"discard", reinterpret_cast<usbdevfs_urb*>(u->data)->endpoint, {}});
+                reinterpret_cast<usbdevfs_urb*>(u->data)->status = -ENOENT;
                 d->done.push_back(u);
                 ok();
                 return true;
@@ -523,7 +527,7 @@ bool EmulatedPrinter::handle(UMockdevIoctlClient *client)
     }
 }
 
-void EmulatedPrinter::denyAccess(const std::string &syspath)
+void EmulatedPrinter::denyAccess(const std::string& syspath)
 {
     std::string devnode;
     {
@@ -531,7 +535,7 @@ void EmulatedPrinter::denyAccess(const std::string &syspath)
         devnode = bySyspath(syspath).devnode;
     }
     // The testbed hands over a copy of its root directory's name.
-    gchar *root = umockdev_testbed_get_root_dir(testbed_);
+    gchar* root = umockdev_testbed_get_root_dir(testbed_);
     const std::string path = std::string(root) + devnode;
     g_free(root);
     if (::chmod(path.c_str(), 0) != 0) {
@@ -544,7 +548,8 @@ namespace {
 void capabilities(bool set, __user_cap_data_struct (&data)[2])
 {
     __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    const long result = set ? ::syscall(SYS_capset, &header, data) : ::syscall(SYS_capget, &header, data);
+    const long result = set ? ::syscall(SYS_capset, &header, data)
+                            : ::syscall(SYS_capget, &header, data);
     if (result != 0) {
         throw std::runtime_error(std::string("capabilities: ") + std::strerror(errno));
     }
@@ -570,7 +575,7 @@ ThreadWithoutFileAccessOverride::~ThreadWithoutFileAccessOverride()
         data[0].effective = effective_[0];
         data[1].effective = effective_[1];
         capabilities(true, data);
-    } catch (const std::exception &) {
+    } catch (const std::exception&) {
     }
 }
 

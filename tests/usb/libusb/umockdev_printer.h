@@ -62,9 +62,9 @@ struct NetworkSettings {
 
 // One call the code under test made on a device node, as the kernel saw it.
 struct UsbfsCall {
-    std::string what;  // "getdriver", "disconnect", "connect", "claim", "release",
-                       // "disconnect-claim", "clear-halt", "out", "in", "discard"
-    unsigned value = 0;  // interface number or endpoint address
+    std::string what;                // "getdriver", "disconnect", "connect", "claim", "release",
+                                     // "disconnect-claim", "clear-halt", "out", "in", "discard"
+    unsigned value = 0;              // interface number or endpoint address
     std::vector<std::uint8_t> data;  // bytes written on an out-endpoint
 };
 
@@ -72,38 +72,38 @@ class EmulatedPrinter {
 public:
     EmulatedPrinter();
     ~EmulatedPrinter();
-    EmulatedPrinter(const EmulatedPrinter &) = delete;
-    EmulatedPrinter &operator=(const EmulatedPrinter &) = delete;
+    EmulatedPrinter(const EmulatedPrinter&) = delete;
+    EmulatedPrinter& operator=(const EmulatedPrinter&) = delete;
 
     // Adds a device to the testbed; returns its sysfs path. Devices added
     // before the backend starts are found by enumeration, later ones by
     // hot-plug.
-    std::string addDevice(const EmulatedDeviceSpec &spec = {});
+    std::string addDevice(const EmulatedDeviceSpec& spec = {});
     // The device drops off the bus: every further call on an open node fails
     // with ENODEV, in-flight transfers included, and a "remove" event tells
     // the udev listeners.
-    void unplug(const std::string &syspath);
+    void unplug(const std::string& syspath);
 
     // Scripting, per device (by sysfs path).
-    void setSettings(const std::string &syspath, const NetworkSettings &s);
-    NetworkSettings settings(const std::string &syspath) const;
-    void setSilent(const std::string &syspath, bool silent);      // no replies at all
-    void stallNextRead(const std::string &syspath);               // next in-URB ends with EPIPE
-    void failNextClaim(const std::string &syspath, int error);    // next claim fails with errno
-    void queueReply(const std::string &syspath, std::vector<std::uint8_t> bytes);
-    std::string boundDriver(const std::string &syspath) const;
+    void setSettings(const std::string& syspath, const NetworkSettings& s);
+    NetworkSettings settings(const std::string& syspath) const;
+    void setSilent(const std::string& syspath, bool silent);    // no replies at all
+    void stallNextRead(const std::string& syspath);             // next in-URB ends with EPIPE
+    void failNextClaim(const std::string& syspath, int error);  // next claim fails with errno
+    void queueReply(const std::string& syspath, std::vector<std::uint8_t> bytes);
+    std::string boundDriver(const std::string& syspath) const;
     // The device node loses every permission bit (mode 0000), as a node the
     // system gives to no ordinary user. Root still opens it unless the
     // opening thread has given up its file-access capabilities
     // (ThreadWithoutFileAccessOverride).
-    void denyAccess(const std::string &syspath);
+    void denyAccess(const std::string& syspath);
 
-    std::vector<UsbfsCall> calls(const std::string &syspath) const;
-    void clearCalls(const std::string &syspath);
+    std::vector<UsbfsCall> calls(const std::string& syspath) const;
+    void clearCalls(const std::string& syspath);
 
 private:
     struct Urb {
-        UMockdevIoctlData *data = nullptr;  // our reference on the URB copy
+        UMockdevIoctlData* data = nullptr;  // our reference on the URB copy
     };
     struct Device {
         EmulatedDeviceSpec spec;
@@ -118,22 +118,22 @@ private:
         bool claimed = false;
         std::string driver;
         std::deque<std::vector<std::uint8_t>> replies;
-        std::deque<UMockdevIoctlData *> waitingReads;
-        std::deque<UMockdevIoctlData *> done;
+        std::deque<UMockdevIoctlData*> waitingReads;
+        std::deque<UMockdevIoctlData*> done;
         std::vector<UsbfsCall> calls;
     };
 
-    static int onIoctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, void *self);
-    bool handle(UMockdevIoctlClient *client);
-    Device *byNode(const std::string &node);
-    Device &bySyspath(const std::string &syspath);
-    const Device &bySyspath(const std::string &syspath) const;
-    void answer(Device &d, const std::vector<std::uint8_t> &command);
-    void feedWaitingReads(Device &d);
-    static void release(std::deque<UMockdevIoctlData *> &urbs);
+    static int onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, void* self);
+    bool handle(UMockdevIoctlClient* client);
+    Device* byNode(const std::string& node);
+    Device& bySyspath(const std::string& syspath);
+    const Device& bySyspath(const std::string& syspath) const;
+    void answer(Device& d, const std::vector<std::uint8_t>& command);
+    void feedWaitingReads(Device& d);
+    static void release(std::deque<UMockdevIoctlData*>& urbs);
 
-    UMockdevTestbed *testbed_ = nullptr;
-    UMockdevIoctlBase *handler_ = nullptr;
+    UMockdevTestbed* testbed_ = nullptr;
+    UMockdevIoctlBase* handler_ = nullptr;
     mutable std::mutex mutex_;
     std::map<std::string, std::unique_ptr<Device>> devices_;  // by sysfs path
 };
@@ -147,8 +147,8 @@ class ThreadWithoutFileAccessOverride {
 public:
     ThreadWithoutFileAccessOverride();
     ~ThreadWithoutFileAccessOverride();
-    ThreadWithoutFileAccessOverride(const ThreadWithoutFileAccessOverride &) = delete;
-    ThreadWithoutFileAccessOverride &operator=(const ThreadWithoutFileAccessOverride &) = delete;
+    ThreadWithoutFileAccessOverride(const ThreadWithoutFileAccessOverride&) = delete;
+    ThreadWithoutFileAccessOverride& operator=(const ThreadWithoutFileAccessOverride&) = delete;
 
 private:
     unsigned effective_[2] = {0, 0};
@@ -156,6 +156,6 @@ private:
 
 // The descriptor blob of a device as sysfs shows it: device descriptor,
 // then the one configuration with one interface and its endpoints.
-std::vector<std::uint8_t> descriptorBlob(const EmulatedDeviceSpec &spec);
+std::vector<std::uint8_t> descriptorBlob(const EmulatedDeviceSpec& spec);
 
 }  // namespace tervane::testing

@@ -1,9 +1,9 @@
 // The commands of tervane-cli over the shared printer model.
 
+#include "cli.h"
 #include "ip_settings_codec.h"
 #include "ipv4_pattern.h"
 #include "printer_model.h"
-#include "cli.h"
 #include "stdout_diversion.h"
 
 #include <QCommandLineParser>
@@ -31,23 +31,17 @@ void quietly(bool verbose, Work work)
 }
 
 // Texts of the command line itself, looked up with the Chinese text as key.
-QString cliText(const char *key)
-{
-    return QCoreApplication::translate("TervaneCli", key);
-}
+QString cliText(const char* key) { return QCoreApplication::translate("TervaneCli", key); }
 
 // The model stores some alert texts untranslated; look them up (again).
-QString modelText(const QString &text)
+QString modelText(const QString& text)
 {
     return QCoreApplication::translate("tervane::PrinterModel", text.toUtf8().constData());
 }
 
-void printLine(std::ostream &out, const QString &line)
-{
-    out << line.toStdString() << '\n';
-}
+void printLine(std::ostream& out, const QString& line) { out << line.toStdString() << '\n'; }
 
-void printAlert(std::ostream &out, const QString &title, const QString &message)
+void printAlert(std::ostream& out, const QString& title, const QString& message)
 {
     const QString t = modelText(title);
     const QString m = modelText(message);
@@ -55,7 +49,7 @@ void printAlert(std::ostream &out, const QString &title, const QString &message)
 }
 
 // The model's alert, with the hint (if any) on its own line under it.
-void printAlert(std::ostream &out, const PrinterModel &model)
+void printAlert(std::ostream& out, const PrinterModel& model)
 {
     printAlert(out, model.alertTitle(), model.alertMessage());
     if (!model.alertHint().isEmpty()) {
@@ -63,7 +57,7 @@ void printAlert(std::ostream &out, const PrinterModel &model)
     }
 }
 
-void clearAlert(PrinterModel &model)
+void clearAlert(PrinterModel& model)
 {
     model.setShowAlert(false);
     model.setAlertTitle(QString());
@@ -72,9 +66,9 @@ void clearAlert(PrinterModel &model)
 }
 
 // The printer numbered `number` (1-based), or the exit status to end with.
-std::optional<Device> choosePrinter(const PrinterModel &model, int number, int &status)
+std::optional<Device> choosePrinter(const PrinterModel& model, int number, int& status)
 {
-    const auto &list = model.printerList();
+    const auto& list = model.printerList();
     if (list.isEmpty()) {
         printAlert(std::cerr, model);
         status = kNoPrinter;
@@ -88,16 +82,16 @@ std::optional<Device> choosePrinter(const PrinterModel &model, int number, int &
     return list.at(number - 1);
 }
 
-int runList(PrinterModel &model)
+int runList(PrinterModel& model)
 {
-    const auto &list = model.printerList();
+    const auto& list = model.printerList();
     if (list.isEmpty()) {
         printAlert(std::cerr, model);
         return kNoPrinter;
     }
     char ids[32];
     for (int i = 0; i < list.size(); ++i) {
-        const Device &d = list.at(i);
+        const Device& d = list.at(i);
         std::snprintf(ids, sizeof ids, "%04x:%04x", static_cast<unsigned>(d.VID()),
                       static_cast<unsigned>(d.PID()));
         std::cout << (i + 1) << ": " << d.name() << " (USB " << ids << ")\n";
@@ -105,7 +99,7 @@ int runList(PrinterModel &model)
     return kOk;
 }
 
-int runGet(PrinterModel &model, int number, bool verbose)
+int runGet(PrinterModel& model, int number, bool verbose)
 {
     int status = kOk;
     std::optional<Device> printer = choosePrinter(model, number, status);
@@ -119,7 +113,7 @@ int runGet(PrinterModel &model, int number, bool verbose)
         printAlert(std::cerr, model);
         return kFailed;
     }
-    const Device &d = model.selectedPrinter();
+    const Device& d = model.selectedPrinter();
     std::cout << "printer: " << d.name() << '\n'
               << "mode: " << (d.ipSetType == tervane::kIPSetTypeStatic ? "static" : "DHCP") << '\n'
               << "ip: " << d.ip << '\n'
@@ -128,7 +122,7 @@ int runGet(PrinterModel &model, int number, bool verbose)
     return kOk;
 }
 
-int runSet(PrinterModel &model, int number, const Device &settings, bool verbose)
+int runSet(PrinterModel& model, int number, const Device& settings, bool verbose)
 {
     int status = kOk;
     std::optional<Device> printer = choosePrinter(model, number, status);
@@ -148,7 +142,7 @@ int runSet(PrinterModel &model, int number, const Device &settings, bool verbose
     return succeeded ? kOk : kFailed;
 }
 
-int usageError(const QCommandLineParser &parser, const QString &message)
+int usageError(const QCommandLineParser& parser, const QString& message)
 {
     printLine(std::cerr, message);
     printLine(std::cerr, parser.helpText());
@@ -158,12 +152,9 @@ int usageError(const QCommandLineParser &parser, const QString &message)
 }  // namespace
 
 // The compiled translations, embedded by the tervane_translations library.
-static void initTranslationResources()
-{
-    Q_INIT_RESOURCE(tervane_translations);
-}
+static void initTranslationResources() { Q_INIT_RESOURCE(tervane_translations); }
 
-int tervane::runTervaneCli(int argc, char **argv)
+int tervane::runTervaneCli(int argc, char** argv)
 {
     initTranslationResources();
     // The program makes its application object here; a caller that already
@@ -200,11 +191,12 @@ int tervane::runTervaneCli(int argc, char **argv)
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption simulateOption(
         "simulate", "Use the simulated printer instead of the USB bus (also TERVANE_USB=sim).");
-    const QCommandLineOption printerOption("printer", "Use printer number N of the list (default 1).", "N",
-                                           "1");
+    const QCommandLineOption printerOption(
+        "printer", "Use printer number N of the list (default 1).", "N", "1");
     const QCommandLineOption dhcpOption("dhcp", "set: take the address from DHCP.");
     const QCommandLineOption staticOption("static", "set: use the fixed ADDRESS MASK GATEWAY.");
-    const QCommandLineOption verboseOption("verbose", "Write the USB diagnostics to standard error.");
+    const QCommandLineOption verboseOption("verbose",
+                                           "Write the USB diagnostics to standard error.");
     parser.addOptions({simulateOption, printerOption, dhcpOption, staticOption, verboseOption});
     parser.addPositionalArgument("command", "list, get or set");
     if (!parser.parse(arguments)) {
@@ -245,10 +237,11 @@ int tervane::runTervaneCli(int argc, char **argv)
             settings.ipSetType = std::string(tervane::kIPSetTypeDHCP);
         } else {
             if (args.size() != 4) {
-                printLine(std::cerr, cliText("错误") + ": " + cliText("请选择打印机且将信息填写完整"));
+                printLine(std::cerr,
+                          cliText("错误") + ": " + cliText("请选择打印机且将信息填写完整"));
                 return kUsage;
             }
-            const char *const errors[] = {QT_TRANSLATE_NOOP("TervaneCli", "IP格式错误"),
+            const char* const errors[] = {QT_TRANSLATE_NOOP("TervaneCli", "IP格式错误"),
                                           QT_TRANSLATE_NOOP("TervaneCli", "子网掩码格式错误"),
                                           QT_TRANSLATE_NOOP("TervaneCli", "网关格式错误")};
             for (int i = 0; i < 3; ++i) {
@@ -270,7 +263,7 @@ int tervane::runTervaneCli(int argc, char **argv)
         tervane::SharedData::useSimulatedBus(true);
     }
     const bool verbose = parser.isSet(verboseOption);
-    PrinterModel *model = nullptr;
+    PrinterModel* model = nullptr;
     quietly(verbose, [&] { model = &tervane::SharedData::printerModel(); });
     int status = kOk;
     if (command == "list") {

@@ -18,6 +18,6 @@ namespace tervane {
 
 // Runs one command line; returns the exit status. Uses the process's shared
 // printer model (made by the first call).
-int runTervaneCli(int argc, char **argv);
+int runTervaneCli(int argc, char** argv);
 
 }  // namespace tervane

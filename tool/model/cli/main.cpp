@@ -2,7 +2,4 @@
 // attached by USB, over the same printer model as the settings window.
 #include "cli.h"
 
-int main(int argc, char **argv)
-{
-    return tervane::runTervaneCli(argc, argv);
-}
+int main(int argc, char** argv) { return tervane::runTervaneCli(argc, argv); }

@@ -7,8 +7,8 @@ class StdoutDiversion {
 public:
     explicit StdoutDiversion(bool toStderr);
     ~StdoutDiversion();
-    StdoutDiversion(const StdoutDiversion &) = delete;
-    StdoutDiversion &operator=(const StdoutDiversion &) = delete;
+    StdoutDiversion(const StdoutDiversion&) = delete;
+    StdoutDiversion& operator=(const StdoutDiversion&) = delete;
 
 private:
     int saved_ = -1;

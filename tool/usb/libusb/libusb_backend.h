@@ -141,4 +141,4 @@ IOUSBInterfaceRef makeInterfaceObject(std::shared_ptr<Core> core, libusb_device*
 // libusb takes one time-out; see libusb_interface.cpp.
 unsigned int libusbTimeout(std::uint32_t noDataTimeout, std::uint32_t completionTimeout);
 
-} // namespace tervane::usb::libusb
+}  // namespace tervane::usb::libusb

@@ -18,15 +18,9 @@ struct DeviceObject {
     libusb_device_handle* handle = nullptr;  // while open
 };
 
-DeviceObject* self_(void* self)
-{
-    return objectOf<DeviceObject>(self);
-}
+DeviceObject* self_(void* self) { return objectOf<DeviceObject>(self); }
 
-std::uint32_t addRef(void* self)
-{
-    return ++self_(self)->references;
-}
+std::uint32_t addRef(void* self) { return ++self_(self)->references; }
 
 std::uint32_t release(void* self)
 {
@@ -117,11 +111,11 @@ IOReturn resetDevice(void* self)
 }
 
 constexpr IOUSBDeviceStruct650 kDeviceTable{
-    &addRef, &release, &open, &open, &close, &getVendor, &getProduct, &createInterfaceIterator,
+    &addRef,      &release, &open, &open, &close, &getVendor, &getProduct, &createInterfaceIterator,
     &resetDevice,
 };
 
-} // namespace
+}  // namespace
 
 IOUSBDeviceRef makeDeviceObject(std::shared_ptr<Core> core, libusb_device* device)
 {
@@ -132,4 +126,4 @@ IOUSBDeviceRef makeDeviceObject(std::shared_ptr<Core> core, libusb_device* devic
     return reinterpret_cast<IOUSBDeviceRef>(&object->com.table);
 }
 
-} // namespace tervane::usb::libusb
+}  // namespace tervane::usb::libusb

@@ -20,7 +20,7 @@ int LIBUSB_CALL onHotplug(libusb_context*, libusb_device* device, libusb_hotplug
     return 0;  // stay registered
 }
 
-} // namespace
+}  // namespace
 
 IOReturn Core::startHotplug()
 {
@@ -97,4 +97,4 @@ void Core::notify(const char* type, libusb_device* device, io_service_t service)
     }
 }
 
-} // namespace tervane::usb::libusb
+}  // namespace tervane::usb::libusb

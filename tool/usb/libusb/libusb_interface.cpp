@@ -35,10 +35,7 @@ struct InterfaceObject {
     bool detachedDriver = false;             // we took the interface from a kernel driver
 };
 
-InterfaceObject* self_(void* self)
-{
-    return objectOf<InterfaceObject>(self);
-}
+InterfaceObject* self_(void* self) { return objectOf<InterfaceObject>(self); }
 
 // Gives the interface back: release the claim, hand the interface back to
 // the kernel driver we took it from, close the device handle. Runs on every
@@ -57,10 +54,7 @@ IOReturn giveBack(InterfaceObject* object)
     return released == LIBUSB_ERROR_NO_DEVICE ? kIOReturnSuccess : ioReturnFromLibusb(released);
 }
 
-std::uint32_t addRef(void* self)
-{
-    return ++self_(self)->references;
-}
+std::uint32_t addRef(void* self) { return ++self_(self)->references; }
 
 std::uint32_t release(void* self)
 {
@@ -203,11 +197,12 @@ IOReturn transfer(InterfaceObject* object, const EndpointInfo& endpoint, unsigne
     }
     int transferred = 0;
     const int length = static_cast<int>(size);
-    const int result =
-        (endpoint.attributes & LIBUSB_TRANSFER_TYPE_MASK) == LIBUSB_TRANSFER_TYPE_BULK
-            ? libusb_bulk_transfer(object->handle, endpoint.address, buffer, length, &transferred, timeout)
-            : libusb_interrupt_transfer(object->handle, endpoint.address, buffer, length, &transferred,
-                                        timeout);
+    const int result = (endpoint.attributes & LIBUSB_TRANSFER_TYPE_MASK) ==
+                               LIBUSB_TRANSFER_TYPE_BULK
+                           ? libusb_bulk_transfer(object->handle, endpoint.address, buffer, length,
+                                                  &transferred, timeout)
+                           : libusb_interrupt_transfer(object->handle, endpoint.address, buffer,
+                                                       length, &transferred, timeout);
     *done = static_cast<std::uint32_t>(transferred);
     return ioReturnFromLibusb(result);
 }
@@ -297,12 +292,23 @@ IOReturn clearHalt(void* self, std::uint8_t pipeRef)
 }
 
 constexpr IOUSBInterfaceStruct700 kInterfaceTable{
-    &addRef,     &release,        &open,           &open,     &close,
-    &getInterfaceNumber, &getNumEndpoints, &getPipeProperties, &readPipe, &writePipe,
-    &controlRequest, &clearHalt, &clearHalt, &clearHalt,
+    &addRef,
+    &release,
+    &open,
+    &open,
+    &close,
+    &getInterfaceNumber,
+    &getNumEndpoints,
+    &getPipeProperties,
+    &readPipe,
+    &writePipe,
+    &controlRequest,
+    &clearHalt,
+    &clearHalt,
+    &clearHalt,
 };
 
-} // namespace
+}  // namespace
 
 IOUSBInterfaceRef makeInterfaceObject(std::shared_ptr<Core> core, libusb_device* device,
                                       const InterfaceInfo& interface)
@@ -315,4 +321,4 @@ IOUSBInterfaceRef makeInterfaceObject(std::shared_ptr<Core> core, libusb_device*
     return reinterpret_cast<IOUSBInterfaceRef>(&object->com.table);
 }
 
-} // namespace tervane::usb::libusb
+}  // namespace tervane::usb::libusb

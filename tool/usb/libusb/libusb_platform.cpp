@@ -11,7 +11,7 @@ std::unique_ptr<UsbPlatform> makeLibusbPlatform()
     return std::make_unique<libusb::LibusbPlatform>();
 }
 
-} // namespace tervane::usb
+}  // namespace tervane::usb
 
 namespace tervane::usb::libusb {
 
@@ -29,21 +29,15 @@ NotificationPortState* fromRef(IONotificationPortRef port)
     return reinterpret_cast<NotificationPortState*>(port);
 }
 
-} // namespace
+}  // namespace
 
 LibusbPlatform::LibusbPlatform() : core_(std::make_shared<Core>()) {}
 
 LibusbPlatform::~LibusbPlatform() = default;
 
-std::string LibusbPlatform::backendName() const
-{
-    return "libusb";
-}
+std::string LibusbPlatform::backendName() const { return "libusb"; }
 
-bool LibusbPlatform::usbAvailable() const
-{
-    return core_->context != nullptr;
-}
+bool LibusbPlatform::usbAvailable() const { return core_->context != nullptr; }
 
 IOReturn LibusbPlatform::objectRetain(io_object_t object)
 {
@@ -74,7 +68,8 @@ io_object_t LibusbPlatform::iteratorNext(io_iterator_t iterator)
     return next;
 }
 
-IOReturn LibusbPlatform::registryEntryCreateCFProperties(io_service_t service, RegistryProperties* properties)
+IOReturn LibusbPlatform::registryEntryCreateCFProperties(io_service_t service,
+                                                         RegistryProperties* properties)
 {
     if (properties == nullptr) {
         return kIOReturnBadArgument;
@@ -88,7 +83,8 @@ IOReturn LibusbPlatform::registryEntryCreateCFProperties(io_service_t service, R
     return kIOReturnSuccess;
 }
 
-IOReturn LibusbPlatform::getMatchingServices(const MatchingDictionary& matching, io_iterator_t* existing)
+IOReturn LibusbPlatform::getMatchingServices(const MatchingDictionary& matching,
+                                             io_iterator_t* existing)
 {
     if (existing == nullptr) {
         return kIOReturnBadArgument;
@@ -98,7 +94,8 @@ IOReturn LibusbPlatform::getMatchingServices(const MatchingDictionary& matching,
     return kIOReturnSuccess;
 }
 
-IOReturn LibusbPlatform::createPlugInInterfaceForService(io_service_t service, CFUUIDBytes pluginType,
+IOReturn LibusbPlatform::createPlugInInterfaceForService(io_service_t service,
+                                                         CFUUIDBytes pluginType,
                                                          CFUUIDBytes interfaceType,
                                                          IOCFPlugInInterfaceRef* plugin,
                                                          std::int32_t* score)
@@ -114,8 +111,8 @@ IOReturn LibusbPlatform::createPlugInInterfaceForService(io_service_t service, C
         return kIOReturnBadArgument;
     }
     const bool isInterface = entry->kind == Entry::Kind::Interface;
-    const CFUUIDBytes& wantedType =
-        isInterface ? *kIOUSBInterfaceUserClientTypeID() : *kIOUSBDeviceUserClientTypeID();
+    const CFUUIDBytes& wantedType = isInterface ? *kIOUSBInterfaceUserClientTypeID()
+                                                : *kIOUSBDeviceUserClientTypeID();
     if (!(pluginType == wantedType) || !(interfaceType == *kIOCFPlugInInterfaceID())) {
         return kIOReturnUnsupported;
     }
@@ -157,7 +154,8 @@ void LibusbPlatform::notificationPortDestroy(IONotificationPortRef port)
     ports.erase(it);
 }
 
-IOReturn LibusbPlatform::addMatchingNotification(IONotificationPortRef port, const std::string& type,
+IOReturn LibusbPlatform::addMatchingNotification(IONotificationPortRef port,
+                                                 const std::string& type,
                                                  const MatchingDictionary& matching,
                                                  IOServiceMatchingCallback callback, void* refcon,
                                                  io_iterator_t* notification)
@@ -186,4 +184,4 @@ IOReturn LibusbPlatform::addMatchingNotification(IONotificationPortRef port, con
     return hotplug;
 }
 
-} // namespace tervane::usb::libusb
+}  // namespace tervane::usb::libusb

@@ -52,11 +52,14 @@ public:
     IOReturn objectRetain(io_object_t object) override;
     IOReturn objectRelease(io_object_t object) override;
     io_object_t iteratorNext(io_iterator_t iterator) override;
-    IOReturn registryEntryCreateCFProperties(io_service_t service, RegistryProperties* properties) override;
+    IOReturn registryEntryCreateCFProperties(io_service_t service,
+                                             RegistryProperties* properties) override;
 
-    IOReturn getMatchingServices(const MatchingDictionary& matching, io_iterator_t* existing) override;
+    IOReturn getMatchingServices(const MatchingDictionary& matching,
+                                 io_iterator_t* existing) override;
     IOReturn createPlugInInterfaceForService(io_service_t service, CFUUIDBytes pluginType,
-                                             CFUUIDBytes interfaceType, IOCFPlugInInterfaceRef* plugin,
+                                             CFUUIDBytes interfaceType,
+                                             IOCFPlugInInterfaceRef* plugin,
                                              std::int32_t* score) override;
 
     IONotificationPortRef notificationPortCreate() override;
@@ -74,4 +77,4 @@ private:
     std::shared_ptr<Core> core_;
 };
 
-} // namespace tervane::usb::libusb
+}  // namespace tervane::usb::libusb

@@ -32,10 +32,7 @@ std::int32_t queryInterface(void* self, CFUUIDBytes iid, void** out)
     return *out != nullptr ? 0 : E_NOINTERFACE;
 }
 
-std::uint32_t addRef(void* self)
-{
-    return ++objectOf<PlugIn>(self)->references;
-}
+std::uint32_t addRef(void* self) { return ++objectOf<PlugIn>(self)->references; }
 
 std::uint32_t release(void* self)
 {
@@ -50,7 +47,7 @@ std::uint32_t release(void* self)
 
 constexpr IOCFPlugInInterfaceStruct kPlugInTable{&queryInterface, &addRef, &release};
 
-} // namespace
+}  // namespace
 
 IOCFPlugInInterfaceRef makePlugIn(std::shared_ptr<Core> core, libusb_device* device,
                                   bool isInterface, const InterfaceInfo& interface)
@@ -64,4 +61,4 @@ IOCFPlugInInterfaceRef makePlugIn(std::shared_ptr<Core> core, libusb_device* dev
     return reinterpret_cast<IOCFPlugInInterfaceRef>(&plugIn->com.table);
 }
 
-} // namespace tervane::usb::libusb
+}  // namespace tervane::usb::libusb

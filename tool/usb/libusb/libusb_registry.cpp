@@ -146,7 +146,8 @@ std::deque<io_object_t> Core::matchingServices(const MatchingDictionary& matchin
     std::vector<std::pair<std::vector<std::uint8_t>, libusb_device*>> devices;
     for (ssize_t i = 0; i < count; ++i) {
         std::array<std::uint8_t, 8> ports{};
-        const int depth = libusb_get_port_numbers(list[i], ports.data(), static_cast<int>(ports.size()));
+        const int depth = libusb_get_port_numbers(list[i], ports.data(),
+                                                  static_cast<int>(ports.size()));
         std::vector<std::uint8_t> key{libusb_get_bus_number(list[i])};
         key.insert(key.end(), ports.begin(), ports.begin() + std::max(depth, 0));
         key.push_back(libusb_get_device_address(list[i]));
@@ -204,10 +205,10 @@ ServiceDescription describeDevice(libusb_device* device)
     // Seven ports is more than a USB tree holds; an error leaves no path.
     std::array<std::uint8_t, 7> ports{};
     const int depth = libusb_get_port_numbers(device, ports.data(), static_cast<int>(ports.size()));
-    description.locationID =
-        locationIDOf(libusb_get_bus_number(device),
-                     std::span<const std::uint8_t>(ports.data(), static_cast<std::size_t>(std::max(depth, 0))),
-                     libusb_get_device_address(device));
+    description.locationID = locationIDOf(
+        libusb_get_bus_number(device),
+        std::span<const std::uint8_t>(ports.data(), static_cast<std::size_t>(std::max(depth, 0))),
+        libusb_get_device_address(device));
     return description;
 }
 
@@ -238,7 +239,8 @@ std::vector<InterfaceInfo> interfacesOf(libusb_device* device)
         info.controlMaxPacketSize = descriptor.bMaxPacketSize0;
         for (int e = 0; e < alt.bNumEndpoints; ++e) {
             const libusb_endpoint_descriptor& ep = alt.endpoint[e];
-            info.endpoints.push_back({ep.bEndpointAddress, ep.bmAttributes, ep.wMaxPacketSize, ep.bInterval});
+            info.endpoints.push_back(
+                {ep.bEndpointAddress, ep.bmAttributes, ep.wMaxPacketSize, ep.bInterval});
         }
         result.push_back(std::move(info));
     }
@@ -246,4 +248,4 @@ std::vector<InterfaceInfo> interfacesOf(libusb_device* device)
     return result;
 }
 
-} // namespace tervane::usb::libusb
+}  // namespace tervane::usb::libusb

@@ -14,22 +14,23 @@ struct StatusRow {
 // libusb knows fewer failure kinds than the platform; each maps to the
 // status a caller of the platform's tables would see for the same event.
 constexpr StatusRow kStatusTable[] = {
-    {LIBUSB_ERROR_IO, kIOReturnIOError},                  // "General I/O error"
-    {LIBUSB_ERROR_INVALID_PARAM, kIOReturnBadArgument},   // "Invalid argument"
-    {LIBUSB_ERROR_ACCESS, kIOReturnNotPrivileged},        // "Privilege violation": no rights on the device node
-    {LIBUSB_ERROR_NO_DEVICE, kIOReturnNoDevice},          // "No such device": unplugged
-    {LIBUSB_ERROR_NOT_FOUND, kIOReturnNotFound},          // "Data was not found"
-    {LIBUSB_ERROR_BUSY, kIOReturnExclusiveAccess},        // interface claimed by another program
-    {LIBUSB_ERROR_TIMEOUT, kIOReturnTimeout},             // "I/O timeout"
-    {LIBUSB_ERROR_OVERFLOW, kIOReturnOverrun},            // "Data overrun": device sent more than asked
-    {LIBUSB_ERROR_PIPE, kIOUSBPipeStalled},               // endpoint halted
-    {LIBUSB_ERROR_INTERRUPTED, kIOReturnAborted},         // "Aborted"
-    {LIBUSB_ERROR_NO_MEM, kIOReturnNoMemory},             // "Can't allocate memory"
-    {LIBUSB_ERROR_NOT_SUPPORTED, kIOReturnUnsupported},   // "Unsupported function"
-    {LIBUSB_ERROR_OTHER, kIOReturnError},                 // "General error"
+    {LIBUSB_ERROR_IO, kIOReturnIOError},                 // "General I/O error"
+    {LIBUSB_ERROR_INVALID_PARAM, kIOReturnBadArgument},  // "Invalid argument"
+    {LIBUSB_ERROR_ACCESS,
+     kIOReturnNotPrivileged},  // "Privilege violation": no rights on the device node
+    {LIBUSB_ERROR_NO_DEVICE, kIOReturnNoDevice},    // "No such device": unplugged
+    {LIBUSB_ERROR_NOT_FOUND, kIOReturnNotFound},    // "Data was not found"
+    {LIBUSB_ERROR_BUSY, kIOReturnExclusiveAccess},  // interface claimed by another program
+    {LIBUSB_ERROR_TIMEOUT, kIOReturnTimeout},       // "I/O timeout"
+    {LIBUSB_ERROR_OVERFLOW, kIOReturnOverrun},      // "Data overrun": device sent more than asked
+    {LIBUSB_ERROR_PIPE, kIOUSBPipeStalled},         // endpoint halted
+    {LIBUSB_ERROR_INTERRUPTED, kIOReturnAborted},   // "Aborted"
+    {LIBUSB_ERROR_NO_MEM, kIOReturnNoMemory},       // "Can't allocate memory"
+    {LIBUSB_ERROR_NOT_SUPPORTED, kIOReturnUnsupported},  // "Unsupported function"
+    {LIBUSB_ERROR_OTHER, kIOReturnError},                // "General error"
 };
 
-} // namespace
+}  // namespace
 
 IOReturn ioReturnFromLibusb(int code)
 {
@@ -44,4 +45,4 @@ IOReturn ioReturnFromLibusb(int code)
     return kIOReturnError;
 }
 
-} // namespace tervane::usb::libusb
+}  // namespace tervane::usb::libusb

@@ -10,4 +10,4 @@ namespace tervane::usb::libusb {
 // code the table does not know is a general error.
 IOReturn ioReturnFromLibusb(int code);
 
-} // namespace tervane::usb::libusb
+}  // namespace tervane::usb::libusb

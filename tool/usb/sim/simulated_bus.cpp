@@ -13,7 +13,7 @@ struct IONotificationPort {
     TaskQueue* queue = nullptr;
 };
 
-} // namespace tervane::usb
+}  // namespace tervane::usb
 
 namespace tervane::usb::sim {
 
@@ -25,17 +25,17 @@ struct DeviceEntry {
     std::shared_ptr<VirtualDevice> device;
     std::vector<InterfaceSpec> interfaces;
     bool attached = true;
-    std::uint32_t locationID = 0;                  // fixed when plugged
+    std::uint32_t locationID = 0;  // fixed when plugged
     io_service_t service = IO_OBJECT_NULL;
     std::vector<io_service_t> interfaceServices;
-    std::set<std::uint8_t> halted;                 // endpoint addresses
+    std::set<std::uint8_t> halted;  // endpoint addresses
     const void* deviceOwner = nullptr;
     std::map<std::size_t, const void*> interfaceOwner;
 };
 
 struct ServiceData {
     std::shared_ptr<DeviceEntry> device;
-    int interfaceIndex = -1;   // -1: the device itself
+    int interfaceIndex = -1;  // -1: the device itself
 };
 
 struct IteratorData {
@@ -66,7 +66,7 @@ ServiceDescription describe(const ServiceData& service)
             service.device->locationID};
 }
 
-} // namespace
+}  // namespace
 
 struct SimulatedBus::Impl {
     std::mutex lock;
@@ -74,7 +74,7 @@ struct SimulatedBus::Impl {
     double timeScale = 1.0;
     io_object_t nextRef = 1;
     std::map<io_object_t, RegistryObject> objects;
-    std::vector<std::shared_ptr<DeviceEntry>> devices;   // registry order
+    std::vector<std::shared_ptr<DeviceEntry>> devices;  // registry order
     std::map<int, std::shared_ptr<DeviceEntry>> byId;
     int nextDeviceId = 1;
     std::vector<Registration> registrations;
@@ -125,12 +125,14 @@ struct SimulatedBus::Impl {
 
     void deliver(Registration& registration)
     {
-        if (registration.armed && registration.port != nullptr && registration.port->queue != nullptr) {
+        if (registration.armed && registration.port != nullptr &&
+            registration.port->queue != nullptr) {
             registration.armed = false;
             auto callback = registration.callback;
             auto refcon = registration.refcon;
             auto iterator = registration.iterator;
-            registration.port->queue->post([callback, refcon, iterator] { callback(refcon, iterator); });
+            registration.port->queue->post(
+                [callback, refcon, iterator] { callback(refcon, iterator); });
         }
     }
 
@@ -140,7 +142,8 @@ struct SimulatedBus::Impl {
                         std::deque<io_service_t>& items)
     {
         std::vector<io_service_t> services{entry.service};
-        services.insert(services.end(), entry.interfaceServices.begin(), entry.interfaceServices.end());
+        services.insert(services.end(), entry.interfaceServices.begin(),
+                        entry.interfaceServices.end());
         bool added = false;
         for (io_service_t ref : services) {
             if (serviceMatches(matching, describe(*service(ref)))) {
@@ -345,7 +348,8 @@ IOReturn deviceId(void* handle, std::uint16_t* value, bool vendor)
     return kIOReturnSuccess;
 }
 
-IOReturn createInterfaceIterator(void* handle, IOUSBFindInterfaceRequest* request, io_iterator_t* iterator)
+IOReturn createInterfaceIterator(void* handle, IOUSBFindInterfaceRequest* request,
+                                 io_iterator_t* iterator)
 {
     auto* object = self<DeviceObject>(handle);
     Impl* bus = object->bus;
@@ -402,7 +406,8 @@ IOReturn interfaceOpen(void* handle, bool seize)
     auto* object = self<InterfaceObject>(handle);
     std::lock_guard guard(object->bus->lock);
     auto& entry = *object->device;
-    return openOwned(object, entry.interfaceOwner[object->index], entry.device->faults.interfaceOpen, seize);
+    return openOwned(object, entry.interfaceOwner[object->index],
+                     entry.device->faults.interfaceOpen, seize);
 }
 
 IOReturn interfaceClose(void* handle)
@@ -451,8 +456,9 @@ IOReturn pipeEndpoint(InterfaceObject* object, std::uint8_t pipeRef, const Endpo
     return kIOReturnSuccess;
 }
 
-IOReturn pipeProperties(void* handle, std::uint8_t pipeRef, std::uint8_t* direction, std::uint8_t* number,
-                        std::uint8_t* transferType, std::uint16_t* maxPacketSize, std::uint8_t* interval)
+IOReturn pipeProperties(void* handle, std::uint8_t pipeRef, std::uint8_t* direction,
+                        std::uint8_t* number, std::uint8_t* transferType,
+                        std::uint16_t* maxPacketSize, std::uint8_t* interval)
 {
     auto* object = self<InterfaceObject>(handle);
     std::lock_guard guard(object->bus->lock);
@@ -481,7 +487,8 @@ IOReturn readPipe(void* handle, std::uint8_t pipeRef, void* buffer, std::uint32_
     const auto deadline = std::chrono::steady_clock::now() + bus->scaled(limit);
     for (;;) {
         const EndpointSpec* endpoint = nullptr;
-        if (IOReturn status = pipeEndpoint(object, pipeRef, &endpoint); status != kIOReturnSuccess) {
+        if (IOReturn status = pipeEndpoint(object, pipeRef, &endpoint);
+            status != kIOReturnSuccess) {
             return status;
         }
         if ((endpoint->address & 0x80) == 0) {
@@ -532,7 +539,8 @@ IOReturn writePipe(void* handle, std::uint8_t pipeRef, const void* buffer, std::
     }
     const auto* bytes = static_cast<const std::uint8_t*>(buffer);
     const auto number = object->device->interfaces[object->index].number;
-    WriteOutcome outcome = object->device->device->receive(number, endpoint->address, Bytes(bytes, bytes + size));
+    WriteOutcome outcome = object->device->device->receive(number, endpoint->address,
+                                                           Bytes(bytes, bytes + size));
     object->device->halted.insert(outcome.haltEndpoints.begin(), outcome.haltEndpoints.end());
     if (outcome.unplug) {
         bus->unplugLocked(object->device);
@@ -550,7 +558,8 @@ IOReturn controlRequest(void* handle, std::uint8_t pipeRef, IOUSBDevRequestTO* r
     }
     if (pipeRef != 0) {
         const EndpointSpec* endpoint = nullptr;
-        if (IOReturn status = pipeEndpoint(object, pipeRef, &endpoint); status != kIOReturnSuccess) {
+        if (IOReturn status = pipeEndpoint(object, pipeRef, &endpoint);
+            status != kIOReturnSuccess) {
             return status;
         }
     }
@@ -607,9 +616,14 @@ std::int32_t queryInterface(void* handle, CFUUIDBytes iid, void** out)
     }
     if (isDevice && iid == *kIOUSBDeviceInterfaceID650() && !faults.deviceQueryFails) {
         *out = new DeviceObject{&kDeviceTable, bus, 1, plugin->device, false};
-    } else if (!isDevice && iid == *kIOUSBInterfaceInterfaceID700() && !faults.interfaceQueryFails) {
-        *out = new InterfaceObject{&kInterfaceTable, bus, 1, plugin->device,
-                                   static_cast<std::size_t>(plugin->interfaceIndex), false};
+    } else if (!isDevice && iid == *kIOUSBInterfaceInterfaceID700() &&
+               !faults.interfaceQueryFails) {
+        *out = new InterfaceObject{&kInterfaceTable,
+                                   bus,
+                                   1,
+                                   plugin->device,
+                                   static_cast<std::size_t>(plugin->interfaceIndex),
+                                   false};
     } else {
         return kNoInterface;
     }
@@ -623,7 +637,7 @@ const IOCFPlugInInterfaceStruct kPlugInTable = {
     &releaseRef<PlugInObject>,
 };
 
-} // namespace
+}  // namespace
 
 // ---- the bus ----
 
@@ -641,7 +655,8 @@ SimulatedBus::DeviceId SimulatedBus::plug(std::shared_ptr<VirtualDevice> device)
     entry->locationID = locationOf(id);
     entry->service = impl_->add({1, ServiceData{entry, -1}});
     for (std::size_t i = 0; i < entry->interfaces.size(); ++i) {
-        entry->interfaceServices.push_back(impl_->add({1, ServiceData{entry, static_cast<int>(i)}}));
+        entry->interfaceServices.push_back(
+            impl_->add({1, ServiceData{entry, static_cast<int>(i)}}));
     }
     impl_->devices.push_back(entry);
     impl_->byId[id] = entry;
@@ -696,7 +711,8 @@ IOReturn SimulatedBus::objectRelease(io_object_t object)
     return impl_->releaseLocked(object);
 }
 
-IOReturn SimulatedBus::registryEntryCreateCFProperties(io_service_t service, RegistryProperties* properties)
+IOReturn SimulatedBus::registryEntryCreateCFProperties(io_service_t service,
+                                                       RegistryProperties* properties)
 {
     std::lock_guard guard(impl_->lock);
     const ServiceData* data = impl_->service(service);
@@ -732,7 +748,8 @@ io_object_t SimulatedBus::iteratorNext(io_iterator_t iterator)
     return next;
 }
 
-IOReturn SimulatedBus::getMatchingServices(const MatchingDictionary& matching, io_iterator_t* existing)
+IOReturn SimulatedBus::getMatchingServices(const MatchingDictionary& matching,
+                                           io_iterator_t* existing)
 {
     std::lock_guard guard(impl_->lock);
     *existing = impl_->add({1, impl_->matchingLocked(matching)});
@@ -741,7 +758,8 @@ IOReturn SimulatedBus::getMatchingServices(const MatchingDictionary& matching, i
 
 IOReturn SimulatedBus::createPlugInInterfaceForService(io_service_t service, CFUUIDBytes pluginType,
                                                        CFUUIDBytes interfaceType,
-                                                       IOCFPlugInInterfaceRef* plugin, std::int32_t* score)
+                                                       IOCFPlugInInterfaceRef* plugin,
+                                                       std::int32_t* score)
 {
     std::lock_guard guard(impl_->lock);
     const ServiceData* data = impl_->service(service);
@@ -756,24 +774,23 @@ IOReturn SimulatedBus::createPlugInInterfaceForService(io_service_t service, CFU
         return kIOReturnNoDevice;
     }
     const bool isDevice = data->interfaceIndex < 0;
-    const CFUUIDBytes wanted = isDevice ? *kIOUSBDeviceUserClientTypeID() : *kIOUSBInterfaceUserClientTypeID();
+    const CFUUIDBytes wanted = isDevice ? *kIOUSBDeviceUserClientTypeID()
+                                        : *kIOUSBInterfaceUserClientTypeID();
     if (pluginType != wanted || interfaceType != *kIOCFPlugInInterfaceID()) {
         return kIOReturnUnsupported;
     }
     if (faults.plugInYieldsNothing) {
         return kIOReturnSuccess;
     }
-    auto* object = new PlugInObject{&kPlugInTable, impl_.get(), 1, data->device, data->interfaceIndex};
+    auto* object = new PlugInObject{&kPlugInTable, impl_.get(), 1, data->device,
+                                    data->interfaceIndex};
     ++impl_->tableObjects;
     *plugin = reinterpret_cast<IOCFPlugInInterfaceRef>(object);
     *score = 0;
     return kIOReturnSuccess;
 }
 
-IONotificationPortRef SimulatedBus::notificationPortCreate()
-{
-    return new IONotificationPort{};
-}
+IONotificationPortRef SimulatedBus::notificationPortCreate() { return new IONotificationPort{}; }
 
 void SimulatedBus::notificationPortSetDispatchQueue(IONotificationPortRef port, TaskQueue* queue)
 {
@@ -790,7 +807,7 @@ void SimulatedBus::notificationPortDestroy(IONotificationPortRef port)
         std::lock_guard guard(impl_->lock);
         for (auto& registration : impl_->registrations) {
             if (registration.port == port) {
-                registration.port = nullptr;   // the iterator stays until released
+                registration.port = nullptr;  // the iterator stays until released
             }
         }
     }
@@ -815,7 +832,8 @@ IOReturn SimulatedBus::addMatchingNotification(IONotificationPortRef port, const
     registration.callback = callback;
     registration.refcon = refcon;
     // First-match starts with the devices already there; terminate empty.
-    IteratorData data = type == kIOFirstMatchNotification ? impl_->matchingLocked(matching) : IteratorData{};
+    IteratorData data = type == kIOFirstMatchNotification ? impl_->matchingLocked(matching)
+                                                          : IteratorData{};
     data.registration = registration.id;
     registration.iterator = impl_->add({1, std::move(data)});
     *notification = registration.iterator;
@@ -823,4 +841,4 @@ IOReturn SimulatedBus::addMatchingNotification(IONotificationPortRef port, const
     return kIOReturnSuccess;
 }
 
-} // namespace tervane::usb::sim
+}  // namespace tervane::usb::sim

@@ -39,10 +39,13 @@ public:
     IOReturn objectRetain(io_object_t object) override;
     IOReturn objectRelease(io_object_t object) override;
     io_object_t iteratorNext(io_iterator_t iterator) override;
-    IOReturn registryEntryCreateCFProperties(io_service_t service, RegistryProperties* properties) override;
-    IOReturn getMatchingServices(const MatchingDictionary& matching, io_iterator_t* existing) override;
+    IOReturn registryEntryCreateCFProperties(io_service_t service,
+                                             RegistryProperties* properties) override;
+    IOReturn getMatchingServices(const MatchingDictionary& matching,
+                                 io_iterator_t* existing) override;
     IOReturn createPlugInInterfaceForService(io_service_t service, CFUUIDBytes pluginType,
-                                             CFUUIDBytes interfaceType, IOCFPlugInInterfaceRef* plugin,
+                                             CFUUIDBytes interfaceType,
+                                             IOCFPlugInInterfaceRef* plugin,
                                              std::int32_t* score) override;
     IONotificationPortRef notificationPortCreate() override;
     void notificationPortSetDispatchQueue(IONotificationPortRef port, TaskQueue* queue) override;
@@ -52,10 +55,10 @@ public:
                                      IOServiceMatchingCallback callback, void* refcon,
                                      io_iterator_t* notification) override;
 
-    struct Impl;   // shared with the table functions
+    struct Impl;  // shared with the table functions
 
 private:
     std::unique_ptr<Impl> impl_;
 };
 
-} // namespace tervane::usb::sim
+}  // namespace tervane::usb::sim

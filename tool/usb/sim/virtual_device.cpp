@@ -2,7 +2,8 @@
 
 namespace tervane::usb::sim {
 
-BasicDevice::BasicDevice(std::uint16_t vendor, std::uint16_t product, std::vector<InterfaceSpec> interfaces)
+BasicDevice::BasicDevice(std::uint16_t vendor, std::uint16_t product,
+                         std::vector<InterfaceSpec> interfaces)
     : vendor_(vendor), product_(product), interfaces_(std::move(interfaces))
 {
 }
@@ -50,4 +51,4 @@ InterfaceSpec printerInterface()
     return spec;
 }
 
-} // namespace tervane::usb::sim
+}  // namespace tervane::usb::sim

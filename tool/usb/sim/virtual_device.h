@@ -22,15 +22,15 @@ namespace tervane::usb::sim {
 using Bytes = std::vector<std::uint8_t>;
 
 struct EndpointSpec {
-    std::uint8_t address;            // bit 7 set: IN
-    std::uint8_t transferType;       // kUSBBulk, kUSBInterrupt, ...
+    std::uint8_t address;       // bit 7 set: IN
+    std::uint8_t transferType;  // kUSBBulk, kUSBInterrupt, ...
     std::uint16_t maxPacketSize = 64;
     std::uint8_t interval = 0;
 };
 
 struct InterfaceSpec {
     std::uint8_t number = 0;
-    std::uint8_t interfaceClass = 7;     // printer
+    std::uint8_t interfaceClass = 7;  // printer
     std::uint8_t interfaceSubClass = 1;
     std::uint8_t interfaceProtocol = 2;
     std::uint8_t alternateSetting = 0;
@@ -52,15 +52,15 @@ struct DeviceFaults {
     IOReturn interfaceOpen = kIOReturnSuccess;
     IOReturn interfaceClose = kIOReturnSuccess;
     IOReturn numEndpoints = kIOReturnSuccess;
-    std::set<std::uint8_t> unreadablePipes;   // pipe references
+    std::set<std::uint8_t> unreadablePipes;  // pipe references
     IOReturn controlRequest = kIOReturnSuccess;
 };
 
 // What a device does with an OUT transfer.
 struct WriteOutcome {
     IOReturn status = kIOReturnSuccess;
-    std::set<std::uint8_t> haltEndpoints;   // endpoint addresses to stall
-    bool unplug = false;                    // the device leaves the bus
+    std::set<std::uint8_t> haltEndpoints;  // endpoint addresses to stall
+    bool unplug = false;                   // the device leaves the bus
 };
 
 class VirtualDevice {
@@ -73,9 +73,10 @@ public:
     virtual WriteOutcome receive(std::uint8_t interfaceNumber, std::uint8_t endpointAddress,
                                  const Bytes& data) = 0;
     // The next IN transfer's data, or nothing yet (the reader waits).
-    virtual std::optional<Bytes> nextIn(std::uint8_t interfaceNumber, std::uint8_t endpointAddress) = 0;
+    virtual std::optional<Bytes> nextIn(std::uint8_t interfaceNumber,
+                                        std::uint8_t endpointAddress) = 0;
 
-    DeviceFaults faults;   // set before plugging in
+    DeviceFaults faults;  // set before plugging in
 };
 
 // A device with fixed interfaces: OUT transfers are logged, IN data comes
@@ -89,7 +90,8 @@ public:
     std::vector<InterfaceSpec> interfaces() const override { return interfaces_; }
     WriteOutcome receive(std::uint8_t interfaceNumber, std::uint8_t endpointAddress,
                          const Bytes& data) override;
-    std::optional<Bytes> nextIn(std::uint8_t interfaceNumber, std::uint8_t endpointAddress) override;
+    std::optional<Bytes> nextIn(std::uint8_t interfaceNumber,
+                                std::uint8_t endpointAddress) override;
 
     void queueIn(std::uint8_t endpointAddress, Bytes data);
     // Every OUT transfer so far, in order.
@@ -110,4 +112,4 @@ private:
 // The printing interface: number 0, bulk OUT 0x01 (pipe 1), bulk IN 0x81 (pipe 2).
 InterfaceSpec printerInterface();
 
-} // namespace tervane::usb::sim
+}  // namespace tervane::usb::sim

@@ -9,19 +9,17 @@ namespace {
 constexpr std::uint8_t kOutEndpoint = 0x01;
 constexpr std::uint8_t kInEndpoint = 0x81;
 
-Bytes text(const std::string& value)
-{
-    return Bytes(value.begin(), value.end());
-}
+Bytes text(const std::string& value) { return Bytes(value.begin(), value.end()); }
 
 bool startsWith(const Bytes& data, const std::string& prefix)
 {
     return data.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), data.begin());
 }
 
-} // namespace
+}  // namespace
 
-VirtualPrinter::VirtualPrinter(NetworkSettings settings, std::uint16_t vendor, std::uint16_t product)
+VirtualPrinter::VirtualPrinter(NetworkSettings settings, std::uint16_t vendor,
+                               std::uint16_t product)
     : BasicDevice(vendor, product, {printerInterface()}), active_(settings), staged_(settings)
 {
 }
@@ -114,4 +112,4 @@ void VirtualPrinter::answer(const Bytes& command)
     }
 }
 
-} // namespace tervane::usb::sim
+}  // namespace tervane::usb::sim

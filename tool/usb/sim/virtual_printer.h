@@ -35,12 +35,12 @@ struct NetworkSettings {
 class VirtualPrinter : public BasicDevice {
 public:
     enum class Action {
-        reply,          // answer with the given bytes instead
-        noReply,        // take the command, answer nothing
-        stallIn,        // take the command, stall the IN endpoint
-        stallOut,       // refuse the write with a stall of the OUT endpoint
-        writeTimeout,   // refuse the write with a time-out
-        unplug,         // take the command and leave the bus
+        reply,         // answer with the given bytes instead
+        noReply,       // take the command, answer nothing
+        stallIn,       // take the command, stall the IN endpoint
+        stallOut,      // refuse the write with a stall of the OUT endpoint
+        writeTimeout,  // refuse the write with a time-out
+        unplug,        // take the command and leave the bus
     };
 
     explicit VirtualPrinter(NetworkSettings settings = {}, std::uint16_t vendor = kPrinterVendorId,
@@ -51,8 +51,8 @@ public:
 
     void script(const std::string& commandPrefix, Action action, Bytes reply = {});
 
-    NetworkSettings settings() const;         // in effect
-    NetworkSettings stagedSettings() const;   // applied by the next "Restart?"
+    NetworkSettings settings() const;        // in effect
+    NetworkSettings stagedSettings() const;  // applied by the next "Restart?"
     int restarts() const;
 
 private:
@@ -69,4 +69,4 @@ private:
     std::deque<Step> script_;
 };
 
-} // namespace tervane::usb::sim
+}  // namespace tervane::usb::sim
