@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
+# Copyright (C) 2026 The RV-T4410LW driver developers
 # Whole-filter benchmark: renders the documents in bench/documents/ at 600 dpi
 # A4 with Ghostscript, runs the filter on each under the printer simulator
 # (replies without delay) and compares the filter's time per page with

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // Whole jobs in-process against a printer that answers every exchange at once
 // and throws the stream away: the filter's own time per job, without a
 // backend or simulator sharing the processor.

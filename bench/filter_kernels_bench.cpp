@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // Row kernels and whole A4 pages (600 dpi, 4960 x 7016) through the streaming
 // pipeline, and JBIG-KIT's encoder alone on the same 1-bit page.
 #include "jbig_page.h"

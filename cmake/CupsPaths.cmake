@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
+# Copyright (C) 2026 The RV-T4410LW driver developers
 # Where CUPS looks for filters and backends (<serverbin>/filter, <serverbin>/backend)
 # and for PPD files (<datadir>/model), as cups-config says. Absolute paths:
 # `cmake --install` puts the CUPS files there (under DESTDIR when it is set),

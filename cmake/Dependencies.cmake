@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
+# Copyright (C) 2026 The RV-T4410LW driver developers
 # Libraries from Debian's packages (scripts/install-deps.sh installs them).
 find_package(PkgConfig REQUIRED)
 find_package(Threads REQUIRED)

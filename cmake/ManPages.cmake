@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
+# Copyright (C) 2026 The RV-T4410LW driver developers
 # Files compressed as Debian wants them (gzip -9n: neither name nor time
 # stamp, so every build gives the same bytes), and the manual pages, which
 # are compressed that way beside their programs and installed into

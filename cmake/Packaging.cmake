@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
+# Copyright (C) 2026 The RV-T4410LW driver developers
 # The Debian packages: `cpack -G DEB` in a build directory packs what the
 # install rules install, with the prefix /usr; the CUPS and udev files keep
 # their absolute paths.

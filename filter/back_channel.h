@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // Exchanges with the printer: a query or event on the print stream, then the
 // printer's short text reply on the back channel, turned into a reply code.
 // Also the cancel sequence, the job's answer to a printer that asks for it and

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // The termination signal. The scheduler stops a job with SIGTERM; the handler
 // only records the request, and the job runs its cancel sequence at its next
 // safe point (never in the middle of a command or a data chunk).

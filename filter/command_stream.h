@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // The print stream: the text commands and counted JBIG data chunks written to
 // the backend. Every command goes out whole in one write, then the backend is
 // asked to drain its output.

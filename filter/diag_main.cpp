@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // rvt4410lw-diag: the filter's developer dumps from the command line.
 //
 //   rvt4410lw-diag save-raster [OUT]                      raster on stdin -> OUT

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // Developer dumps: capture a job's raster, and run a captured raster through
 // the image steps writing every stage to a file ordinary viewers open.
 #pragma once

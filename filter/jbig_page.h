@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // JBIG page files: one bi-level image entity per page, written by JBIG-KIT's
 // encoder with its initial parameters.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // One print job from start to end: arguments and options, the wait for the
 // printer's connection, the lock, the job header, the page loop (every raster
 // page read, processed, encoded into its page file and sent, two-sided jobs

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // What the scheduler shows the user about the job, beside the filter's own
 // log lines: the pages printed for the page log ("PAGE: n 1"), the progress
 // of the page being sent ("ATTR: job-media-progress=P"), what the job waits

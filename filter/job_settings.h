@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // The settings and state of one print job, passed explicitly to every piece
 // of the filter that needs them (the only process-wide state is the
 // termination flag in cancel_signal.h).

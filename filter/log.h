@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // The filter's log stream: every line goes to standard error, where the CUPS
 // scheduler picks it up. Tests hand in a memory stream instead.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // printfilter-rvt4410lw: the CUPS raster filter of the RV-T4410LW.
 #include "cancel_signal.h"
 #include "job.h"

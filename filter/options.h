@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // The job's options: the choices the PPD marks once its defaults and the
 // job's option text are applied, mapped to the job settings.
 #pragma once

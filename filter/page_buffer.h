@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // Page buffers. Each image step takes ownership of its source page (a
 // PageBuffer moved in) and releases it; the page loop allocates every
 // destination page. Allocation never throws: a failed allocation is an empty

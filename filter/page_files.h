@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // The job's page files: one JBIG file per page, named jbig-0001, jbig-0002, ...
 // ("%s-%04d"), kept in a directory private to the job (mode 0700, made with
 // mkdtemp under $TMPDIR) so that two jobs never share names, nobody else can

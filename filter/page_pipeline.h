@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // The streaming page pipeline: the rows of one raster page go through the
 // row kernels (scale, mirror or flip, screen) straight into the 1-bit page.
 // Only the few rows the scaling needs are held, never a whole gray page; the

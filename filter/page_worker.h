@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // Pages converted ahead, two at a time: while the job sends page N, worker
 // threads read, convert and encode the pages after it. The raster is read by
 // one worker at a time, page after page in order (a page's rows are all read

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // Everything the job exchanges with the outside world while it prints: the
 // print stream (standard output, read by the backend), the side channel
 // (connection query, drain requests), the back channel (the printer's

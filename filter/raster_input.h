@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // The job's raster pages: which page headers the filter can print, and the
 // rows of a page as the image steps take them (one byte of gray per pixel,
 // 0 black, 255 white), whatever gray or colour format the raster carries.

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // Row kernels of the image steps: scaling, mirroring and screening one row
 // at a time. The page-level steps (zoom.h, transforms.h, halftone.h) and the
 // streaming page pipeline (page_pipeline.h) are loops over these kernels, so

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // Page transforms: the left-to-right mirror, the top-to-bottom flip, and the
 // blank back page of an odd two-sided job.
 #pragma once

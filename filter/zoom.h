@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // Page scaling: the job's scale factor applied to one gray page, the picture
 // kept in the top-left corner, the rest white.
 #pragma once

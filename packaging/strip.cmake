@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
+# Copyright (C) 2026 The RV-T4410LW driver developers
 # Run by CPack on the staged tree before it is packed: every ELF file loses
 # its symbols, and the .comment and .note sections that only name the
 # compiler, as Debian's own packages are stripped.

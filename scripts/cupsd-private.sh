@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
+# Copyright (C) 2026 The RV-T4410LW driver developers
 # A private CUPS scheduler: its own configuration, spool, logs and programs,
 # all under one directory, listening only on a domain socket in that
 # directory and on a free loopback port. The system's own cupsd (if any) is

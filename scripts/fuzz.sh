@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
+# Copyright (C) 2026 The RV-T4410LW driver developers
 # Fuzzes the filter's raster and page path for a bounded time: builds the
 # libFuzzer target with clang (ASan + UBSan), makes a seed corpus of real
 # rasters and runs the target on it. Exit status non-zero when the fuzzer

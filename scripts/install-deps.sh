@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
+# Copyright (C) 2026 The RV-T4410LW driver developers
 # Installs every Debian package the project needs to build, run and test.
 # Usage: scripts/install-deps.sh            (build + run + tests)
 set -euo pipefail

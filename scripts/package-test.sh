@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
+# Copyright (C) 2026 The RV-T4410LW driver developers
 # The Debian packages, checked the way a user gets them: builds them (cmake +
 # cpack -G DEB: printer-driver-rvt4410lw, the driver, and
 # printer-driver-rvt4410lw-sim, the simulated printer's backend), checks

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
+# Copyright (C) 2026 The RV-T4410LW driver developers
 # The main job: prints the sample document the way a user prints. A private
 # CUPS scheduler (scripts/cupsd-private.sh) is started, a queue is added on
 # the simulated printer (the rvtsim backend) with the driver's PPD, the

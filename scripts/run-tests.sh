@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
+# Copyright (C) 2026 The RV-T4410LW driver developers
 # Builds the project twice (plain, and with AddressSanitizer + UBSan) and runs
 # every test in both builds, fuzzes the filter for a bounded time, and last
 # builds, installs, uses and removes the Debian package. Build trees: build/,

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
+# Copyright (C) 2026 The RV-T4410LW driver developers
 # Screenshots of the Tervane settings window on the simulated printer, its
 # settings read, in Chinese and in English, taken under Xvfb.
 #

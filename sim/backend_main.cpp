@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // rvtsim: the CUPS backend of the simulated printer (see cups_backend.h).
 //   rvtsim                                        lists its device
 //   rvtsim job-id user title copies options [file] prints one job

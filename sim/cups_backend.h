@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // The simulated printer as a CUPS backend ("rvtsim"): the scheduler runs it
 // like any backend, and it plays the printer for the job, with the same
 // printer role as the simulator.

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // Files of a decoded page: raw PBM (exact bits, for comparisons), 1-bit PNG
 // (black = ink) and a reduced gray PNG preview for looking at whole pages.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // The printer's page decoder: one JBIG bi-level image entity (BIE) in, one
 // 1-bit page out, with JBIG-KIT's decoder.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // The order of a job as the printer expects it: lock until granted, start of
 // job, job header, pages (page header, data chunks, end of page), end of job,
 // unlock until released; a cancel query ends the job at any point.

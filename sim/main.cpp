@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // rvt4410lw-sim: plays the printer for one job of the CUPS filter.
 #include "script_options.h"
 #include "session.h"

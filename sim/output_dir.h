@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // A directory that a job's files are written into, held open by descriptor.
 // Every file below it is made or removed by name relative to that
 // descriptor: whatever stands under a name (a symbolic link, a hard link to

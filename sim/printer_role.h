@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // The printer's side of one job, whoever carries the bytes: the stream read
 // with the strict parser and checked against the job's order, each exchange
 // answered as the script says, side-channel requests answered, pages decoded

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // Test pages from short descriptions, and CUPS raster files made of them
 // (8 bits of gray per pixel, 600 dpi), as the scheduler would hand them over.
 #pragma once

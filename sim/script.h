@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // What the simulated printer does during one job: its replies to each
 // exchange, the connection status it reports, how fast it drains, and the
 // scheduler's actions it plays (SIGTERM, the backend going away).

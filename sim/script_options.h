@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // The short forms of a script's settings, shared by the simulator's command
 // line ("--lock-replies 5,2") and the backend's device URI ("lock-replies=5,2").
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // One print job played end to end: the filter started as the CUPS scheduler
 // starts it, the stream read and answered as the printer would, the pages
 // decoded into files and everything recorded in transcript.json.

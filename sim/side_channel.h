@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // CUPS side-channel messages as they travel on the socket between filter and
 // backend: command, status, 16-bit big-endian data length, then the data.
 #pragma once

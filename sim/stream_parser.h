@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // The printer's reader of the job stream: a run of ASCII commands with no
 // separators, page data carried in length-counted raw chunks. The reader is
 // strict: every element must be one of the known texts, and bytes that are

@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
+# Copyright (C) 2026 The RV-T4410LW driver developers
 # Waiting for one job of a private CUPS scheduler (scripts/cupsd-private.sh)
 # to end, for the scripts that print through it. Sourced; CUPS_SERVER must
 # name the scheduler.

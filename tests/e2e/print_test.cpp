@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // End-to-end printing: real documents through a private CUPS scheduler, the
 // standard conversion filters, the project's filter and the simulator backend,
 // which plays the printer and records what it received.

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // A private CUPS scheduler for the end-to-end tests, started and stopped with
 // scripts/cupsd-private.sh, and what the tests ask of it: queues on the
 // simulator backend, jobs submitted with lp, job states read over IPP, the

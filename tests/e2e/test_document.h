@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // Documents for the end-to-end jobs, and how a printed page is recognised.
 //
 // Every page is full bleed (A4 unless asked otherwise): a small black square in each of its four

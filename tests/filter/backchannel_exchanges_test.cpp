@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // Exchanges with the printer: reply codes, status classes, lock, unlock, end
 // of page and the cancel sequence.
 #include "back_channel.h"

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // The lines the scheduler reads from the job besides the filter's own log:
 // pages for the page log, progress, what the job waits for, why it was
 // cancelled, and printer-state keywords that never outlive their condition.

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // A job run without the scheduler's back and side channels (by hand, or by
 // cupsfilter): the whole stream goes out without waiting for any reply.
 #include "job_test_support.h"

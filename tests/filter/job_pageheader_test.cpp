@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // Which raster page headers the job accepts, and the termination signal.
 #include "cancel_signal.h"
 #include "job_test_support.h"

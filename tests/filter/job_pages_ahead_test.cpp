@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // Whole jobs whose pages are converted ahead while earlier pages are sent:
 // the stream carries the pages the page-level steps make, and the log and the
 // exchanges come in the order of a job that takes one page at a time.

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // Runs a whole job in-process: a raster written with CUPS, the printer's PPD,
 // a private TMPDIR and the scripted connection.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // Job options: PPD defaults and job option texts mapped to the job settings.
 #include "job_settings.h"
 #include "options.h"

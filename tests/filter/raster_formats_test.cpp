@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // Every raster format the scheduler may hand over, written with libcups and
 // read back through the row reader as gray; the headers it refuses.
 #include "memory_log.h"

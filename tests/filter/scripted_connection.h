@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // A printer connection played from a script, for running the job in-process:
 // side-channel statuses, the printer's replies per query, the bytes of the
 // print stream one element per write, pauses counted instead of slept, and a

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // The print stream: job header, page header and the counted data chunks.
 #include "command_stream.h"
 #include "job_settings.h"

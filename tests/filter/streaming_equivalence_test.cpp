@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // The row kernels against plain per-pixel references, and the streaming page
 // pipeline against the page-level steps (scale, mirror or flip, screen):
 // the same 1-bit pages and the same page files, for every duplex mode, scale

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // libFuzzer target: arbitrary bytes as the job's CUPS raster, run through the
 // whole job (page headers, row reading, scaling, transforms, halftone, JBIG
 // page files, sending, copies) against a printer that answers at once.

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // The built filter against a printer and a scheduler that misbehave: refused
 // and missing replies, cancel requests, connection and drain failures, a
 // backend that goes away, and the termination signal at every phase of a

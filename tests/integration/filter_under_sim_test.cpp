@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // The built filter, run as the scheduler runs it, against the simulated
 // printer: the stream byte for byte, the order of pages, the decoded bits,
 // and the exchanges' branches (refused and missing replies, cancel, SIGTERM,

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // The built filter without the scheduler: run by hand with descriptors 3
 // and 4 on /dev/null or closed, and run by cupsfilter. It must not wait for
 // a printer that cannot answer: the whole stream comes out at once and the

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // The built filter under the simulated printer, fed pages in the raster
 // formats other than 8-bit gray that the scheduler's filters may produce:
 // each prints as the gray page it stands for.

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // Helpers of the integration tests: run one job of the built filter under
 // the simulator and read what it recorded; compute the pages the printer
 // should receive with the filter's image steps.

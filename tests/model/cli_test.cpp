@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // tervane-cli run as a program on the simulated printer: its output, its
 // translations and its exit status.
 #include <gtest/gtest.h>

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // Helpers of the model tests: a virtual printer on the simulated bus that
 // also records the order of its OUT and IN transfers, and a capture of the
 // diagnostic lines.

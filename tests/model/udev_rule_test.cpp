@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // The udev rule installed with the tool: every supported model's device node
 // is handed to the logged-in user, in a rule udev can read.
 #include "device.h"

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // tervane-cli on the libusb backend, against a printer emulated at the
 // kernel's usbfs interface with umockdev. The command lines run in this
 // process (the emulation answers the caller's own memory), through the same

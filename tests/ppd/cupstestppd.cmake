@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
+# Copyright (C) 2026 The RV-T4410LW driver developers
 # cupstestppd on the queue's PPD, with the built filter staged where CUPS
 # would look for it (no file of the real system is used or touched).
 #   -DCUPSTESTPPD= -DPPD= -DFILTER= -DROOT= -DSERVERBIN=

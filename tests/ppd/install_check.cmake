@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
+# Copyright (C) 2026 The RV-T4410LW driver developers
 # `cmake --install` of the CUPS files into staging DESTDIRs, one component
 # at a time: "cups" puts the filter and the PPD where cups-config says, with
 # the modes CUPS demands, and the filter's manual page under the prefix;

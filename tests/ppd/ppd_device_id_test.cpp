@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // The scheduler offers the queue's PPD for the printer by itself: the PPD is
 // installed (`cmake --install`, component cups) into a staging directory and
 // cups-driverd, the program behind `lpinfo -m` and `lpadmin -m`, is asked for

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // The raster CUPS makes for the queue's PPD, through the real filter chain
 // (cupsfilter: pdftopdf and Ghostscript): for every page size, one byte of
 // sGray per pixel at 600 dpi over the whole sheet, in whole pixels, with a

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // Where the built backend writes a job, run as root (as the scheduler runs
 // it) or as an ordinary user: which output directories it takes, as whom it
 // writes, and that nothing planted under the directory is followed.

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // The built backend run the way cupsd runs it: the print stream on standard
 // input, back-channel replies on fd 3, side-channel requests on fd 4, the
 // device URI in DEVICE_URI. First driven by hand, then fed by the real filter.

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // For tests that run the simulated printer's programs: a 1-bit test page, a
 // page encoded as the filter encodes it (JBIG-KIT's defaults), and a program
 // started with the descriptors a scheduler hands it.

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // The backend's device URI: output directory and the printer's behaviour.
 #include "cups_backend.h"
 

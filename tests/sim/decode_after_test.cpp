@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // The simulator with --decode-after: the same job as without it gives the
 // same transcript and the same page files, and the pages are decoded only
 // after the filter has gone, so nothing holds up the answer to an end of page.

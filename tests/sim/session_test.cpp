@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // The simulator's own checks on the filter process, run with stand-in
 // filters (shell scripts) that misbehave on purpose.
 #include "raster_patterns.h"

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // The settings window driven through its controls, on the simulated bus with
 // virtual printers: initial fill, find, read, write, validation, alerts,
 // hot-plug, cancel, layout direction and the English texts.

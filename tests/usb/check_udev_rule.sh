@@ -1,4 +1,6 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-2.0-or-later
+# Copyright (C) 2026 The RV-T4410LW driver developers
 # Has udev read a rules file and find nothing wrong with it?
 #   check_rule.sh UDEVADM RULES_FILE
 # udevadm reads the rules only from the system's rules directories, so the

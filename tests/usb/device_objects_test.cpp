@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // Device objects on the simulated bus: matching, creation, interface lists,
 // open/close, failures and release points.
 #include "registry.h"

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // Status texts, error kinds, override lists and the failure log line.
 #include "io_error.h"
 #include "usb_test_support.h"

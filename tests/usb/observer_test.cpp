@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // Hot-plug observer and the serial executor on the simulated bus.
 #include "device_list_observer.h"
 #include "usb_test_support.h"

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // Pipe maps, transfers, time-outs and their failures on the simulated bus.
 #include "usb_test_support.h"
 

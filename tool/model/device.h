@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // The printer records of the settings tool: a printer that was found
 // (`Device`), a supported model (`BaseDevice`) and the table of supported
 // models (`ORVIDevices`).

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // Commands and replies of the printer's network-settings interface.
 //
 // Pure functions: they build the exact bytes sent on the printer's bulk OUT

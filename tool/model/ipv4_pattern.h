@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // The one rule every address, mask and gateway typed by a user must pass
 // before anything is sent: a dotted quad of four numbers 0..255 (a number
 // may carry leading zeros up to three digits), nothing before or after.

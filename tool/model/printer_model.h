@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // The state behind the settings window: the supported printers found on the
 // USB bus, the printer being worked on, and the one alert the window shows.
 //

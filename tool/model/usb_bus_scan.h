@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // Walk of the USB registry: the vendor and product id and the place on the
 // bus of every attached device, in registry order.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // One USB connection to one printer, running one of the two settings
 // sequences over the printer's interface number 0: reading the network
 // settings or writing them.

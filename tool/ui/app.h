@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // The settings tool as an application: one window showing the content view,
 // titled, laid out right to left for Persian and left to right otherwise.
 #pragma once

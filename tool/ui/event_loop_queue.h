@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // A TaskQueue that runs its tasks in the Qt event loop of one QObject's
 // thread, so the USB layer's hot-plug deliveries arrive on the window's
 // thread like any other event.

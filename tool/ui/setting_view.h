@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // The settings form: pick the attached printer, see and edit its network
 // settings, and find, read and write through the printer model.
 //

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // Hot-plug observation of USB devices matching a dictionary.
 //
 // One platform matching notification per notification name, delivered on the

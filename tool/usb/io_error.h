@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // The two error kinds of the USB layer and their texts.
 //
 // A failing platform call raises IOReturnError (the status, unchanged); the

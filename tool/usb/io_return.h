@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // Platform status values of the USB layer.
 //
 // IOReturn is a 32-bit signed status; 0 is success. The values are the

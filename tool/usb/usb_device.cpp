@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // Device objects: plug-in step, device and interface handles from services,
 // matching, interface lists, open/close/reset.
 #include "registry.h"

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // The USB platform seam: the small platform layer the tool's USB code runs on.
 //
 // The USB layer (device and interface handles, pipes, transfers, observer) is

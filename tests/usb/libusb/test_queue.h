@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // A task queue whose posted tasks wait until the test runs them, one at a
 // time, on the test's own thread: notifications of the USB layer arrive
 // there as they would on an application's queue.

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // The tool's settings sequences over the libusb backend, against the
 // emulated printer: the whole path a real printer takes.
 #include "libusb_platform.h"

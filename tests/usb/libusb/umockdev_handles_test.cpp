@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // The USB layer's handles and observer running on the libusb backend, against
 // the emulated printer: what the tool's own code sees of a real printer.
 #include "device_list_observer.h"

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // The libusb backend against a printer emulated at the usbfs interface.
 //
 // Runs under LD_PRELOAD=libumockdev-preload.so.0 (set by CTest). Each test

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // An RV-T4410LW emulated at the kernel's usbfs interface with umockdev.
 //
 // The test process runs with libumockdev-preload in LD_PRELOAD. A testbed

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // While alive, sends everything written to standard output (the USB layer's
 // and the model's diagnostic lines) to standard error, or discards it, so
 // that standard output carries only the command's result.

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // Inside the libusb backend: the shared state behind the platform object and
 // every device, interface and plug-in object it hands out.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // Hot-plug: libusb's arrival and departure callbacks turned into the
 // platform's first-match and terminate notifications.
 #include "libusb_backend.h"

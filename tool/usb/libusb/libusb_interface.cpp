@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // The interface object: claiming the interface (with the kernel driver
 // detached for as long as it is claimed), pipe properties from the endpoint
 // descriptors, bulk and interrupt transfers, control requests, stalls.

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // The libusb-1.0 backend of the USB platform seam: real printers on Linux
 // and macOS.
 //

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // The plug-in step: the intermediate object whose QueryInterface yields the
 // device or interface object of a service.
 #include "libusb_backend.h"

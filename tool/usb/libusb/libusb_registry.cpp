@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // The backend's registry: 32-bit references to device services, interface
 // services and iterators, with a count per reference.
 #include "libusb_backend.h"

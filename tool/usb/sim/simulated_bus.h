@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // The simulated bus: a UsbPlatform backend with virtual devices.
 //
 // Devices are plugged in and out at run time (from any thread); matching

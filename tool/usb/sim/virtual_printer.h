@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Copyright (C) 2026 The RV-T4410LW driver developers
+
 // The virtual RV-T4410LW: a printer on the simulated bus that answers the
 // network settings commands from its own settings state.
 //
