@@ -31,7 +31,7 @@ RUNS=${RUNS:-5}
 OUT=${OUT:-out/bench}
 CONFIGS=${CONFIGS:-"100:0 100:3 80:0"}
 QUEUE=rvt4410lw
-PPD=ppd/rvt4410lw.ppd
+PPD=$BUILD_DIR/ppd/rvt4410lw.ppd
 DOCS=(text listing photo blank)
 # The 10-page job: a mix of the pages above.
 JOB10=(text listing photo text blank listing text photo listing text)

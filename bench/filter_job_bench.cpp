@@ -88,11 +88,7 @@ int countPages(const char* path)
     return pages;
 }
 
-std::string projectPpd()
-{
-    std::string here = __FILE__;
-    return here.substr(0, here.rfind("bench/")) + "ppd/rvt4410lw.ppd";
-}
+std::string projectPpd() { return RVT_PPD; }
 
 void runJob(benchmark::State& state, const char* raster, std::string options, int pages)
 {

@@ -26,15 +26,11 @@ set(RVT_DEB_NAME printer-driver-rvt4410lw)
 set(RVT_DEB_SIM_NAME ${RVT_DEB_NAME}-sim)
 set(RVT_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
 
-# The changelog's newest entry must name the version being packed.
-file(STRINGS ${RVT_PACKAGING_DIR}/changelog _rvt_changelog_head LIMIT_COUNT 1)
-if(NOT _rvt_changelog_head MATCHES "^${RVT_DEB_NAME} \\(${PROJECT_VERSION}\\) ")
-    message(WARNING "packaging/changelog does not start with an entry for ${PROJECT_VERSION}: "
-                    "add one before building the package")
-endif()
-
+# The changelog's newest entry takes the project's version; older entries
+# keep the versions they were released as.
+configure_file(${RVT_PACKAGING_DIR}/changelog.in ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog @ONLY)
 set(_rvt_changelog_gz ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog.gz)
-rvt_gzip(${RVT_PACKAGING_DIR}/changelog ${_rvt_changelog_gz})
+rvt_gzip(${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog ${_rvt_changelog_gz})
 add_custom_target(rvt_deb_changelog ALL DEPENDS ${_rvt_changelog_gz})
 
 # Both packages carry the source's copyright and changelog in their own

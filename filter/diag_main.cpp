@@ -7,6 +7,7 @@
 //   rvt4410lw-diag bench RASTER DEBUGDIR [--darkness N]   image steps -> DEBUGDIR
 
 #include "diagnostics.h"
+#include "rvt_version.h"
 #include "threshold_matrix.h"
 
 #include <cerrno>
@@ -47,6 +48,8 @@ bool parseLevel(const char* text, int& level)
 
 int main(int argc, char** argv)
 {
+    if (rvt::printedVersion(argc, argv, "rvt4410lw-diag"))
+        return 0;
     if (argc < 2) {
         usage(stderr);
         return 2;

@@ -6,12 +6,15 @@
 #include "job.h"
 #include "log.h"
 #include "printer_connection.h"
+#include "rvt_version.h"
 
 #include <cstdlib>
 #include <memory>
 
 int main(int argc, char* argv[])
 {
+    if (rvt::printedVersion(argc, argv, "printfilter-rvt4410lw"))
+        return 0;
     rvt::installSignalHandlers();
     rvt::Log log(stderr);
     std::unique_ptr<rvt::PrinterConnection> connection = rvt::makeCupsConnection(1);

@@ -32,7 +32,7 @@ BUILD_DIR=${BUILD_DIR:-build}
 OUT_DIR=${OUT_DIR:-out/sample}
 OPTIONS=${OPTIONS:-"PageSize=A4 MediaType=PLAIN InputSlot=AUTO Duplex=None GammaDarkness=darkness2"}
 COPIES=${COPIES:-1}
-PPD=ppd/rvt4410lw.ppd
+PPD=$BUILD_DIR/ppd/rvt4410lw.ppd
 QUEUE=${RVT_QUEUE:-}
 MODE=private
 DOC=""

@@ -5,6 +5,7 @@
 //   rvtsim                                        lists its device
 //   rvtsim job-id user title copies options [file] prints one job
 #include "cups_backend.h"
+#include "rvt_version.h"
 
 #include <csignal>
 #include <cstdio>
@@ -20,6 +21,8 @@ void onTerm(int) { rvtsim::noteCancel(); }
 
 int main(int argc, char** argv)
 {
+    if (rvt::printedVersion(argc, argv, "rvtsim"))
+        return 0;
     if (argc == 1) {
         rvtsim::listDevice();
         return CUPS_BACKEND_OK;

@@ -2,6 +2,7 @@
 // Copyright (C) 2026 The RV-T4410LW driver developers
 
 // rvt4410lw-sim: plays the printer for one job of the CUPS filter.
+#include "rvt_version.h"
 #include "script_options.h"
 #include "session.h"
 
@@ -9,8 +10,8 @@
 #include <string>
 #include <unistd.h>
 
-#ifndef RVT_SOURCE_DIR
-#define RVT_SOURCE_DIR "."
+#ifndef RVT_PPD
+#define RVT_PPD "rvt4410lw.ppd"
 #endif
 
 namespace {
@@ -18,7 +19,7 @@ namespace {
 const char* kUsage =
     "usage: rvt4410lw-sim --raster FILE --out DIR [options]\n"
     "  --filter PATH        the filter (default: printfilter-rvt4410lw next to this program)\n"
-    "  --ppd FILE | --no-ppd  the queue's PPD (default: the project's ppd/rvt4410lw.ppd)\n"
+    "  --ppd FILE | --no-ppd  the queue's PPD (default: the build's ppd/rvt4410lw.ppd)\n"
     "  --queue NAME --job ID --user NAME --title TEXT --copies TEXT --options TEXT\n"
     "                       the filter's arguments 0 to 5\n"
     "  --script FILE        JSON script of the printer's behaviour\n"
@@ -52,9 +53,11 @@ std::string siblingFilter(const char* argv0)
 
 int main(int argc, char** argv)
 {
+    if (rvt::printedVersion(argc, argv, "rvt4410lw-sim"))
+        return 0;
     rvtsim::RunConfig config;
     config.filterPath = siblingFilter(argv[0]);
-    config.ppd = std::string(RVT_SOURCE_DIR) + "/ppd/rvt4410lw.ppd";
+    config.ppd = RVT_PPD;
     std::string scriptFile;
     std::vector<std::pair<std::string, std::string>> shortcuts;
 

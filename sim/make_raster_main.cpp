@@ -3,6 +3,7 @@
 
 // rvt4410lw-make-raster: CUPS raster test files from described pages.
 #include "raster_patterns.h"
+#include "rvt_version.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +12,8 @@
 
 int main(int argc, char** argv)
 {
+    if (rvt::printedVersion(argc, argv, "rvt4410lw-make-raster"))
+        return 0;
     if (argc < 3) {
         std::fprintf(stderr, "usage: rvt4410lw-make-raster [--cspace 18|0] OUT.ras PAGE...\n"
                              "  PAGE: KIND:WIDTHxHEIGHT[:SEED], KIND one of blank black hgradient\n"

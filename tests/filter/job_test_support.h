@@ -44,11 +44,7 @@ void forEachRow(const RasterPage& p, size_t rowBytes, Take take)
     }
 }
 
-inline std::string printerPpd()
-{
-    std::string here = __FILE__;
-    return here.substr(0, here.rfind("tests/filter/")) + "ppd/rvt4410lw.ppd";
-}
+inline std::string printerPpd() { return RVT_PPD; }
 
 class JobRun {
 public:

@@ -11,6 +11,7 @@
 // otherwise.
 
 #include "app.h"
+#include "rvt_version.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -21,6 +22,8 @@
 
 int main(int argc, char* argv[])
 {
+    if (rvt::printedVersion(argc, argv, "Tervane"))
+        return 0;
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tervane"));
     QApplication::setDesktopFileName(QStringLiteral("tervane"));

@@ -4,5 +4,11 @@
 // tervane-cli: reads and writes the network settings of a supported printer
 // attached by USB, over the same printer model as the settings window.
 #include "cli.h"
+#include "rvt_version.h"
 
-int main(int argc, char** argv) { return tervane::runTervaneCli(argc, argv); }
+int main(int argc, char** argv)
+{
+    if (rvt::printedVersion(argc, argv, "tervane-cli"))
+        return 0;
+    return tervane::runTervaneCli(argc, argv);
+}
