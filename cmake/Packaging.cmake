@@ -52,6 +52,15 @@ foreach(_rvt_pkg IN ITEMS ${RVT_DEB_NAME} ${RVT_DEB_SIM_NAME})
             COMPONENT ${_rvt_component} EXCLUDE_FROM_ALL)
 endforeach()
 
+# AppStream: the driver as a component that software centres offer when the
+# printer (USB 356c:0033) is plugged in.
+set(RVT_DRIVER_METAINFO
+    ${CMAKE_CURRENT_BINARY_DIR}/packaging/io.github.rvt4410lw_driver.printer_driver.metainfo.xml
+    CACHE INTERNAL "The driver's AppStream metadata, as built")
+configure_file(${RVT_PACKAGING_DIR}/io.github.rvt4410lw_driver.printer_driver.metainfo.xml.in
+               ${RVT_DRIVER_METAINFO} @ONLY)
+install(FILES ${RVT_DRIVER_METAINFO} DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ${RVT_DEB_NAME})
 set(CPACK_DEBIAN_PACKAGE_NAME ${RVT_DEB_NAME})
