@@ -22,6 +22,8 @@ PACKAGES=(
     umockdev libumockdev-dev xvfb
     # checks of the desktop entry and the manual pages
     desktop-file-utils man-db groff-base
+    # the code style check and the AppStream metadata check
+    clang-format appstream
     # the package check: lintian, and the window's platform plugins that
     # the package depends on
     lintian qt6-qpa-plugins
