@@ -114,6 +114,8 @@ EXPECTED=(
     "$PKG prefix -rw-r--r-- share/man/man1/tervane-cli\.1\.gz"
     "$PKG prefix -rw-r--r-- share/man/man1/Tervane\.1\.gz"
     "$PKG prefix -rw-r--r-- share/man/man8/printfilter-rvt4410lw\.8\.gz"
+    "$PKG prefix -rw-r--r-- share/metainfo/io\.github\.rvt4410lw_driver\.printer_driver\.metainfo\.xml"
+    "$PKG prefix -rw-r--r-- share/metainfo/io\.github\.rvt4410lw_driver\.tervane\.metainfo\.xml"
     "$PKG abs -rwxr-xr-x ${SERVERBIN#/}/filter/printfilter-rvt4410lw"
     "$PKG abs -rw-r--r-- ${DATADIR#/}/model/rvt4410lw/rvt4410lw\.ppd"
     "$PKG abs -rw-r--r-- (usr/)?lib/udev/rules\.d/[0-9][0-9]-[A-Za-z0-9_.-]+\.rules"
@@ -262,7 +264,19 @@ for pkg in "$PKG" "$SIM_PKG"; do
     newest=$(zcat "$tree/usr/share/doc/$pkg/changelog.gz" | sed -n 1p)
     [[ $newest == "$PKG ($version) "* ]] ||
         fail "the changelog's newest entry in $pkg is not for version $version"
+    # The licence, in Debian's machine-readable copyright format.
+    grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' \
+        "$tree/usr/share/doc/$pkg/copyright" &&
+        grep -qx 'License: GPL-2.0-or-later' "$tree/usr/share/doc/$pkg/copyright" ||
+        fail "$pkg's copyright file does not give the GPL-2.0-or-later licence in the DEP-5 format"
 done
+# Every program says the package's version.
+for prog in usr/bin/Tervane usr/bin/tervane-cli "${SERVERBIN#/}/filter/printfilter-rvt4410lw"; do
+    said=$("$WORK/deb/$PKG/$prog" --version) || fail "$prog --version failed"
+    [ "${said##* }" = "$version" ] || fail "$prog --version says '$said', not version $version"
+done
+grep -qx "\*FileVersion: \"$version\"" "$WORK/deb/$PKG/${DATADIR#/}/model/rvt4410lw/rvt4410lw.ppd" ||
+    fail "the PPD's *FileVersion is not $version"
 [ "$errors" -eq 0 ] || fail "control fields"
 
 # ---------------------------------------------------------------- lintian
