@@ -4,7 +4,8 @@
 # Builds the whole tree, tests and benchmarks included, from a clean build
 # directory with each compiler Debian ships (GCC, clang) in each CMake build
 # type, warnings as errors, and prints one line per build. A build's log is
-# left in its directory (build-matrix/COMPILER-TYPE/build.log).
+# left in its directory (build-matrix/COMPILER-TYPE/build.log); a failing
+# build goes on past its first error, so that the log lists them all.
 #
 # Usage: scripts/build-matrix.sh [COMPILER...]   (default: gcc clang)
 # BUILD_TYPES="Release Debug" limits the build types; JOBS the parallel jobs.
@@ -35,7 +36,7 @@ for cc in "${compilers[@]}"; do
         start=$(date +%s)
         if env "${env[@]}" cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$type" \
                 -DRVT_WERROR=ON "${launcher[@]}" >"$dir/build.log" 2>&1 &&
-            cmake --build "$dir" -j"$jobs" >>"$dir/build.log" 2>&1; then
+            cmake --build "$dir" -j"$jobs" -- -k 0 >>"$dir/build.log" 2>&1; then
             result=built
         else
             result=FAILED
