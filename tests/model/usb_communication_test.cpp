@@ -4,6 +4,7 @@
 #include "usb_communication.h"
 
 #include "sim_printer.h"
+#include "usb_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -48,9 +49,9 @@ struct Bench {
     // the device.
     SequenceResult run(Device record, bool write, Device* after = nullptr)
     {
-        ::testing::internal::CaptureStdout();
         SequenceResult result;
         {
+            const usb::test::LoggedLines logged;
             USBCommunication connection(bus, std::move(record));
             const std::size_t tablesWithDevice = bus.tableObjectCount();
             result = write ? connection.initInterfaceToSetIP() : connection.initInterfaceToGetIP();
@@ -61,8 +62,8 @@ struct Bench {
             }
             failureStatus = connection.failureStatus;
             accessDenied = connection.accessDenied();
+            log = logged.lines();
         }
-        log = linesOf(::testing::internal::GetCapturedStdout());
         EXPECT_EQ(bus.tableObjectCount(), 0u) << "device handle not released";
         return result;
     }

@@ -9,7 +9,7 @@
 namespace tervane::usb {
 namespace {
 
-using test::CapturedOutput;
+using test::LoggedLines;
 
 class DeviceObjects : public ::testing::Test {
 protected:
@@ -191,7 +191,7 @@ TEST_F(DeviceObjects, CreationFailuresRaiseTheirErrorAndReleaseEverything)
         c.arrange(device->faults);
         caseBus.plug(device);
         const auto services = caseBus.registryObjectCount();
-        CapturedOutput output;
+        LoggedLines output;
         try {
             USBDeviceHandle handle = USBDeviceHandle::create(caseBus, 0x356C, 0x0033);
             EXPECT_TRUE(c.deviceCreated);
@@ -253,7 +253,7 @@ TEST_F(DeviceObjects, OpenIsExclusiveAndCloseGivesTheDeviceBack)
     USBDeviceHandle second = USBDeviceHandle::create(bus, 0x356C, 0x0033);
     first.open();
     {
-        CapturedOutput output;
+        LoggedLines output;
         try {
             second.open();
             FAIL() << "opened twice";
@@ -279,7 +279,7 @@ TEST_F(DeviceObjects, SeizingOpenFailureIsLoggedWithItsLabel)
     device->faults.deviceOpen = kIOReturnExclusiveAccess;
     plug(device);
     USBDeviceHandle handle = USBDeviceHandle::create(bus, 0x356C, 0x0033);
-    CapturedOutput output;
+    LoggedLines output;
     try {
         handle.open(true);
         FAIL() << "opened";
@@ -308,7 +308,7 @@ TEST_F(DeviceObjects, OpenAndPerformClosesAfterAFailingActionAndPassesItsError)
     device.close();
 
     // A failing close after a failing action: the action's error wins.
-    CapturedOutput quiet;
+    LoggedLines quiet;
     auto failingClose = test::printerLikeDevice(0x1111, 0x2222);
     failingClose->faults.interfaceClose = kIOReturnNotResponding;
     plug(failingClose);
@@ -334,7 +334,7 @@ TEST_F(DeviceObjects, IdQueryFailuresCarryTheirLabels)
     device->faults.product = kIOReturnNoDevice;
     plug(device);
     USBDeviceHandle handle = USBDeviceHandle::create(bus, 0x356C, 0x0033);
-    CapturedOutput output;
+    LoggedLines output;
     EXPECT_THROW(handle.getVendorIdentifier(), IOReturnError);
     EXPECT_THROW(handle.getProductIdentifier(), IOReturnError);
     EXPECT_EQ(
@@ -349,7 +349,7 @@ TEST_F(DeviceObjects, EmptyHandlesSkipThePlatform)
 {
     const USBDeviceHandle device;
     const USBInterfaceHandle interface;
-    CapturedOutput output;
+    LoggedLines output;
     EXPECT_NO_THROW(device.open(true));
     EXPECT_NO_THROW(device.close());
     EXPECT_NO_THROW(device.reset());

@@ -10,7 +10,7 @@
 namespace tervane::usb {
 namespace {
 
-using test::CapturedOutput;
+using test::LoggedLines;
 
 // Published values, written out independently of io_return.h.
 struct PublishedValue {
@@ -204,7 +204,7 @@ TEST(OverrideLists, FirstAnsweringHandlerReplacesOnlyItsValues)
 
 TEST(ThrowIfNotSuccess, SuccessIsSilent)
 {
-    CapturedOutput output;
+    LoggedLines output;
     EXPECT_NO_THROW(throwIfNotSuccess(kIOReturnSuccess, "func readBytes"));
     EXPECT_NO_THROW(throwIfControlRequestNotSuccess(kIOReturnSuccess));
     EXPECT_TRUE(output.lines().empty());
@@ -223,7 +223,7 @@ TEST(ThrowIfNotSuccess, LogsTheFailureLineAndThrowsTheStatus)
          "error happened at func write  and error is: Optional(\"IOError (-1)\")"},
     };
     for (const auto& [status, label, line] : cases) {
-        CapturedOutput output;
+        LoggedLines output;
         try {
             throwIfNotSuccess(status, label);
             ADD_FAILURE() << "no exception for " << label;
@@ -236,7 +236,7 @@ TEST(ThrowIfNotSuccess, LogsTheFailureLineAndThrowsTheStatus)
 
 TEST(ThrowIfNotSuccess, ControlRequestFailureHasNoLogLine)
 {
-    CapturedOutput output;
+    LoggedLines output;
     try {
         throwIfControlRequestNotSuccess(kIOUSBPipeStalled);
         ADD_FAILURE() << "no exception";

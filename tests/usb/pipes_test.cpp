@@ -7,7 +7,7 @@
 namespace tervane::usb {
 namespace {
 
-using test::CapturedOutput;
+using test::LoggedLines;
 
 struct PipeMapCase {
     const char* name;
@@ -39,7 +39,7 @@ TEST(PipeMaps, LastPipeOfEachDirectionWins)
         device->faults.unreadablePipes = c.unreadable;
         bus.plug(device);
         USBInterfaceHandle interface = test::openInterface(bus);
-        CapturedOutput output;
+        LoggedLines output;
         EXPECT_EQ(interface.getPipes(), c.expected);
         const auto lines = output.lines();
         for (std::uint8_t pipe : c.unreadable) {
@@ -59,7 +59,7 @@ TEST(PipeMaps, LogLines)
         {test::interfaceWith(
             {{0x02, kUSBBulk, 512, 0}, {0x83, kUSBInterrupt, 8, 10}, {0x84, 7}})}));
     USBInterfaceHandle interface = test::openInterface(bus);
-    CapturedOutput output;
+    LoggedLines output;
     interface.getPipes();
     EXPECT_EQ(output.lines(),
               (std::vector<std::string>{
@@ -80,7 +80,7 @@ TEST(PipeMaps, LogLines)
 TEST(PipeMaps, EmptyHandleAndFailedCount)
 {
     {
-        CapturedOutput output;
+        LoggedLines output;
         EXPECT_TRUE(USBInterfaceHandle().getPipes().empty());
         EXPECT_EQ(output.lines(), std::vector<std::string>{"endpoints = 0 and get no res = nil"});
     }
@@ -89,7 +89,7 @@ TEST(PipeMaps, EmptyHandleAndFailedCount)
     device->faults.numEndpoints = kIOReturnNotResponding;
     bus.plug(device);
     USBInterfaceHandle interface = test::openInterface(bus);
-    CapturedOutput output;
+    LoggedLines output;
     EXPECT_TRUE(interface.getPipes().empty());
     EXPECT_EQ(output.lines(),
               std::vector<std::string>{"endpoints = 0 and get no res = Optional(" +
@@ -143,7 +143,7 @@ TEST_F(Transfers, ReadBytesCountsAndLog)
     };
     for (const auto& c : cases) {
         device->queueIn(0x81, c.reply);
-        CapturedOutput output;
+        LoggedLines output;
         try {
             const Bytes got = interface.readBytes(c.minCount, c.maxCount, 2);
             EXPECT_TRUE(c.enough);
@@ -162,7 +162,7 @@ TEST_F(Transfers, ReceivedBytesAreLoggedAsAList)
 {
     device->queueIn(0x81, {79, 75});
     device->queueIn(0x81, {});
-    CapturedOutput output;
+    LoggedLines output;
     EXPECT_EQ(interface.read(std::nullopt, 64, 2), "OK");
     EXPECT_EQ(interface.read(std::nullopt, 64, 2), "");
     EXPECT_EQ(output.lines(), (std::vector<std::string>{
@@ -172,7 +172,7 @@ TEST_F(Transfers, ReceivedBytesAreLoggedAsAList)
 
 TEST_F(Transfers, ReadWithoutDataTimesOutAfterTheNoDataTimeout)
 {
-    CapturedOutput output;
+    LoggedLines output;
     const auto start = std::chrono::steady_clock::now();
     try {
         interface.readBytes(std::nullopt, 64, 2, 0.2);
@@ -191,7 +191,7 @@ TEST_F(Transfers, ReadWithoutDataTimesOutAfterTheNoDataTimeout)
 TEST_F(Transfers, WritesReachTheDeviceAsGiven)
 {
     const Bytes command{'S', 'e', 't', 'I', 'P', '=', 10, 0, 0, 59, 255, 0, 0, 0, 10, 0, 0, 1, ';'};
-    CapturedOutput output;
+    LoggedLines output;
     interface.write(command, 1);
     interface.write(std::string_view("Restart?"), 1);
     EXPECT_TRUE(output.lines().empty());
@@ -218,7 +218,7 @@ TEST_F(Transfers, PipeFailuresCarryTheirLabels)
         {[&] { interface.resetPipe(3); }, kIOUSBUnknownPipeErr, "func resetPipe "},
     };
     for (const auto& c : cases) {
-        CapturedOutput output;
+        LoggedLines output;
         try {
             c.call();
             ADD_FAILURE() << c.label;
@@ -241,13 +241,13 @@ TEST_F(Transfers, ReadBulkData)
 {
     device->queueIn(0x81, {1, 2, 3});
     std::uint32_t length = 16;
-    CapturedOutput output;
+    LoggedLines output;
     EXPECT_EQ(interface.readBulkData(2, length), (Bytes{1, 2, 3}));
     EXPECT_EQ(length, 3u);
     EXPECT_EQ(output.lines(), (std::vector<std::string>{"bu[0] = 22", "read len = 3"}));
 
     std::uint32_t tooLong = 1025;  // more than the transfer buffer holds
-    CapturedOutput quiet;
+    LoggedLines quiet;
     EXPECT_THROW(interface.readBulkData(2, tooLong), IOReturnError);
 }
 
@@ -255,7 +255,7 @@ TEST_F(Transfers, ControlRequestFailureIsRaisedWithoutAFailureLine)
 {
     IOUSBDevRequestTO request;
     {
-        CapturedOutput output;
+        LoggedLines output;
         interface.sendControlRequest(request, 0);
         EXPECT_EQ(output.lines(), std::vector<std::string>{"sendControlRequest"});
     }
@@ -264,7 +264,7 @@ TEST_F(Transfers, ControlRequestFailureIsRaisedWithoutAFailureLine)
     device2->faults.controlRequest = kIOReturnNotResponding;
     failing.plug(device2);
     USBInterfaceHandle other = test::openInterface(failing);
-    CapturedOutput output;
+    LoggedLines output;
     EXPECT_THROW(other.sendControlRequest(request, 0), IOReturnError);
     EXPECT_EQ(output.lines(), std::vector<std::string>{"sendControlRequest"});
     other.release();
@@ -273,7 +273,7 @@ TEST_F(Transfers, ControlRequestFailureIsRaisedWithoutAFailureLine)
 TEST_F(Transfers, ClosedInterfaceRefusesTransfers)
 {
     interface.close();
-    CapturedOutput output;
+    LoggedLines output;
     try {
         interface.write(std::string_view("CheckIP?"), 1);
         FAIL() << "written";

@@ -1,43 +1,31 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Copyright (C) 2026 The RV-T4410LW driver developers
 
-// Helpers of the USB layer tests: captured standard output, simulated devices.
+// Helpers of the USB layer tests: logged lines, simulated devices.
 #pragma once
 
 #include "sim/simulated_bus.h"
 #include "usb_handles.h"
+#include "usb_log.h"
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 #include <vector>
 
 namespace tervane::usb::test {
 
-// Standard output written while the object lives, split into lines.
-class CapturedOutput {
+// The diagnostic lines logged on this thread while the object lives.
+class LoggedLines {
 public:
-    CapturedOutput() { ::testing::internal::CaptureStdout(); }
-    ~CapturedOutput()
-    {
-        if (!taken_) {
-            ::testing::internal::GetCapturedStdout();
-        }
-    }
-    std::vector<std::string> lines()
-    {
-        taken_ = true;
-        std::istringstream text(::testing::internal::GetCapturedStdout());
-        std::vector<std::string> result;
-        for (std::string line; std::getline(text, line);) {
-            result.push_back(line);
-        }
-        return result;
-    }
+    LoggedLines() : scope_([this](const std::string& line) { lines_.push_back(line); }) {}
+    LoggedLines(const LoggedLines&) = delete;
+    LoggedLines& operator=(const LoggedLines&) = delete;
+    const std::vector<std::string>& lines() const { return lines_; }
 
 private:
-    bool taken_ = false;
+    std::vector<std::string> lines_;
+    LogSinkScope scope_;
 };
 
 inline sim::InterfaceSpec interfaceWith(std::vector<sim::EndpointSpec> endpoints,

@@ -10,7 +10,7 @@ namespace tervane::usb {
 namespace {
 
 using sim::VirtualPrinter;
-using test::CapturedOutput;
+using test::LoggedLines;
 
 Bytes bytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
@@ -42,7 +42,7 @@ protected:
     USBInterfaceHandle interface;
     int writePipe = 0;
     int readPipe = 0;
-    CapturedOutput quiet;  // keeps the transfer log out of the test output
+    LoggedLines quiet;  // keeps the transfer log out of the test output
 };
 
 TEST_F(PrinterConversation, AnswersQueriesFromItsSettings)
@@ -166,7 +166,7 @@ TEST(VirtualPrinters, TwoPrintersKeepTheirOwnSettings)
     auto other = std::make_shared<VirtualPrinter>(second);
     bus.plug(first);
     bus.plug(other);
-    CapturedOutput quiet;
+    LoggedLines quiet;
     // The registry lists the first plugged in first.
     USBInterfaceHandle interface = test::openInterface(bus);
     interface.write(std::string_view("CheckIP?"), 1);

@@ -9,6 +9,7 @@
 #include "test_queue.h"
 #include "umockdev_printer.h"
 #include "usb_handles.h"
+#include "usb_log.h"
 
 #include <gtest/gtest.h>
 
@@ -86,16 +87,17 @@ TEST_F(HandlesOnLibusb, FailuresCarryTheirStatusTextAndLogLine)
             interface.open();
         }
         c.arrange(bed, printer);
-        ::testing::internal::CaptureStdout();
-        try {
-            c.action(interface);
-            ::testing::internal::GetCapturedStdout();
-            ADD_FAILURE() << "no error raised";
-        } catch (const IOReturnError& error) {
-            const std::string out = ::testing::internal::GetCapturedStdout();
-            EXPECT_EQ(error.status(), c.status);
-            EXPECT_EQ(out, c.logLine);
+        std::string out;
+        {
+            const LogSinkScope logTo([&out](const std::string& line) { out += line + "\n"; });
+            try {
+                c.action(interface);
+                ADD_FAILURE() << "no error raised";
+            } catch (const IOReturnError& error) {
+                EXPECT_EQ(error.status(), c.status);
+            }
         }
+        EXPECT_EQ(out, c.logLine);
         if (opensFirst) {
             interface.close();
         }
