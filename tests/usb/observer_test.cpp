@@ -1,16 +1,15 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Copyright (C) 2026 The RV-T4410LW driver developers
 
-// Hot-plug observer and the serial executor on the simulated bus.
+// Hot-plug observer on the simulated bus.
 #include "device_list_observer.h"
+#include "serial_executor.h"
 #include "usb_test_support.h"
 
 #include <atomic>
 #include <condition_variable>
 #include <future>
 #include <mutex>
-#include <numeric>
-#include <set>
 
 namespace tervane::usb {
 namespace {
@@ -157,38 +156,6 @@ TEST(Observer, DeliveryQueuedBeforeTeardownDoesNotWalkReleasedIterators)
     release.set_value();
     EXPECT_TRUE(recorder.settle().empty());
     EXPECT_EQ(bus.tableObjectCount(), 0u);
-}
-
-TEST(SerialExecutor, RunsTasksInOrderOnOneThread)
-{
-    SerialExecutor executor("test");
-    std::vector<int> order;
-    std::set<std::thread::id> threads;
-    for (int i = 0; i < 50; ++i) {
-        executor.post([&, i] {
-            order.push_back(i);
-            threads.insert(std::this_thread::get_id());
-        });
-    }
-    executor.drain();
-    std::vector<int> expected(50);
-    std::iota(expected.begin(), expected.end(), 0);
-    EXPECT_EQ(order, expected);
-    EXPECT_EQ(threads.size(), 1u);
-    EXPECT_EQ(threads.count(std::this_thread::get_id()), 0u);
-}
-
-TEST(SerialExecutor, CanBeDestroyedFromItsOwnTask)
-{
-    auto executor = std::make_unique<SerialExecutor>("self");
-    std::promise<void> done;
-    auto finished = done.get_future();
-    SerialExecutor* raw = executor.release();
-    raw->post([raw, &done] {
-        delete raw;
-        done.set_value();
-    });
-    EXPECT_EQ(finished.wait_for(2s), std::future_status::ready);
 }
 
 }  // namespace

@@ -17,7 +17,6 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
@@ -71,14 +70,12 @@ SettingView::SettingView(PrinterModel& model, QWidget* parent)
 
 SettingView::~SettingView()
 {
-    // No hot-plug delivery may reach this object any more, and no worker
-    // may still use the bus once the caller tears it down.
-    std::weak_ptr<usb::USBDeviceListObserver> observer = observer_;
+    // The observer goes at once: its deliveries run on this thread's event
+    // loop, so none is under way now, and those still queued find it gone.
     observer_.reset();
     queue_.close();
-    while (!observer.expired()) {
-        QThread::msleep(1);
-    }
+    // A find, read or write under way ends within its transfers' time-outs;
+    // it must not outlive the model and the bus it uses.
     worker_.waitForFinished();
 }
 

@@ -9,8 +9,7 @@ namespace tervane::usb {
 
 USBDeviceListObserver::USBDeviceListObserver(UsbPlatform& platform, TaskQueue& callbackQueue,
                                              Handler handler)
-    : platform_(platform), observingQueue_("USBDeviceListObserver_observing"),
-      callbackQueue_(callbackQueue), handler_(std::move(handler))
+    : platform_(platform), callbackQueue_(callbackQueue), handler_(std::move(handler))
 {
 }
 
@@ -22,7 +21,7 @@ USBDeviceListObserver::make(UsbPlatform& platform, const MatchingDictionary& mat
     std::shared_ptr<USBDeviceListObserver> observer(
         new USBDeviceListObserver(platform, callbackQueue, std::move(handler)));
     observer->observingPort_ = platform.notificationPortCreate();
-    platform.notificationPortSetDispatchQueue(observer->observingPort_, &observer->observingQueue_);
+    platform.notificationPortSetDispatchQueue(observer->observingPort_, observer.get());
     for (const auto& name : notificationNames) {
         if (observer->iteratorsForNotifications_.count(name) != 0) {
             continue;  // a set of names: each registered once
@@ -32,9 +31,12 @@ USBDeviceListObserver::make(UsbPlatform& platform, const MatchingDictionary& mat
         (void)platform.addMatchingNotification(observer->observingPort_, name, matchingDictionary,
                                                &USBDeviceListObserver::platformCallback,
                                                context.get(), &iterator);
+        // The devices that match already, reported on the caller's queue
+        // like every later change; the walk arms the notification.
+        observer->post(
+            [context = context.get(), iterator] { platformCallback(context, iterator); });
         observer->contexts_.push_back(std::move(context));
         observer->iteratorsForNotifications_[name] = iterator;
-        observer->handleNotification(name, iterator);
     }
     return observer;
 }
@@ -42,13 +44,24 @@ USBDeviceListObserver::make(UsbPlatform& platform, const MatchingDictionary& mat
 USBDeviceListObserver::~USBDeviceListObserver()
 {
     platform_.notificationPortDestroy(observingPort_);
-    // Platform callbacks still queued find their observer gone and do nothing;
-    // the contexts outlive the executor's worker.
+    // Tasks still queued on the caller's queue find the observer gone (see
+    // post()) and touch neither the contexts nor the iterators.
     for (const auto& [name, iterator] : iteratorsForNotifications_) {
         if (iterator != IO_OBJECT_NULL) {
             platform_.objectRelease(iterator);
         }
     }
+}
+
+void USBDeviceListObserver::post(std::function<void()> task)
+{
+    // The task keeps the observer, and so its iterators and contexts, for as
+    // long as it runs; one that runs after the last owner let go does nothing.
+    callbackQueue_.post([weak = weak_from_this(), task = std::move(task)] {
+        if (auto observer = weak.lock()) {
+            task();
+        }
+    });
 }
 
 void USBDeviceListObserver::platformCallback(void* refcon, io_iterator_t iterator)
@@ -61,18 +74,8 @@ void USBDeviceListObserver::platformCallback(void* refcon, io_iterator_t iterato
 
 void USBDeviceListObserver::handleNotification(const std::string& name, io_iterator_t iterator)
 {
-    // The task holds the observer only weakly: a task that runs after the
-    // last owner let go finds it gone and leaves the (released) iterator alone;
-    // one that finds it alive keeps it, and its iterators, until the walk ends.
-    std::weak_ptr<USBDeviceListObserver> weak = weak_from_this();
-    callbackQueue_.post([weak, name, iterator] {
-        auto observer = weak.lock();
-        if (!observer) {
-            return;
-        }
-        enumerateServices(observer->platform_, iterator,
-                          [&](io_service_t service, bool&) { observer->handler_(name, service); });
-    });
+    enumerateServices(platform_, iterator,
+                      [&](io_service_t service, bool&) { handler_(name, service); });
 }
 
 std::vector<std::string> USBDeviceHandle::defaultNotificationNames()

@@ -3,15 +3,16 @@
 
 // Hot-plug observation of USB devices matching a dictionary.
 //
-// One platform matching notification per notification name, delivered on the
-// observer's own serial executor; the caller's handler is called on the
-// caller's queue, one task per notification, once per service in order. The
-// service reference is valid during the call only (retain() to keep it).
-// Dropping the last reference to the observer ends the observation: no task
-// queued before that walks an iterator that teardown has released.
+// One platform matching notification per notification name. The platform
+// delivers straight onto the caller's queue (a window's event loop, say):
+// one task per notification, which walks the notification's iterator and
+// calls the handler once per service in order; no thread of the observer's
+// own sits in between. The service reference is valid during the call only
+// (retain() to keep it). Dropping the last reference to the observer ends
+// the observation at once, without waiting for anything: a task queued
+// before that finds the observer gone and does nothing.
 #pragma once
 
-#include "serial_executor.h"
 #include "usb_handles.h"
 
 #include <map>
@@ -21,7 +22,8 @@
 
 namespace tervane::usb {
 
-class USBDeviceListObserver : public std::enable_shared_from_this<USBDeviceListObserver> {
+class USBDeviceListObserver : public std::enable_shared_from_this<USBDeviceListObserver>,
+                              private TaskQueue {
 public:
     using Handler = USBDeviceHandle::ObserverHandler;
 
@@ -35,8 +37,6 @@ public:
     USBDeviceListObserver(const USBDeviceListObserver&) = delete;
     USBDeviceListObserver& operator=(const USBDeviceListObserver&) = delete;
 
-    const std::string& observingQueueLabel() const { return observingQueue_.label(); }
-
 private:
     struct ObservingContext {
         std::string notificationName;
@@ -44,12 +44,14 @@ private:
     };
 
     USBDeviceListObserver(UsbPlatform& platform, TaskQueue& callbackQueue, Handler handler);
+    // The notification port's queue: the platform's tasks go on to the
+    // caller's queue, and run there only while the observer lives.
+    void post(std::function<void()> task) override;
     static void platformCallback(void* refcon, io_iterator_t iterator);
     void handleNotification(const std::string& name, io_iterator_t iterator);
 
     UsbPlatform& platform_;
     std::vector<std::unique_ptr<ObservingContext>> contexts_;
-    SerialExecutor observingQueue_;
     IONotificationPortRef observingPort_ = nullptr;
     TaskQueue& callbackQueue_;
     std::map<std::string, io_iterator_t> iteratorsForNotifications_;

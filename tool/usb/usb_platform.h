@@ -239,7 +239,7 @@ using IOUSBInterfaceRef = const IOUSBInterfaceStruct700**;
 // ---- delivery queues ----------------------------------------------------------
 
 // Something that runs posted tasks one after another, in posting order, on
-// some thread of its own choosing (a SerialExecutor, or a GUI event loop).
+// some thread of its own choosing (a worker thread, or a GUI event loop).
 class TaskQueue {
 public:
     virtual ~TaskQueue() = default;
