@@ -53,10 +53,9 @@ struct Bench {
         {
             const usb::test::LoggedLines logged;
             USBCommunication connection(bus, std::move(record));
-            const std::size_t tablesWithDevice = bus.tableObjectCount();
             result = write ? connection.initInterfaceToSetIP() : connection.initInterfaceToGetIP();
             EXPECT_FALSE(connection.interfaceInterface.has_value());
-            EXPECT_EQ(bus.tableObjectCount(), tablesWithDevice) << "interface not released";
+            EXPECT_EQ(bus.claimsHeld(), 0u) << "interface not released";
             if (after) {
                 *after = connection.printer;
             }
@@ -64,7 +63,7 @@ struct Bench {
             accessDenied = connection.accessDenied();
             log = logged.lines();
         }
-        EXPECT_EQ(bus.tableObjectCount(), 0u) << "device handle not released";
+        EXPECT_EQ(bus.devicesInUse(), 0u) << "device handle not released";
         return result;
     }
 

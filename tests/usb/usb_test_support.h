@@ -31,11 +31,7 @@ private:
 inline sim::InterfaceSpec interfaceWith(std::vector<sim::EndpointSpec> endpoints,
                                         std::uint8_t number = 0, std::uint8_t interfaceClass = 7)
 {
-    sim::InterfaceSpec spec;
-    spec.number = number;
-    spec.interfaceClass = interfaceClass;
-    spec.endpoints = std::move(endpoints);
-    return spec;
+    return {number, interfaceClass, 1, 2, 0, std::move(endpoints)};
 }
 
 inline std::shared_ptr<sim::BasicDevice> basicDevice(std::uint16_t vendor, std::uint16_t product,
@@ -50,18 +46,15 @@ inline std::shared_ptr<sim::BasicDevice> printerLikeDevice(std::uint16_t vendor 
     return basicDevice(vendor, product, {sim::printerInterface()});
 }
 
-// The first interface numbered 0 of the first device with these ids, opened.
+// The first interface of the first device with these ids, opened.
 inline USBInterfaceHandle openInterface(UsbPlatform& platform, int vendor = 0x356C,
                                         int product = 0x0033)
 {
-    USBDeviceHandle device = USBDeviceHandle::create(platform, vendor, product);
-    std::vector<USBInterfaceHandle> interfaces = device.createInterfaceInterface();
-    device.release();
-    for (std::size_t i = 1; i < interfaces.size(); ++i) {
-        interfaces[i].release();
-    }
-    interfaces.front().open();
-    return interfaces.front();
+    std::vector<USBInterfaceHandle> interfaces =
+        USBDeviceHandle::create(platform, vendor, product).createInterfaceInterface();
+    USBInterfaceHandle interface = std::move(interfaces.front());
+    interface.open();
+    return interface;
 }
 
 }  // namespace tervane::usb::test

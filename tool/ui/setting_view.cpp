@@ -195,7 +195,7 @@ void SettingView::connectModel()
 void SettingView::watchBus()
 {
     usb::USBDeviceListObserver::Handler handler = [this](const std::string& notification,
-                                                         usb::io_service_t) {
+                                                         const usb::DeviceDescription&) {
         if (observerPrimed_ || notification == usb::kIOTerminatedNotification) {
             onBusChanged();
         } else {

@@ -3,79 +3,101 @@
 
 #include "device_list_observer.h"
 
-#include "registry.h"
-
 namespace tervane::usb {
 
-USBDeviceListObserver::USBDeviceListObserver(UsbPlatform& platform, TaskQueue& callbackQueue,
-                                             Handler handler)
-    : platform_(platform), callbackQueue_(callbackQueue), handler_(std::move(handler))
+USBDeviceListObserver::USBDeviceListObserver(Match match,
+                                             const std::vector<std::string>& notificationNames,
+                                             TaskQueue& callbackQueue, Handler handler)
+    : match_(match), callbackQueue_(callbackQueue), handler_(std::move(handler))
 {
+    for (const std::string& name : notificationNames) {
+        pending_[name];
+    }
 }
 
 std::shared_ptr<USBDeviceListObserver>
-USBDeviceListObserver::make(UsbPlatform& platform, const MatchingDictionary& matchingDictionary,
+USBDeviceListObserver::make(UsbPlatform& platform, Match match,
                             const std::vector<std::string>& notificationNames,
                             TaskQueue& callbackQueue, Handler handler)
 {
     std::shared_ptr<USBDeviceListObserver> observer(
-        new USBDeviceListObserver(platform, callbackQueue, std::move(handler)));
-    observer->observingPort_ = platform.notificationPortCreate();
-    platform.notificationPortSetDispatchQueue(observer->observingPort_, observer.get());
-    for (const auto& name : notificationNames) {
-        if (observer->iteratorsForNotifications_.count(name) != 0) {
-            continue;  // a set of names: each registered once
+        new USBDeviceListObserver(match, notificationNames, callbackQueue, std::move(handler)));
+    USBDeviceListObserver* const self = observer.get();
+    const auto matches = [self](const DeviceDescription& device) {
+        return (!self->match_.vendorId || device.vendorId == *self->match_.vendorId) &&
+               (!self->match_.productId || device.productId == *self->match_.productId);
+    };
+    // The watch is stopped first thing in the destructor, which waits for a
+    // call under way: the observer outlives every call.
+    (void)platform.watch(
+        [self, matches](bool arrived, const std::shared_ptr<UsbDevice>& device) {
+            const DeviceDescription description = device->description();
+            if (matches(description)) {
+                self->deliver(arrived ? kIOFirstMatchNotification : kIOTerminatedNotification,
+                              description);
+            }
+        },
+        &observer->watch_);
+    // One task per name right away: the devices already there for the first
+    // match, none for the others.
+    std::vector<DeviceDescription> attached;
+    for (const auto& device : platform.devices()) {
+        if (matches(device->description())) {
+            attached.push_back(device->description());
         }
-        auto context = std::make_unique<ObservingContext>(ObservingContext{name, observer});
-        io_iterator_t iterator = IO_OBJECT_NULL;
-        (void)platform.addMatchingNotification(observer->observingPort_, name, matchingDictionary,
-                                               &USBDeviceListObserver::platformCallback,
-                                               context.get(), &iterator);
-        // The devices that match already, reported on the caller's queue
-        // like every later change; the walk arms the notification.
-        observer->post(
-            [context = context.get(), iterator] { platformCallback(context, iterator); });
-        observer->contexts_.push_back(std::move(context));
-        observer->iteratorsForNotifications_[name] = iterator;
+    }
+    for (auto& [name, pending] : observer->pending_) {
+        std::lock_guard guard(observer->lock_);
+        if (name == kIOFirstMatchNotification) {
+            pending.devices.insert(pending.devices.begin(), attached.begin(), attached.end());
+        }
+        if (!pending.queued) {
+            pending.queued = true;
+            observer->callbackQueue_.post([weak = observer->weak_from_this(), name = name] {
+                if (auto alive = weak.lock()) {
+                    alive->handleNotification(name);
+                }
+            });
+        }
     }
     return observer;
 }
 
-USBDeviceListObserver::~USBDeviceListObserver()
-{
-    platform_.notificationPortDestroy(observingPort_);
-    // Tasks still queued on the caller's queue find the observer gone (see
-    // post()) and touch neither the contexts nor the iterators.
-    for (const auto& [name, iterator] : iteratorsForNotifications_) {
-        if (iterator != IO_OBJECT_NULL) {
-            platform_.objectRelease(iterator);
-        }
-    }
-}
+USBDeviceListObserver::~USBDeviceListObserver() { watch_.reset(); }
 
-void USBDeviceListObserver::post(std::function<void()> task)
+void USBDeviceListObserver::deliver(const std::string& name, const DeviceDescription& device)
 {
-    // The task keeps the observer, and so its iterators and contexts, for as
-    // long as it runs; one that runs after the last owner let go does nothing.
-    callbackQueue_.post([weak = weak_from_this(), task = std::move(task)] {
+    std::lock_guard guard(lock_);
+    auto found = pending_.find(name);
+    if (found == pending_.end()) {
+        return;  // not a name this observer registered
+    }
+    found->second.devices.push_back(device);
+    if (found->second.queued) {
+        return;
+    }
+    found->second.queued = true;
+    // The task holds the observer only weakly: one that runs after the last
+    // owner let go does nothing.
+    callbackQueue_.post([weak = weak_from_this(), name] {
         if (auto observer = weak.lock()) {
-            task();
+            observer->handleNotification(name);
         }
     });
 }
 
-void USBDeviceListObserver::platformCallback(void* refcon, io_iterator_t iterator)
+void USBDeviceListObserver::handleNotification(const std::string& name)
 {
-    auto* context = static_cast<ObservingContext*>(refcon);
-    if (auto observer = context->observer.lock()) {
-        observer->handleNotification(context->notificationName, iterator);
+    std::vector<DeviceDescription> devices;
+    {
+        std::lock_guard guard(lock_);
+        Pending& pending = pending_.at(name);
+        devices.swap(pending.devices);
+        pending.queued = false;
     }
-}
-
-void USBDeviceListObserver::handleNotification(const std::string& name, io_iterator_t iterator)
-{
-    enumerateServices(platform_, iterator,
-                      [&](io_service_t service, bool&) { handler_(name, service); });
+    for (const DeviceDescription& device : devices) {
+        handler_(name, device);
+    }
 }
 
 std::vector<std::string> USBDeviceHandle::defaultNotificationNames()
@@ -87,8 +109,7 @@ std::shared_ptr<USBDeviceListObserver>
 USBDeviceHandle::observeDeviceList(UsbPlatform& platform, TaskQueue& queue, ObserverHandler handler,
                                    std::vector<std::string> notificationNames)
 {
-    return USBDeviceListObserver::make(platform, matchingDictionary(std::nullopt, std::nullopt),
-                                       notificationNames, queue, std::move(handler));
+    return USBDeviceListObserver::make(platform, {}, notificationNames, queue, std::move(handler));
 }
 
 std::shared_ptr<USBDeviceListObserver>
@@ -96,16 +117,10 @@ USBDeviceHandle::observeDeviceList(UsbPlatform& platform, int vendorIdentifier,
                                    int productIdentifier, TaskQueue& queue, ObserverHandler handler,
                                    std::vector<std::string> notificationNames)
 {
-    return USBDeviceListObserver::make(platform,
-                                       matchingDictionary(vendorIdentifier, productIdentifier),
-                                       notificationNames, queue, std::move(handler));
-}
-
-std::shared_ptr<USBDeviceListObserver> USBDeviceHandle::observeDeviceList(
-    UsbPlatform& platform, const MatchingDictionary& matchingDictionary, TaskQueue& queue,
-    ObserverHandler handler, std::vector<std::string> notificationNames)
-{
-    return USBDeviceListObserver::make(platform, matchingDictionary, notificationNames, queue,
+    USBDeviceListObserver::Match match;
+    match.vendorId = static_cast<std::uint16_t>(vendorIdentifier);
+    match.productId = static_cast<std::uint16_t>(productIdentifier);
+    return USBDeviceListObserver::make(platform, match, notificationNames, queue,
                                        std::move(handler));
 }
 

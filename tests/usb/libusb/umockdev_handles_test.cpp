@@ -81,7 +81,7 @@ TEST_F(HandlesOnLibusb, FailuresCarryTheirStatusTextAndLogLine)
         const std::string printer = bed.addDevice();
         auto platform = makeLibusbPlatform();
         USBDeviceHandle device = USBDeviceHandle::create(*platform, 0x356C, 0x0033);
-        USBInterfaceHandle interface = device.createInterfaceInterface().at(0);
+        USBInterfaceHandle interface = std::move(device.createInterfaceInterface().at(0));
         const bool opensFirst = std::string(c.what) != "interface claimed elsewhere";
         if (opensFirst) {
             interface.open();
@@ -104,8 +104,6 @@ TEST_F(HandlesOnLibusb, FailuresCarryTheirStatusTextAndLogLine)
         if (c.status != kIOReturnNoDevice) {
             EXPECT_EQ(bed.boundDriver(printer), "usblp") << "the kernel driver is back";
         }
-        interface.release();
-        device.release();
     }
 }
 
@@ -116,10 +114,9 @@ TEST_F(HandlesOnLibusb, ObserverSeesPrintersComeAndGo)
     TestQueue queue;
     std::vector<std::pair<std::string, int>> seen;  // notification, product id
     auto observer = USBDeviceHandle::observeDeviceList(
-        *platform_, 0x356C, 0x0033, queue, [&](const std::string& name, io_service_t service) {
-            USBDeviceHandle device = USBDeviceHandle::create(*platform_, service);
-            seen.emplace_back(name, device.getProductIdentifier());
-            device.release();
+        *platform_, 0x356C, 0x0033, queue,
+        [&](const std::string& name, const DeviceDescription& device) {
+            seen.emplace_back(name, device.productId);
         });
     ASSERT_TRUE(queue.runNext());
     while (queue.runNext(std::chrono::milliseconds(200))) {
