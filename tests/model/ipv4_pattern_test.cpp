@@ -2,6 +2,7 @@
 // Copyright (C) 2026 The RV-T4410LW driver developers
 
 #include "ipv4_pattern.h"
+#include "settings_check.h"
 
 #include <QRegularExpression>
 #include <QString>
@@ -55,4 +56,33 @@ TEST(IPv4Pattern, AgreesWithThePatternText)
         }
     }
     EXPECT_EQ(checked, 18 * 18 * 3);
+}
+
+TEST(SettingsCheck, FirstProblemInTheOrderTheFormShowsThem)
+{
+    struct Case {
+        const char* ip;
+        const char* mask;
+        const char* gateway;
+        const char* message;  // null: the settings pass
+        bool format;
+    };
+    const std::vector<Case> cases{
+        {"192.168.1.20", "255.255.255.0", "192.168.1.1", nullptr, false},
+        // Any dotted quad passes as a mask.
+        {"192.168.1.20", "1.2.3.4", "192.168.1.1", nullptr, false},
+        // An empty field is reported before a malformed one.
+        {"192.168.1.256", "", "192.168.1.1", "请选择打印机且将信息填写完整", false},
+        {"192.168.1.20", "255.255.255.0", "", "请选择打印机且将信息填写完整", false},
+        {"192.168.1.256", "255.255.255", "x", "IP格式错误", true},
+        {"192.168.1.20", "255.255.255", "x", "子网掩码格式错误", true},
+        {"192.168.1.20", "255.255.255.0", "192.168.1.1 ", "网关格式错误", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.ip) + " " + c.mask + " " + c.gateway);
+        const tervane::SettingsProblem problem = tervane::checkSettings(c.ip, c.mask, c.gateway);
+        EXPECT_EQ(problem.message == nullptr ? std::string("(none)") : std::string(problem.message),
+                  c.message == nullptr ? std::string("(none)") : std::string(c.message));
+        EXPECT_EQ(problem.format, c.format);
+    }
 }

@@ -4,6 +4,7 @@
 #include "printer_model.h"
 
 #include "sim_printer.h"
+#include "usb_test_support.h"
 
 #include <QCoreApplication>
 #include <QTranslator>
@@ -40,9 +41,9 @@ public:
     // with the diagnostics captured.
     PrinterModel& makeModel()
     {
-        ::testing::internal::CaptureStdout();
+        const usb::test::LoggedLines logged;
         model = std::make_unique<PrinterModel>(bus);
-        log = linesOf(::testing::internal::GetCapturedStdout());
+        log = logged.lines();
         return *model;
     }
 
@@ -109,9 +110,8 @@ TEST(PrinterModel, SearchOfTheBus)
         for (const Attached& a : c.attached) {
             bench.plug(a);
         }
-        const std::size_t registryBefore = bench.bus.registryObjectCount();
         PrinterModel& model = bench.makeModel();
-        EXPECT_EQ(bench.bus.registryObjectCount(), registryBefore) << "registry reference kept";
+        EXPECT_EQ(bench.bus.claimsHeld(), 0u) << "interface kept";
 
         ASSERT_EQ(model.printerList().size(), c.listed);
         for (const std::string& line : c.logLines) {
@@ -170,9 +170,10 @@ TEST(PrinterModel, ReadFailureAfterTheModeQueryKeepsTheAddresses)
     printer->script("CheckIP?", Action::noReply);
     bench.watch();
 
-    ::testing::internal::CaptureStdout();
-    model.getPrinterIP();
-    ::testing::internal::GetCapturedStdout();
+    {
+        const usb::test::LoggedLines quiet;
+        model.getPrinterIP();
+    }
 
     EXPECT_TRUE(model.showAlert());
     EXPECT_EQ(model.alertTitle(), QString());
@@ -217,9 +218,12 @@ TEST(PrinterModel, WriteOutcomes)
         target.ipSetType = c.ipSetType;
         model.setSelectedPrinter(target);
 
-        ::testing::internal::CaptureStdout();
-        model.setPrinterIP();
-        const auto log = linesOf(::testing::internal::GetCapturedStdout());
+        std::vector<std::string> log;
+        {
+            const usb::test::LoggedLines logged;
+            model.setPrinterIP();
+            log = logged.lines();
+        }
 
         EXPECT_TRUE(model.showAlert());
         EXPECT_EQ(model.alertTitle(), QString());
@@ -278,9 +282,12 @@ TEST(PrinterModel, TwoPrintersOfOneModelEachRecordReachesItsOwnPrinter)
             bench.bus.unplug(chosenId);
         }
         model.setShowAlert(false);
-        ::testing::internal::CaptureStdout();
-        c.write ? model.setPrinterIP() : model.getPrinterIP();
-        const auto log = linesOf(::testing::internal::GetCapturedStdout());
+        std::vector<std::string> log;
+        {
+            const usb::test::LoggedLines logged;
+            c.write ? model.setPrinterIP() : model.getPrinterIP();
+            log = logged.lines();
+        }
 
         EXPECT_EQ(other->events(), otherEvents) << "nothing is sent to the other printer";
         EXPECT_EQ(other->settings().ip, first.ip);
@@ -322,9 +329,10 @@ TEST(PrinterModel, NoPrinterAlertRaisesShowFirstThenTitleThenMessage)
     model.setAlertTitle(QString());
     model.setAlertMessage(QString());
     bench.watch();
-    ::testing::internal::CaptureStdout();
-    model.getPrinterList();
-    ::testing::internal::GetCapturedStdout();
+    {
+        const usb::test::LoggedLines quiet;
+        model.getPrinterList();
+    }
     EXPECT_EQ(bench.signals_, (std::vector<std::string>{"showAlert", "alertTitle", "alertMessage",
                                                         "selectedPrinter"}));
 }
@@ -337,16 +345,18 @@ TEST(PrinterModel, ReadOnAWorkerThreadAppliedOnTheModelsThread)
     printer->script("CheckIP?", Action::reply, usb::sim::Bytes(17, 0));
     const Device selected = model.selectedPrinter();
 
-    PrinterModel::ReadOutcome outcome;
-    ::testing::internal::CaptureStdout();
-    std::thread worker([&] { outcome = PrinterModel::readSettings(bench.bus, selected); });
+    PrinterModel::Outcome outcome;
+    std::thread worker([&] {
+        const usb::test::LoggedLines quiet;
+        outcome = PrinterModel::readSettings(bench.bus, selected);
+    });
     worker.join();
-    ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(model.selectedPrinter(), selected) << "the worker half must not touch the model";
 
-    ::testing::internal::CaptureStdout();
-    model.applyReadOutcome(std::move(outcome));
-    ::testing::internal::GetCapturedStdout();
+    {
+        const usb::test::LoggedLines quiet;
+        model.applyReadOutcome(std::move(outcome));
+    }
     EXPECT_FALSE(model.showAlert());
     EXPECT_EQ(model.selectedPrinter().ip, "");
     EXPECT_EQ(model.selectedPrinter().ipSetType, "S");
@@ -399,9 +409,12 @@ TEST(PrinterModel, RefusalForLackOfRightsPutsAHintUnderTheAlert)
         QObject::connect(&model, &PrinterModel::alertHintChanged,
                          [&] { order.push_back("alertHint"); });
 
-        ::testing::internal::CaptureStdout();
-        c.write ? model.setPrinterIP() : model.getPrinterIP();
-        const auto log = linesOf(::testing::internal::GetCapturedStdout());
+        std::vector<std::string> log;
+        {
+            const usb::test::LoggedLines logged;
+            c.write ? model.setPrinterIP() : model.getPrinterIP();
+            log = logged.lines();
+        }
 
         EXPECT_TRUE(model.showAlert());
         EXPECT_EQ(model.alertTitle(), QString());
@@ -434,15 +447,17 @@ TEST(PrinterModel, PrinterRefusedAtStartIsListedAndTheAlertSaysWhatToDo)
     // alert carries no hint.
     printer->faults.interfaceOpen = usb::kIOReturnSuccess;
     model.setShowAlert(false);
-    ::testing::internal::CaptureStdout();
-    model.getPrinterList();
-    ::testing::internal::GetCapturedStdout();
+    {
+        const usb::test::LoggedLines quiet;
+        model.getPrinterList();
+    }
     EXPECT_FALSE(model.showAlert());
     EXPECT_EQ(model.selectedPrinter().ip, "192.168.1.20");
     bench.bus.unplug(id);
-    ::testing::internal::CaptureStdout();
-    model.getPrinterList();
-    ::testing::internal::GetCapturedStdout();
+    {
+        const usb::test::LoggedLines quiet;
+        model.getPrinterList();
+    }
     EXPECT_EQ(model.alertMessage(), QString("未查找到适配的打印机"));
     EXPECT_EQ(model.alertHint(), QString());
 }

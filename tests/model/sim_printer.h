@@ -12,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -59,16 +58,6 @@ private:
     mutable std::mutex eventsLock_;
     std::vector<std::string> events_;
 };
-
-inline std::vector<std::string> linesOf(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
 
 inline bool hasLine(const std::vector<std::string>& lines, const std::string& line)
 {

@@ -4,6 +4,7 @@
 #include "usb_communication.h"
 
 #include "sim_printer.h"
+#include "usb_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -48,22 +49,21 @@ struct Bench {
     // the device.
     SequenceResult run(Device record, bool write, Device* after = nullptr)
     {
-        ::testing::internal::CaptureStdout();
         SequenceResult result;
         {
+            const usb::test::LoggedLines logged;
             USBCommunication connection(bus, std::move(record));
-            const std::size_t tablesWithDevice = bus.tableObjectCount();
             result = write ? connection.initInterfaceToSetIP() : connection.initInterfaceToGetIP();
             EXPECT_FALSE(connection.interfaceInterface.has_value());
-            EXPECT_EQ(bus.tableObjectCount(), tablesWithDevice) << "interface not released";
+            EXPECT_EQ(bus.claimsHeld(), 0u) << "interface not released";
             if (after) {
                 *after = connection.printer;
             }
             failureStatus = connection.failureStatus;
             accessDenied = connection.accessDenied();
+            log = logged.lines();
         }
-        log = linesOf(::testing::internal::GetCapturedStdout());
-        EXPECT_EQ(bus.tableObjectCount(), 0u) << "device handle not released";
+        EXPECT_EQ(bus.devicesInUse(), 0u) << "device handle not released";
         return result;
     }
 

@@ -13,6 +13,7 @@
 #include "sim/virtual_printer.h"
 
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFormLayout>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -168,6 +169,7 @@ private slots:
     void validation_data();
     void validation();
     void emptyListAndHotPlug();
+    void closingWithAHotPlugDeliveryQueued();
     void indexPastTheEndAfterSearch();
     void busyWhileReadingAndWindowResponsive();
     void readFailureAlert();
@@ -378,6 +380,24 @@ void SettingViewTest::emptyListAndHotPlug()
     WAIT_IDLE(bench);
     CHECK(expectAlert(bench, kError, kNoPrinter));
     QCOMPARE(bench.view->ip(), QString());
+}
+
+void SettingViewTest::closingWithAHotPlugDeliveryQueued()
+{
+    SimulatedBus bus;
+    bus.setTimeScale(0.05);
+    PrinterModel model(bus);
+    auto view = std::make_unique<SettingView>(model);
+    // The observer's first walks (on this event loop) arm it; the printer's
+    // arrival then waits in the event loop when the form goes.
+    QCoreApplication::processEvents();
+    bus.plug(std::make_shared<VirtualPrinter>(kStaticPrinter));
+    QElapsedTimer closing;
+    closing.start();
+    view.reset();
+    QVERIFY2(closing.elapsed() < 500, "the form waits for nothing but its own worker");
+    QTest::qWait(100);
+    QCOMPARE(model.printerList().size(), 0);
 }
 
 void SettingViewTest::indexPastTheEndAfterSearch()

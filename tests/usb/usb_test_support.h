@@ -1,53 +1,37 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Copyright (C) 2026 The RV-T4410LW driver developers
 
-// Helpers of the USB layer tests: captured standard output, simulated devices.
+// Helpers of the USB layer tests: logged lines, simulated devices.
 #pragma once
 
 #include "sim/simulated_bus.h"
 #include "usb_handles.h"
+#include "usb_log.h"
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 #include <vector>
 
 namespace tervane::usb::test {
 
-// Standard output written while the object lives, split into lines.
-class CapturedOutput {
+// The diagnostic lines logged on this thread while the object lives.
+class LoggedLines {
 public:
-    CapturedOutput() { ::testing::internal::CaptureStdout(); }
-    ~CapturedOutput()
-    {
-        if (!taken_) {
-            ::testing::internal::GetCapturedStdout();
-        }
-    }
-    std::vector<std::string> lines()
-    {
-        taken_ = true;
-        std::istringstream text(::testing::internal::GetCapturedStdout());
-        std::vector<std::string> result;
-        for (std::string line; std::getline(text, line);) {
-            result.push_back(line);
-        }
-        return result;
-    }
+    LoggedLines() : scope_([this](const std::string& line) { lines_.push_back(line); }) {}
+    LoggedLines(const LoggedLines&) = delete;
+    LoggedLines& operator=(const LoggedLines&) = delete;
+    const std::vector<std::string>& lines() const { return lines_; }
 
 private:
-    bool taken_ = false;
+    std::vector<std::string> lines_;
+    LogSinkScope scope_;
 };
 
 inline sim::InterfaceSpec interfaceWith(std::vector<sim::EndpointSpec> endpoints,
                                         std::uint8_t number = 0, std::uint8_t interfaceClass = 7)
 {
-    sim::InterfaceSpec spec;
-    spec.number = number;
-    spec.interfaceClass = interfaceClass;
-    spec.endpoints = std::move(endpoints);
-    return spec;
+    return {number, interfaceClass, 1, 2, 0, std::move(endpoints)};
 }
 
 inline std::shared_ptr<sim::BasicDevice> basicDevice(std::uint16_t vendor, std::uint16_t product,
@@ -62,18 +46,15 @@ inline std::shared_ptr<sim::BasicDevice> printerLikeDevice(std::uint16_t vendor 
     return basicDevice(vendor, product, {sim::printerInterface()});
 }
 
-// The first interface numbered 0 of the first device with these ids, opened.
+// The first interface of the first device with these ids, opened.
 inline USBInterfaceHandle openInterface(UsbPlatform& platform, int vendor = 0x356C,
                                         int product = 0x0033)
 {
-    USBDeviceHandle device = USBDeviceHandle::create(platform, vendor, product);
-    std::vector<USBInterfaceHandle> interfaces = device.createInterfaceInterface();
-    device.release();
-    for (std::size_t i = 1; i < interfaces.size(); ++i) {
-        interfaces[i].release();
-    }
-    interfaces.front().open();
-    return interfaces.front();
+    std::vector<USBInterfaceHandle> interfaces =
+        USBDeviceHandle::create(platform, vendor, product).createInterfaceInterface();
+    USBInterfaceHandle interface = std::move(interfaces.front());
+    interface.open();
+    return interface;
 }
 
 }  // namespace tervane::usb::test

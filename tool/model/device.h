@@ -64,7 +64,7 @@ public:
     const std::string& name() const { return name_; }
     std::uint16_t PID() const { return PID_; }
     std::uint16_t VID() const { return VID_; }
-    // Where the printer was found on the bus (the registry's "locationID"),
+    // Where the printer was found on the bus (usb::DeviceDescription::locationID),
     // so that a read or write reaches this printer and not another of the
     // same model; 0 when unknown. Fixed when the record is made. It is not
     // part of equality and hashing, which stay on the eight fields below.

@@ -9,10 +9,6 @@
 
 #include <QCoreApplication>
 
-#include <cstdlib>
-#include <cstring>
-#include <mutex>
-
 namespace tervane {
 
 namespace {
@@ -40,10 +36,12 @@ QString failureHint(const USBCommunication* connection)
 
 }  // namespace
 
-PrinterModel::PrinterModel(usb::UsbPlatform& platform, QObject* parent)
+PrinterModel::PrinterModel(usb::UsbPlatform& platform, Start start, QObject* parent)
     : QObject(parent), platform_(platform)
 {
-    getPrinterList();
+    if (start == Start::searchAndRead) {
+        getPrinterList();
+    }
 }
 
 PrinterModel::~PrinterModel() = default;
@@ -52,15 +50,8 @@ PrinterModel::~PrinterModel() = default;
 
 void PrinterModel::getPrinterList()
 {
-    setPrinterList({});
-    getDeviceByIOUSB();
-    if (!printerList_.isEmpty()) {
-        setSelectedPrinter(printerList_.first());
-        getPrinterIP();
-    } else {
-        raiseAlert(tr("错误"), tr("未查找到适配的打印机"));
-        setSelectedPrinter(Device::placeholder());
-    }
+    const std::vector<Device> found = scanBus(platform_);
+    applyScanAndRead(found, found.empty() ? Outcome{} : readSettings(platform_, found.front()));
 }
 
 void PrinterModel::getDeviceByIOUSB()
@@ -105,19 +96,17 @@ std::vector<Device> PrinterModel::scanBus(usb::UsbPlatform& platform)
     return found;
 }
 
-PrinterModel::ReadOutcome PrinterModel::readSettings(usb::UsbPlatform& platform,
-                                                     const Device& printer)
+PrinterModel::Outcome PrinterModel::readSettings(usb::UsbPlatform& platform, const Device& printer)
 {
-    ReadOutcome outcome;
+    Outcome outcome;
     outcome.usb = std::make_unique<USBCommunication>(platform, printer);
     outcome.result = outcome.usb->initInterfaceToGetIP();
     return outcome;
 }
 
-PrinterModel::WriteOutcome PrinterModel::writeSettings(usb::UsbPlatform& platform,
-                                                       const Device& printer)
+PrinterModel::Outcome PrinterModel::writeSettings(usb::UsbPlatform& platform, const Device& printer)
 {
-    WriteOutcome outcome;
+    Outcome outcome;
     outcome.usb = std::make_unique<USBCommunication>(platform, printer);
     usb::usbLog("start to setPrinterIP");
     outcome.result = outcome.usb->initInterfaceToSetIP();
@@ -131,10 +120,24 @@ void PrinterModel::applyScan(const std::vector<Device>& found)
     setPrinterList(QList<Device>(found.begin(), found.end()));
 }
 
-void PrinterModel::applyReadOutcome(ReadOutcome outcome)
+void PrinterModel::applyScanAndRead(const std::vector<Device>& found, Outcome firstRead)
+{
+    applyScan(found);
+    if (!found.empty()) {
+        setSelectedPrinter(found.front());
+        applyReadOutcome(std::move(firstRead));
+    } else {
+        raiseNoPrinterAlert();
+        setSelectedPrinter(Device::placeholder());
+    }
+}
+
+void PrinterModel::raiseNoPrinterAlert() { raiseAlert(tr("错误"), tr("未查找到适配的打印机")); }
+
+void PrinterModel::applyReadOutcome(Outcome outcome)
 {
     usb_ = std::move(outcome.usb);
-    if (outcome.result.status > 0) {
+    if (outcome.succeeded()) {
         usb::usbLog("the return message is " + outcome.result.message);
     } else {
         raiseAlert(QString(), QString::fromUtf8(kReadFailed), failureHint(usb_.get()));
@@ -155,10 +158,10 @@ void PrinterModel::applyReadOutcome(ReadOutcome outcome)
     setSelectedPrinter(updated);
 }
 
-void PrinterModel::applyWriteOutcome(WriteOutcome outcome)
+void PrinterModel::applyWriteOutcome(Outcome outcome)
 {
     usb_ = std::move(outcome.usb);
-    if (outcome.result.status > 0) {
+    if (outcome.succeeded()) {
         raiseAlert(QString(), QString::fromUtf8(kWriteSucceeded));
     } else {
         raiseAlert(QString(), QString::fromUtf8(kWriteFailed), failureHint(usb_.get()));
@@ -229,30 +232,14 @@ void PrinterModel::setSelectedPrinter(const Device& printer)
     emit selectedPrinterChanged();
 }
 
-// ---- the shared instance -------------------------------------------------------
-
-namespace SharedData {
-
-namespace {
-bool simulateRequested = false;
-}
-
-void useSimulatedBus(bool simulate) { simulateRequested = simulate; }
-
-PrinterModel& printerModel()
+std::unique_ptr<usb::UsbPlatform> makeUsbPlatform(bool simulate)
 {
-    // Made once, on first use, and kept until the process ends.
 #ifdef TERVANE_HAVE_LIBUSB
     constexpr usb::PlatformFactory realDevices = &usb::makeLibusbPlatform;
 #else
     constexpr usb::PlatformFactory realDevices = nullptr;
 #endif
-    static std::unique_ptr<usb::UsbPlatform> platform = usb::makePlatform(realDevices,
-                                                                          simulateRequested);
-    static PrinterModel* model = new PrinterModel(*platform);
-    return *model;
+    return usb::makePlatform(realDevices, simulate);
 }
-
-}  // namespace SharedData
 
 }  // namespace tervane

@@ -13,6 +13,9 @@
 //   writeSettings()-> applyWriteOutcome() (setPrinterIP)
 // The first halves are static and touch nothing but their arguments and the
 // USB platform; the second halves only assign published fields.
+//
+// The model is owned by whoever makes it (the window's main function, the
+// command line, a test), over a platform that the same owner keeps alive.
 #pragma once
 
 #include "device.h"
@@ -47,19 +50,22 @@ class PrinterModel : public QObject {
                    selectedPrinterChanged)
 
 public:
-    // Outcome of a read: the connection used (its printer holds what was
-    // read) and the sequence result.
-    struct ReadOutcome {
+    // Outcome of a read or a write: the connection used (after a read its
+    // printer holds what was read) and the sequence result.
+    struct Outcome {
         std::unique_ptr<USBCommunication> usb;
         SequenceResult result;
-    };
-    struct WriteOutcome {
-        std::unique_ptr<USBCommunication> usb;
-        SequenceResult result;
+        bool succeeded() const { return result.status > 0; }
     };
 
-    // Searches the bus and, when a printer is found, reads its settings.
-    explicit PrinterModel(usb::UsbPlatform& platform, QObject* parent = nullptr);
+    // What the model does when it is made.
+    enum class Start {
+        searchAndRead,  // getPrinterList(): the window opens filled in
+        idle,           // nothing: the caller decides what to talk to
+    };
+
+    explicit PrinterModel(usb::UsbPlatform& platform, Start start = Start::searchAndRead,
+                          QObject* parent = nullptr);
     ~PrinterModel() override;
 
     // Rebuilds printerList, selects the first printer and reads it, or
@@ -74,13 +80,17 @@ public:
 
     // ---- the halves that may run off the model's thread ----
     static std::vector<Device> scanBus(usb::UsbPlatform& platform);
-    static ReadOutcome readSettings(usb::UsbPlatform& platform, const Device& printer);
-    static WriteOutcome writeSettings(usb::UsbPlatform& platform, const Device& printer);
+    static Outcome readSettings(usb::UsbPlatform& platform, const Device& printer);
+    static Outcome writeSettings(usb::UsbPlatform& platform, const Device& printer);
 
     // ---- the halves that assign the published fields ----
     void applyScan(const std::vector<Device>& found);
-    void applyReadOutcome(ReadOutcome outcome);
-    void applyWriteOutcome(WriteOutcome outcome);
+    // What getPrinterList() does with a search's result: the list, then the
+    // first printer selected and its read (made by readSettings()) applied,
+    // or the no-printer alert and the placeholder.
+    void applyScanAndRead(const std::vector<Device>& found, Outcome firstRead);
+    void applyReadOutcome(Outcome outcome);
+    void applyWriteOutcome(Outcome outcome);
 
     // ---- published fields ----
     const QList<Device>& printerList() const { return printerList_; }
@@ -102,6 +112,8 @@ public:
     // Shows an alert: showAlert, then title, then message, then the hint
     // (cleared when none is given).
     void raiseAlert(const QString& title, const QString& message, const QString& hint = QString());
+    // The alert "错误" / "未查找到适配的打印机".
+    void raiseNoPrinterAlert();
 
     // The connection of the last read or write (null before the first).
     const USBCommunication* usb() const { return usb_.get(); }
@@ -126,13 +138,8 @@ private:
     std::unique_ptr<USBCommunication> usb_;
 };
 
-// The process's one printer model, made on first use.
-namespace SharedData {
-// Chooses the simulated bus (true) or the real one for the shared model; it
-// only has an effect before the first call of printerModel(). The variable
-// TERVANE_USB=sim also selects the simulated bus.
-void useSimulatedBus(bool simulate);
-PrinterModel& printerModel();
-}  // namespace SharedData
+// The bus the tool talks to: the simulated one with its virtual printer when
+// simulate is true or TERVANE_USB=sim is set, the real USB devices otherwise.
+std::unique_ptr<usb::UsbPlatform> makeUsbPlatform(bool simulate);
 
 }  // namespace tervane

@@ -71,32 +71,9 @@ void USBCommunication::noteFailure(const std::string& logPrefix, const std::exce
     }
 }
 
-USBCommunication::~USBCommunication()
-{
-    realse();
-    if (deviceInterface) {
-        deviceInterface->release();
-        deviceInterface.reset();
-    }
-}
+USBCommunication::~USBCommunication() = default;
 
-void USBCommunication::realse()
-{
-    if (!interfaceInterface) {
-        return;
-    }
-    if (interfaceOpen_) {
-        // Give the interface back before dropping the handle; a failure to
-        // close changes nothing for the caller (it is logged by the layer).
-        try {
-            interfaceInterface->close();
-        } catch (const std::exception&) {
-        }
-        interfaceOpen_ = false;
-    }
-    interfaceInterface->release();
-    interfaceInterface.reset();
-}
+void USBCommunication::realse() { interfaceInterface.reset(); }
 
 bool USBCommunication::openInterface(bool logIPSetType)
 {
@@ -104,26 +81,17 @@ bool USBCommunication::openInterface(bool logIPSetType)
         std::vector<usb::USBInterfaceHandle> interfaces =
             deviceInterface->createInterfaceInterface();
         usbLog("interface interface num = " + std::to_string(interfaces.size()));
-        // The last interface numbered 0 is kept; every other handle is given
-        // back at once.
-        std::optional<usb::USBInterfaceHandle> chosen;
+        // The last interface numbered 0 is kept; the others go with the list.
         for (usb::USBInterfaceHandle& candidate : interfaces) {
             if (candidate.getInterfaceNum() == 0) {
-                if (chosen) {
-                    chosen->release();
-                }
-                chosen = candidate;
-            } else {
-                candidate.release();
+                interfaceInterface = std::move(candidate);
             }
         }
-        interfaceInterface = chosen;
     }
     if (!interfaceInterface) {
         return false;
     }
     interfaceInterface->open(false);
-    interfaceOpen_ = true;
     if (logIPSetType) {
         usbLog("the printer.ipsetType is " + printer.ipSetType);
     }

@@ -46,7 +46,7 @@ public:
     // (a device that cannot be found leaves deviceInterface empty and both
     // sequences then fail without sending anything).
     USBCommunication(usb::UsbPlatform& platform, Device printer);
-    // Gives back the device handle.
+    // Gives back the interface (if a sequence was cut short) and the device.
     ~USBCommunication();
 
     USBCommunication(const USBCommunication&) = delete;
@@ -56,7 +56,8 @@ public:
     SequenceResult initInterfaceToGetIP();
     // Writes the mode in printer.ipSetType and, for "S", the addresses.
     SequenceResult initInterfaceToSetIP();
-    // Releases the interface handle if one is held.
+    // Gives the interface back (its claim ends, the kernel driver gets it
+    // again) if one is held.
     void realse();
 
     // True when the platform refused the device for lack of rights (the
@@ -86,7 +87,6 @@ private:
     void noteFailure(const std::string& logPrefix, const std::exception& error);
 
     usb::UsbPlatform& platform_;
-    bool interfaceOpen_ = false;
 };
 
 }  // namespace tervane

@@ -31,33 +31,6 @@
     </message>
 </context>
 <context>
-    <name>TervaneCli</name>
-    <message>
-        <source>错误</source>
-        <translation>Error</translation>
-    </message>
-    <message>
-        <source>请选择打印机且将信息填写完整</source>
-        <translation>Please choose a printer and fill in all the fields</translation>
-    </message>
-    <message>
-        <source>IP格式错误</source>
-        <translation>Invalid IP address</translation>
-    </message>
-    <message>
-        <source>子网掩码格式错误</source>
-        <translation>Invalid subnet mask</translation>
-    </message>
-    <message>
-        <source>网关格式错误</source>
-        <translation>Invalid gateway</translation>
-    </message>
-    <message>
-        <source>未查找到适配的打印机</source>
-        <translation>No matching printer found</translation>
-    </message>
-</context>
-<context>
     <name>tervane::ui::SettingView</name>
     <message>
         <source>打印机</source>
@@ -126,6 +99,13 @@
     <message>
         <source>未查找到适配的打印机</source>
         <translation>No matching printer found</translation>
+    </message>
+</context>
+<context>
+    <name>tervane::SettingsCheck</name>
+    <message>
+        <source>错误</source>
+        <translation>Error</translation>
     </message>
     <message>
         <source>请选择打印机且将信息填写完整</source>

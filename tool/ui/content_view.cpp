@@ -7,18 +7,8 @@
 
 namespace tervane::ui {
 
-ContentView::ContentView(QWidget* parent) : QWidget(parent), settingView_(new SettingView(this))
-{
-    place();
-}
-
 ContentView::ContentView(PrinterModel& model, QWidget* parent)
     : QWidget(parent), settingView_(new SettingView(model, this))
-{
-    place();
-}
-
-void ContentView::place()
 {
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);

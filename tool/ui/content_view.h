@@ -14,15 +14,11 @@ class ContentView : public QWidget {
     Q_OBJECT
 
 public:
-    // Over the process's shared printer model.
-    explicit ContentView(QWidget* parent = nullptr);
     explicit ContentView(PrinterModel& model, QWidget* parent = nullptr);
 
     SettingView& settingView() const { return *settingView_; }
 
 private:
-    void place();
-
     SettingView* settingView_;
 };
 

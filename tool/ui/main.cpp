@@ -19,6 +19,7 @@
 #include <QTranslator>
 
 #include <iostream>
+#include <memory>
 
 int main(int argc, char* argv[])
 {
@@ -47,8 +48,12 @@ int main(int argc, char* argv[])
     parser.addOption(screenshot);
     parser.process(application);
 
-    tervane::SharedData::useSimulatedBus(parser.isSet(simulate));
-    tervane::ui::orviscannerApp app(tervane::SharedData::printerModel());
+    // The bus and the model live as long as the window; the model already
+    // searches the bus and reads the first printer it finds.
+    const std::unique_ptr<tervane::usb::UsbPlatform> platform = tervane::makeUsbPlatform(
+        parser.isSet(simulate));
+    tervane::PrinterModel model(*platform);
+    tervane::ui::orviscannerApp app(model);
     app.show();
 
     if (parser.isSet(screenshot)) {

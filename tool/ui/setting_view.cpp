@@ -5,7 +5,7 @@
 
 #include "device_list_observer.h"
 #include "ip_settings_codec.h"
-#include "ipv4_pattern.h"
+#include "settings_check.h"
 #include "usb_handles.h"
 
 #include <QApplication>
@@ -17,7 +17,6 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
@@ -41,13 +40,9 @@ int selectionForMode(const std::string& ipSetType)
 
 QString fromStd(const std::string& text) { return QString::fromStdString(text); }
 
-bool isIPv4(const QString& text) { return matchesIPv4Pattern(text.toStdString()); }
-
 }  // namespace
 
 QString leftToRight(const QString& text) { return QStringLiteral("\u200E%1\u202C").arg(text); }
-
-SettingView::SettingView(QWidget* parent) : SettingView(SharedData::printerModel(), parent) {}
 
 SettingView::SettingView(PrinterModel& model, QWidget* parent)
     : QWidget(parent), model_(model), queue_(this)
@@ -75,14 +70,12 @@ SettingView::SettingView(PrinterModel& model, QWidget* parent)
 
 SettingView::~SettingView()
 {
-    // No hot-plug delivery may reach this object any more, and no worker
-    // may still use the bus once the caller tears it down.
-    std::weak_ptr<usb::USBDeviceListObserver> observer = observer_;
+    // The observer goes at once: its deliveries run on this thread's event
+    // loop, so none is under way now, and those still queued find it gone.
     observer_.reset();
     queue_.close();
-    while (!observer.expired()) {
-        QThread::msleep(1);
-    }
+    // A find, read or write under way ends within its transfers' time-outs;
+    // it must not outlive the model and the bus it uses.
     worker_.waitForFinished();
 }
 
@@ -202,7 +195,7 @@ void SettingView::connectModel()
 void SettingView::watchBus()
 {
     usb::USBDeviceListObserver::Handler handler = [this](const std::string& notification,
-                                                         usb::io_service_t) {
+                                                         const usb::DeviceDescription&) {
         if (observerPrimed_ || notification == usb::kIOTerminatedNotification) {
             onBusChanged();
         } else {
@@ -286,20 +279,12 @@ void SettingView::findPrinters()
         // The model's search, with the bus work done here and the
         // published fields assigned on the form's thread.
         auto found = std::make_shared<std::vector<Device>>(PrinterModel::scanBus(platform));
-        auto read = std::make_shared<PrinterModel::ReadOutcome>();
+        auto read = std::make_shared<PrinterModel::Outcome>();
         if (!found->empty()) {
             *read = PrinterModel::readSettings(platform, found->front());
         }
         return [this, found, read] {
-            model_.applyScan(*found);
-            if (!found->empty()) {
-                model_.setSelectedPrinter(found->front());
-                model_.applyReadOutcome(std::move(*read));
-            } else {
-                model_.raiseAlert(PrinterModel::tr("错误"),
-                                  PrinterModel::tr("未查找到适配的打印机"));
-                model_.setSelectedPrinter(Device::placeholder());
-            }
+            model_.applyScanAndRead(*found, std::move(*read));
             copyFieldsFromSelectedPrinter();
         };
     });
@@ -311,7 +296,7 @@ void SettingView::readCurrentSettings()
         return;
     }
     if (model_.printerList().isEmpty()) {
-        model_.raiseAlert(tr("错误"), tr("未查找到适配的打印机"));
+        model_.raiseNoPrinterAlert();
         return;
     }
     clampScannerIndex();
@@ -319,7 +304,7 @@ void SettingView::readCurrentSettings()
     model_.setSelectedPrinter(printer);
     usb::UsbPlatform& platform = model_.platform();
     runInBackground([this, &platform, printer]() -> Apply {
-        auto read = std::make_shared<PrinterModel::ReadOutcome>(
+        auto read = std::make_shared<PrinterModel::Outcome>(
             PrinterModel::readSettings(platform, printer));
         return [this, read] {
             model_.applyReadOutcome(std::move(*read));
@@ -333,21 +318,14 @@ void SettingView::writeSettings()
     if (busy_) {
         return;
     }
-    if (model_.printerList().isEmpty() || ip().isEmpty() || subNetMast().isEmpty() ||
-        gateway().isEmpty()) {
-        model_.raiseAlert(tr("错误"), tr("请选择打印机且将信息填写完整"));
-        return;
-    }
-    if (!isIPv4(ip())) {
-        model_.raiseAlert(tr("错误"), leftToRight(tr("IP格式错误")));
-        return;
-    }
-    if (!isIPv4(subNetMast())) {
-        model_.raiseAlert(tr("错误"), leftToRight(tr("子网掩码格式错误")));
-        return;
-    }
-    if (!isIPv4(gateway())) {
-        model_.raiseAlert(tr("错误"), leftToRight(tr("网关格式错误")));
+    const SettingsProblem problem = model_.printerList().isEmpty()
+                                        ? incompleteSettings()
+                                        : checkSettings(ip().toStdString(),
+                                                        subNetMast().toStdString(),
+                                                        gateway().toStdString());
+    if (problem.message != nullptr) {
+        const QString message = settingsProblemText(problem);
+        model_.raiseAlert(settingsProblemTitle(), problem.format ? leftToRight(message) : message);
         return;
     }
     clampScannerIndex();
@@ -360,7 +338,7 @@ void SettingView::writeSettings()
     model_.setSelectedPrinter(printer);
     usb::UsbPlatform& platform = model_.platform();
     runInBackground([this, &platform, printer]() -> Apply {
-        auto written = std::make_shared<PrinterModel::WriteOutcome>(
+        auto written = std::make_shared<PrinterModel::Outcome>(
             PrinterModel::writeSettings(platform, printer));
         return [this, written] { model_.applyWriteOutcome(std::move(*written)); };
     });

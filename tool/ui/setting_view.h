@@ -43,8 +43,6 @@ class SettingView : public QWidget {
     Q_OBJECT
 
 public:
-    // The form over the process's shared printer model.
-    explicit SettingView(QWidget* parent = nullptr);
     explicit SettingView(PrinterModel& model, QWidget* parent = nullptr);
     ~SettingView() override;
 

@@ -3,76 +3,101 @@
 
 #include "device_list_observer.h"
 
-#include "registry.h"
-
 namespace tervane::usb {
 
-USBDeviceListObserver::USBDeviceListObserver(UsbPlatform& platform, TaskQueue& callbackQueue,
-                                             Handler handler)
-    : platform_(platform), observingQueue_("USBDeviceListObserver_observing"),
-      callbackQueue_(callbackQueue), handler_(std::move(handler))
+USBDeviceListObserver::USBDeviceListObserver(Match match,
+                                             const std::vector<std::string>& notificationNames,
+                                             TaskQueue& callbackQueue, Handler handler)
+    : match_(match), callbackQueue_(callbackQueue), handler_(std::move(handler))
 {
+    for (const std::string& name : notificationNames) {
+        pending_[name];
+    }
 }
 
 std::shared_ptr<USBDeviceListObserver>
-USBDeviceListObserver::make(UsbPlatform& platform, const MatchingDictionary& matchingDictionary,
+USBDeviceListObserver::make(UsbPlatform& platform, Match match,
                             const std::vector<std::string>& notificationNames,
                             TaskQueue& callbackQueue, Handler handler)
 {
     std::shared_ptr<USBDeviceListObserver> observer(
-        new USBDeviceListObserver(platform, callbackQueue, std::move(handler)));
-    observer->observingPort_ = platform.notificationPortCreate();
-    platform.notificationPortSetDispatchQueue(observer->observingPort_, &observer->observingQueue_);
-    for (const auto& name : notificationNames) {
-        if (observer->iteratorsForNotifications_.count(name) != 0) {
-            continue;  // a set of names: each registered once
+        new USBDeviceListObserver(match, notificationNames, callbackQueue, std::move(handler)));
+    USBDeviceListObserver* const self = observer.get();
+    const auto matches = [self](const DeviceDescription& device) {
+        return (!self->match_.vendorId || device.vendorId == *self->match_.vendorId) &&
+               (!self->match_.productId || device.productId == *self->match_.productId);
+    };
+    // The watch is stopped first thing in the destructor, which waits for a
+    // call under way: the observer outlives every call.
+    (void)platform.watch(
+        [self, matches](bool arrived, const std::shared_ptr<UsbDevice>& device) {
+            const DeviceDescription description = device->description();
+            if (matches(description)) {
+                self->deliver(arrived ? kIOFirstMatchNotification : kIOTerminatedNotification,
+                              description);
+            }
+        },
+        &observer->watch_);
+    // One task per name right away: the devices already there for the first
+    // match, none for the others.
+    std::vector<DeviceDescription> attached;
+    for (const auto& device : platform.devices()) {
+        if (matches(device->description())) {
+            attached.push_back(device->description());
         }
-        auto context = std::make_unique<ObservingContext>(ObservingContext{name, observer});
-        io_iterator_t iterator = IO_OBJECT_NULL;
-        (void)platform.addMatchingNotification(observer->observingPort_, name, matchingDictionary,
-                                               &USBDeviceListObserver::platformCallback,
-                                               context.get(), &iterator);
-        observer->contexts_.push_back(std::move(context));
-        observer->iteratorsForNotifications_[name] = iterator;
-        observer->handleNotification(name, iterator);
+    }
+    for (auto& [name, pending] : observer->pending_) {
+        std::lock_guard guard(observer->lock_);
+        if (name == kIOFirstMatchNotification) {
+            pending.devices.insert(pending.devices.begin(), attached.begin(), attached.end());
+        }
+        if (!pending.queued) {
+            pending.queued = true;
+            observer->callbackQueue_.post([weak = observer->weak_from_this(), name = name] {
+                if (auto alive = weak.lock()) {
+                    alive->handleNotification(name);
+                }
+            });
+        }
     }
     return observer;
 }
 
-USBDeviceListObserver::~USBDeviceListObserver()
-{
-    platform_.notificationPortDestroy(observingPort_);
-    // Platform callbacks still queued find their observer gone and do nothing;
-    // the contexts outlive the executor's worker.
-    for (const auto& [name, iterator] : iteratorsForNotifications_) {
-        if (iterator != IO_OBJECT_NULL) {
-            platform_.objectRelease(iterator);
-        }
-    }
-}
+USBDeviceListObserver::~USBDeviceListObserver() { watch_.reset(); }
 
-void USBDeviceListObserver::platformCallback(void* refcon, io_iterator_t iterator)
+void USBDeviceListObserver::deliver(const std::string& name, const DeviceDescription& device)
 {
-    auto* context = static_cast<ObservingContext*>(refcon);
-    if (auto observer = context->observer.lock()) {
-        observer->handleNotification(context->notificationName, iterator);
+    std::lock_guard guard(lock_);
+    auto found = pending_.find(name);
+    if (found == pending_.end()) {
+        return;  // not a name this observer registered
     }
-}
-
-void USBDeviceListObserver::handleNotification(const std::string& name, io_iterator_t iterator)
-{
-    // The task holds the observer only weakly: a task that runs after the
-    // last owner let go finds it gone and leaves the (released) iterator alone;
-    // one that finds it alive keeps it, and its iterators, until the walk ends.
-    std::weak_ptr<USBDeviceListObserver> weak = weak_from_this();
-    callbackQueue_.post([weak, name, iterator] {
-        auto observer = weak.lock();
-        if (!observer) {
-            return;
+    found->second.devices.push_back(device);
+    if (found->second.queued) {
+        return;
+    }
+    found->second.queued = true;
+    // The task holds the observer only weakly: one that runs after the last
+    // owner let go does nothing.
+    callbackQueue_.post([weak = weak_from_this(), name] {
+        if (auto observer = weak.lock()) {
+            observer->handleNotification(name);
         }
-        enumerateServices(observer->platform_, iterator,
-                          [&](io_service_t service, bool&) { observer->handler_(name, service); });
     });
+}
+
+void USBDeviceListObserver::handleNotification(const std::string& name)
+{
+    std::vector<DeviceDescription> devices;
+    {
+        std::lock_guard guard(lock_);
+        Pending& pending = pending_.at(name);
+        devices.swap(pending.devices);
+        pending.queued = false;
+    }
+    for (const DeviceDescription& device : devices) {
+        handler_(name, device);
+    }
 }
 
 std::vector<std::string> USBDeviceHandle::defaultNotificationNames()
@@ -84,8 +109,7 @@ std::shared_ptr<USBDeviceListObserver>
 USBDeviceHandle::observeDeviceList(UsbPlatform& platform, TaskQueue& queue, ObserverHandler handler,
                                    std::vector<std::string> notificationNames)
 {
-    return USBDeviceListObserver::make(platform, matchingDictionary(std::nullopt, std::nullopt),
-                                       notificationNames, queue, std::move(handler));
+    return USBDeviceListObserver::make(platform, {}, notificationNames, queue, std::move(handler));
 }
 
 std::shared_ptr<USBDeviceListObserver>
@@ -93,16 +117,10 @@ USBDeviceHandle::observeDeviceList(UsbPlatform& platform, int vendorIdentifier,
                                    int productIdentifier, TaskQueue& queue, ObserverHandler handler,
                                    std::vector<std::string> notificationNames)
 {
-    return USBDeviceListObserver::make(platform,
-                                       matchingDictionary(vendorIdentifier, productIdentifier),
-                                       notificationNames, queue, std::move(handler));
-}
-
-std::shared_ptr<USBDeviceListObserver> USBDeviceHandle::observeDeviceList(
-    UsbPlatform& platform, const MatchingDictionary& matchingDictionary, TaskQueue& queue,
-    ObserverHandler handler, std::vector<std::string> notificationNames)
-{
-    return USBDeviceListObserver::make(platform, matchingDictionary, notificationNames, queue,
+    USBDeviceListObserver::Match match;
+    match.vendorId = static_cast<std::uint16_t>(vendorIdentifier);
+    match.productId = static_cast<std::uint16_t>(productIdentifier);
+    return USBDeviceListObserver::make(platform, match, notificationNames, queue,
                                        std::move(handler));
 }
 

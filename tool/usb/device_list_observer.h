@@ -1,59 +1,68 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Copyright (C) 2026 The RV-T4410LW driver developers
 
-// Hot-plug observation of USB devices matching a dictionary.
+// Hot-plug observation of USB devices (all, or those of one vendor and
+// product id).
 //
-// One platform matching notification per notification name, delivered on the
-// observer's own serial executor; the caller's handler is called on the
-// caller's queue, one task per notification, once per service in order. The
-// service reference is valid during the call only (retain() to keep it).
-// Dropping the last reference to the observer ends the observation: no task
-// queued before that walks an iterator that teardown has released.
+// The devices already attached are reported for "IOServiceFirstMatch" right
+// after creation, every later arrival for "IOServiceFirstMatch" and every
+// departure for "IOServiceTerminate". The handler runs on the caller's
+// queue (a window's event loop, say), straight from the transport's thread:
+// one task per notification name with the changes that came while none was
+// waiting, one handler call per device, in order. Dropping the observer ends
+// the observation at once: no call comes after the last owner let go, and
+// a task still queued finds the observer gone and does nothing.
 #pragma once
 
-#include "serial_executor.h"
 #include "usb_handles.h"
 
 #include <map>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace tervane::usb {
 
+inline constexpr const char* kIOFirstMatchNotification = "IOServiceFirstMatch";
+inline constexpr const char* kIOTerminatedNotification = "IOServiceTerminate";
+
 class USBDeviceListObserver : public std::enable_shared_from_this<USBDeviceListObserver> {
 public:
     using Handler = USBDeviceHandle::ObserverHandler;
 
-    // Creates the observer and arms it: devices already matching are
-    // reported for "IOServiceFirstMatch" right away (on the caller's queue).
+    struct Match {
+        std::optional<std::uint16_t> vendorId;
+        std::optional<std::uint16_t> productId;
+    };
+
     static std::shared_ptr<USBDeviceListObserver>
-    make(UsbPlatform& platform, const MatchingDictionary& matchingDictionary,
-         const std::vector<std::string>& notificationNames, TaskQueue& callbackQueue,
-         Handler handler);
+    make(UsbPlatform& platform, Match match, const std::vector<std::string>& notificationNames,
+         TaskQueue& callbackQueue, Handler handler);
     ~USBDeviceListObserver();
     USBDeviceListObserver(const USBDeviceListObserver&) = delete;
     USBDeviceListObserver& operator=(const USBDeviceListObserver&) = delete;
 
-    const std::string& observingQueueLabel() const { return observingQueue_.label(); }
-
 private:
-    struct ObservingContext {
-        std::string notificationName;
-        std::weak_ptr<USBDeviceListObserver> observer;
+    USBDeviceListObserver(Match match, const std::vector<std::string>& notificationNames,
+                          TaskQueue& callbackQueue, Handler handler);
+    // Notes the device for the name and, unless a task for the name is
+    // waiting already, queues one.
+    void deliver(const std::string& name, const DeviceDescription& device);
+    void handleNotification(const std::string& name);
+
+    struct Pending {
+        std::vector<DeviceDescription> devices;
+        bool queued = false;
     };
 
-    USBDeviceListObserver(UsbPlatform& platform, TaskQueue& callbackQueue, Handler handler);
-    static void platformCallback(void* refcon, io_iterator_t iterator);
-    void handleNotification(const std::string& name, io_iterator_t iterator);
-
-    UsbPlatform& platform_;
-    std::vector<std::unique_ptr<ObservingContext>> contexts_;
-    SerialExecutor observingQueue_;
-    IONotificationPortRef observingPort_ = nullptr;
+    const Match match_;
     TaskQueue& callbackQueue_;
-    std::map<std::string, io_iterator_t> iteratorsForNotifications_;
-    Handler handler_;
+    const Handler handler_;
+    std::mutex lock_;
+    std::map<std::string, Pending> pending_;  // by registered name
+    std::unique_ptr<HotplugWatch> watch_;
 };
 
 }  // namespace tervane::usb

@@ -249,11 +249,4 @@ void throwIfNotSuccess(IOReturn status, const std::string& label)
     throw IOReturnError(status);
 }
 
-void throwIfControlRequestNotSuccess(IOReturn status)
-{
-    if (status != kIOReturnSuccess) {
-        throw IOReturnError(status);
-    }
-}
-
 }  // namespace tervane::usb

@@ -174,7 +174,5 @@ private:
 //   error happened at <label> and error is: Optional("<description>")
 // on standard output and throws IOReturnError(status).
 void throwIfNotSuccess(IOReturn status, const std::string& label);
-// Throws IOReturnError for any non-zero status, without a log line.
-void throwIfControlRequestNotSuccess(IOReturn status);
 
 }  // namespace tervane::usb

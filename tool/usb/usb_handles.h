@@ -1,14 +1,15 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Copyright (C) 2026 The RV-T4410LW driver developers
 
-// Typed handles on the platform's plug-in, USB device and USB interface
-// function tables.
+// Handles on a USB device and on one of its interfaces, with the operations
+// the settings sequences use: finding the printer by vendor and product id
+// (and place on the bus), listing its interfaces, opening (claiming) one,
+// its pipes and bulk transfers with time-outs.
 //
-// A handle is a thin value: the platform's double pointer plus the platform it
-// came from. Copies share the same platform object; release() gives back the
-// one count the creating operation handed to the caller. A handle whose inner
-// pointer is null is empty: every operation on it skips the platform call.
-// Failures are thrown as IOReturnError or VXIOErrorException (io_error.h).
+// Failures are thrown as IOReturnError or VXIOErrorException (io_error.h);
+// every status that fails passes through throwIfNotSuccess() with its label.
+// An interface handle gives its interface back when it is closed or
+// destroyed, whichever comes first.
 #pragma once
 
 #include "io_error.h"
@@ -21,7 +22,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace tervane::usb {
@@ -29,73 +29,43 @@ namespace tervane::usb {
 class USBDeviceListObserver;
 class USBInterfaceHandle;
 
-using Bytes = std::vector<std::uint8_t>;  // byte list
-using ByteBuffer = std::string;           // byte buffer (any bytes, not only text)
+using Bytes = std::vector<std::uint8_t>;
+// Role name ("writePipe", "readPipe") to pipe reference (1 = first endpoint).
 using PipeMap = std::map<std::string, int>;
 
-// Seconds to the platform's 32-bit milliseconds, truncated toward zero.
-// Throws IOReturnError(kIOReturnBadArgument) when the result is not finite or
-// lies outside 0..4294967295.
+// Seconds to milliseconds, truncated toward zero. Throws
+// IOReturnError(kIOReturnBadArgument) when the result is not finite or lies
+// outside 0..4294967295.
 std::uint32_t timeoutMilliseconds(double seconds);
-
-class PlugInHandle {
-public:
-    PlugInHandle() = default;
-    PlugInHandle(IOCFPlugInInterfaceRef ref, UsbPlatform* platform) : ref_(ref), platform_(platform)
-    {
-    }
-
-    // IOCreatePlugInInterfaceForService step; the score is returned beside
-    // the handle.
-    static std::pair<PlugInHandle, int> create(UsbPlatform& platform, io_service_t service,
-                                               CFUUIDRef pluginType);
-
-    // QueryInterface for a device or interface table: Handle is
-    // USBDeviceHandle or USBInterfaceHandle.
-    template <class Handle>
-    Handle queryAndCreate(CFUUIDRef interfaceType) const
-    {
-        return Handle(static_cast<typename Handle::Ref>(queryRaw(interfaceType)), platform_);
-    }
-
-    PlugInHandle retain() const;
-    void release() const;
-    bool empty() const { return ref_ == nullptr || *ref_ == nullptr; }
-    IOCFPlugInInterfaceRef ref() const { return ref_; }
-
-private:
-    void* queryRaw(CFUUIDRef interfaceType) const;
-    IOCFPlugInInterfaceRef ref_ = nullptr;
-    UsbPlatform* platform_ = nullptr;
-};
 
 class USBDeviceHandle {
 public:
-    using Ref = IOUSBDeviceRef;
-    USBDeviceHandle() = default;
-    USBDeviceHandle(Ref ref, UsbPlatform* platform) : ref_(ref), platform_(platform) {}
-
-    // ---- type-level ----
-    static MatchingDictionary matchingDictionary(const std::string& deviceClassName,
-                                                 std::optional<int> vendorIdentifier,
-                                                 std::optional<int> productIdentifier);
-    // Class name "IOUSBHostDevice".
-    static MatchingDictionary matchingDictionary(std::optional<int> vendorIdentifier,
-                                                 std::optional<int> productIdentifier);
+    // The first device with these ids in bus order;
+    // VXIOError::pluginHasNoUsbDeviceInterface when there is none.
     static USBDeviceHandle create(UsbPlatform& platform, int vendorIdentifier,
                                   int productIdentifier);
-    // The one device with these ids at this place on the bus ("locationID");
-    // pluginHasNoUsbDeviceInterface when it is not there, whatever else is.
+    // The one device with these ids at this place on the bus, whatever else
+    // is attached; pluginHasNoUsbDeviceInterface when it is not there.
     static USBDeviceHandle create(UsbPlatform& platform, int vendorIdentifier,
                                   int productIdentifier, std::uint32_t locationID);
-    static USBDeviceHandle create(UsbPlatform& platform,
-                                  const MatchingDictionary& matchingDictionary);
-    static USBDeviceHandle create(UsbPlatform& platform, io_service_t service);
+    explicit USBDeviceHandle(std::shared_ptr<UsbDevice> device);
+
+    int getVendorIdentifier() const;
+    int getProductIdentifier() const;
+    const DeviceDescription& description() const { return description_; }
+    // The interfaces matching the request (65535: any value), in descriptor
+    // order; pluginHasNoUsbInterfaceInterface when none does.
+    std::vector<USBInterfaceHandle> createInterfaceInterface(int interfaceClass = 65535,
+                                                             int interfaceSubClass = 65535,
+                                                             int interfaceProtocol = 65535,
+                                                             int alternateSetting = 65535) const;
 
     // Hot-plug observation (device_list_observer.cpp). The returned object
-    // must be kept; dropping the last reference ends the observation.
+    // must be kept; dropping it ends the observation. The handler gets the
+    // notification name ("IOServiceFirstMatch" for a device that is there or
+    // arrives, "IOServiceTerminate" for one that leaves) and the device.
     using ObserverHandler =
-        std::function<void(const std::string& notificationName, io_service_t service)>;
+        std::function<void(const std::string& notificationName, const DeviceDescription& device)>;
     static std::vector<std::string> defaultNotificationNames();
     static std::shared_ptr<USBDeviceListObserver>
     observeDeviceList(UsbPlatform& platform, TaskQueue& queue, ObserverHandler handler,
@@ -104,81 +74,48 @@ public:
     observeDeviceList(UsbPlatform& platform, int vendorIdentifier, int productIdentifier,
                       TaskQueue& queue, ObserverHandler handler,
                       std::vector<std::string> notificationNames = defaultNotificationNames());
-    static std::shared_ptr<USBDeviceListObserver>
-    observeDeviceList(UsbPlatform& platform, const MatchingDictionary& matchingDictionary,
-                      TaskQueue& queue, ObserverHandler handler,
-                      std::vector<std::string> notificationNames = defaultNotificationNames());
-
-    // ---- on a handle ----
-    int getVendorIdentifier() const;
-    int getProductIdentifier() const;
-    std::vector<USBInterfaceHandle> createInterfaceInterface(int interfaceClass = 65535,
-                                                             int interfaceSubClass = 65535,
-                                                             int interfaceProtocol = 65535,
-                                                             int alternateSetting = 65535) const;
-    std::vector<USBInterfaceHandle>
-    createInterfaceInterface(IOUSBFindInterfaceRequest request) const;
-    void open(bool seize = false) const;
-    void close() const;
-    void openAndPerform(bool seize, const std::function<void()>& handler) const;
-    void openAndPerform(const std::function<void()>& handler) const
-    {
-        openAndPerform(false, handler);
-    }
-    void reset() const;
-    USBDeviceHandle retain() const;
-    void release() const;
-
-    bool empty() const { return ref_ == nullptr || *ref_ == nullptr; }
-    Ref ref() const { return ref_; }
-    UsbPlatform* platform() const { return platform_; }
 
 private:
-    Ref ref_ = nullptr;
-    UsbPlatform* platform_ = nullptr;
+    std::shared_ptr<UsbDevice> device_;
+    DeviceDescription description_;
 };
 
 class USBInterfaceHandle {
 public:
-    using Ref = IOUSBInterfaceRef;
-    USBInterfaceHandle() = default;
-    USBInterfaceHandle(Ref ref, UsbPlatform* platform) : ref_(ref), platform_(platform) {}
+    USBInterfaceHandle(std::shared_ptr<UsbDevice> device, InterfaceDescription interface);
+    ~USBInterfaceHandle();
+    USBInterfaceHandle(USBInterfaceHandle&&) noexcept;
+    USBInterfaceHandle& operator=(USBInterfaceHandle&&) noexcept;
+    USBInterfaceHandle(const USBInterfaceHandle&) = delete;
+    USBInterfaceHandle& operator=(const USBInterfaceHandle&) = delete;
 
-    static USBInterfaceHandle create(UsbPlatform& platform, io_service_t service);
+    // Claims the interface ("func open-seize-false", or "-true" when asked
+    // to seize; the kernel driver is taken off the interface either way).
+    // An interface already open here fails with kIOReturnExclusiveAccess.
+    void open(bool seize = false);
+    // Gives the interface back ("func close"; kIOReturnNotOpen when it is
+    // not open).
+    void close();
+    bool isOpen() const { return claimed_ != nullptr; }
 
-    void open(bool seize = false) const;
-    void close() const;
-    void openAndPerform(bool seize, const std::function<void()>& handler) const;
-    void openAndPerform(const std::function<void()>& handler) const
-    {
-        openAndPerform(false, handler);
-    }
-    USBInterfaceHandle retain() const;
-    void release() const;
-
-    // ---- pipes and transfers (usb_interface.cpp) ----
-    std::uint8_t getInterfaceNum() const;
+    std::uint8_t getInterfaceNum() const { return interface_.number; }
+    // Logs the endpoints and maps the last out and the last in pipe.
     PipeMap getPipes() const;
+    // One transfer on the in-pipe into maxCount bytes of room.
     Bytes readBytes(std::optional<int> minCount, int maxCount, int pipe, double noDataTimeout = 0.3,
                     double completionTimeout = 0.3) const;
-    ByteBuffer read(std::optional<int> minCount, int maxCount, int pipe, double noDataTimeout = 0.3,
-                    double completionTimeout = 0.3) const;
-    Bytes readBulkData(int pipe, std::uint32_t& readLen, double noDataTimeout = 3.0,
-                       double completionTimeout = 30.0) const;
     void write(const Bytes& bytes, int pipe, double noDataTimeout = 0.3,
                double completionTimeout = 0.3) const;
     void write(std::string_view buffer, int pipe, double noDataTimeout = 0.3,
                double completionTimeout = 0.3) const;
-    void sendControlRequest(const IOUSBDevRequestTO& request, int pipe) const;
-    void clearPipeStall(bool bothEnds, int pipe) const;
-    void resetPipe(int pipe) const;
-
-    bool empty() const { return ref_ == nullptr || *ref_ == nullptr; }
-    Ref ref() const { return ref_; }
 
 private:
-    Ref ref_ = nullptr;
-    UsbPlatform* platform_ = nullptr;
+    // The endpoint behind a pipe reference, checked for direction and type.
+    const EndpointDescription& endpoint(int pipe, bool in, const std::string& label) const;
+
+    std::shared_ptr<UsbDevice> device_;
+    InterfaceDescription interface_;
+    std::unique_ptr<ClaimedInterface> claimed_;
 };
 
 }  // namespace tervane::usb

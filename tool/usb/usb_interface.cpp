@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Copyright (C) 2026 The RV-T4410LW driver developers
 
-// Interface pipes and transfers.
+// Interface handles: claiming, pipes and transfers.
 #include "usb_handles.h"
 #include "usb_log.h"
 
@@ -21,43 +21,19 @@ std::uint32_t timeoutMilliseconds(double seconds)
 
 namespace {
 
-std::uint8_t narrowPipe(int pipe)
-{
-    if (pipe < 0 || pipe > 255) {
-        throw IOReturnError(kIOReturnBadArgument);
-    }
-    return static_cast<std::uint8_t>(pipe);
-}
-
-const char* directionText(std::uint8_t direction)
-{
-    switch (direction) {
-    case 0:
-        return "out";
-    case 1:
-        return "in";
-    case 2:
-        return "none";
-    case 3:
-        return "any";
-    default:
-        return "???";
-    }
-}
+bool isIn(const EndpointDescription& endpoint) { return (endpoint.address & 0x80) != 0; }
 
 const char* transferTypeText(std::uint8_t type)
 {
     switch (type) {
-    case 0:
+    case kUSBControl:
         return "control";
-    case 1:
+    case kUSBIsoc:
         return "isoc";
-    case 2:
+    case kUSBBulk:
         return "bulk";
-    case 3:
+    case kUSBInterrupt:
         return "interrupt";
-    case 255:
-        return "any";
     default:
         return "???";
     }
@@ -75,58 +51,80 @@ std::string byteListText(const std::uint8_t* bytes, std::size_t count)
     return text + "]";
 }
 
+// A transfer is bounded twice by its caller: the no-data time-out (no data
+// at all for that long) and the completion time-out (the whole transfer).
+// USB on Linux bounds a transfer once. The larger of the two is used, so
+// that neither bound cuts short a transfer the caller allows: a settings
+// query is read with a 3.0 s no-data and a 0.3 s completion time-out, and
+// the printer may take up to 3.0 s to answer.
+std::uint32_t transferTimeout(double noDataTimeout, double completionTimeout)
+{
+    return std::max(timeoutMilliseconds(noDataTimeout), timeoutMilliseconds(completionTimeout));
+}
+
 }  // namespace
 
-std::uint8_t USBInterfaceHandle::getInterfaceNum() const
+USBInterfaceHandle::USBInterfaceHandle(std::shared_ptr<UsbDevice> device,
+                                       InterfaceDescription interface)
+    : device_(std::move(device)), interface_(std::move(interface))
 {
-    std::uint8_t number = 3;
-    if (!empty()) {
-        (void)(*ref_)->GetInterfaceNumber(ref_, &number);
-    }
-    return number;
+}
+
+USBInterfaceHandle::~USBInterfaceHandle() = default;
+USBInterfaceHandle::USBInterfaceHandle(USBInterfaceHandle&&) noexcept = default;
+USBInterfaceHandle& USBInterfaceHandle::operator=(USBInterfaceHandle&&) noexcept = default;
+
+void USBInterfaceHandle::open(bool seize)
+{
+    const IOReturn status = claimed_ ? kIOReturnExclusiveAccess
+                                     : device_->claim(interface_.number, &claimed_);
+    throwIfNotSuccess(status, seize ? "func open-seize-true" : "func open-seize-false");
+}
+
+void USBInterfaceHandle::close()
+{
+    throwIfNotSuccess(claimed_ ? kIOReturnSuccess : kIOReturnNotOpen, "func close");
+    claimed_.reset();
 }
 
 PipeMap USBInterfaceHandle::getPipes() const
 {
-    std::uint8_t count = 0;
-    std::optional<IOReturn> status;
-    if (!empty()) {
-        status = (*ref_)->GetNumEndpoints(ref_, &count);
-    }
-    usbLog("endpoints = " + std::to_string(count) + " and get no res = " +
-           (status ? "Optional(" + std::to_string(*status) + ")" : std::string("nil")));
+    usbLog("endpoints = " + std::to_string(interface_.endpoints.size()) +
+           " and get no res = Optional(0)");
     PipeMap pipes;
-    for (int pipe = 1; pipe <= count; ++pipe) {
-        std::uint8_t direction = 0;
-        std::uint8_t number = 0;
-        std::uint8_t transferType = 0;
-        std::uint16_t maxPacketSize = 0;
-        std::uint8_t interval = 0;
-        std::optional<IOReturn> propertiesStatus;
-        if (!empty()) {
-            propertiesStatus = (*ref_)->GetPipeProperties(ref_, static_cast<std::uint8_t>(pipe),
-                                                          &direction, &number, &transferType,
-                                                          &maxPacketSize, &interval);
-        }
-        if (!propertiesStatus || *propertiesStatus != kIOReturnSuccess) {
-            usbLog("Could not get properties for pipe " + std::to_string(pipe));
-            continue;
-        }
-        usbLog(
-            "endpointnum = " + std::to_string(pipe) + ",direction = " + std::to_string(direction) +
-            ",number = " + std::to_string(number) + ",transType=" + std::to_string(transferType) +
-            ",maxsize=" + std::to_string(maxPacketSize) + ",interval=" + std::to_string(interval));
-        usbLog("endpoint" + std::to_string(pipe) + " direction: " + directionText(direction) +
+    int pipe = 0;
+    for (const EndpointDescription& endpoint : interface_.endpoints) {
+        ++pipe;
+        const int direction = isIn(endpoint) ? 1 : 0;
+        usbLog("endpointnum = " + std::to_string(pipe) + ",direction = " +
+               std::to_string(direction) + ",number = " + std::to_string(endpoint.address & 0x0F) +
+               ",transType=" + std::to_string(endpoint.transferType) +
+               ",maxsize=" + std::to_string(endpoint.maxPacketSize) +
+               ",interval=" + std::to_string(endpoint.interval));
+        usbLog("endpoint" + std::to_string(pipe) + " direction: " + (direction ? "in" : "out") +
                ", ");
-        usbLog("endpoint" + std::to_string(pipe) + " type is: " + transferTypeText(transferType) +
-               ", ");
-        if (direction == kUSBOut) {
-            pipes["writePipe"] = pipe;
-        } else if (direction == kUSBIn) {
-            pipes["readPipe"] = pipe;
-        }
+        usbLog("endpoint" + std::to_string(pipe) +
+               " type is: " + transferTypeText(endpoint.transferType) + ", ");
+        pipes[direction ? "readPipe" : "writePipe"] = pipe;
     }
     return pipes;
+}
+
+const EndpointDescription& USBInterfaceHandle::endpoint(int pipe, bool in,
+                                                        const std::string& label) const
+{
+    IOReturn status = kIOReturnSuccess;
+    if (!claimed_) {
+        status = kIOReturnNotOpen;
+    } else if (pipe < 1 || static_cast<std::size_t>(pipe) > interface_.endpoints.size()) {
+        status = kIOUSBUnknownPipeErr;
+    } else if (isIn(interface_.endpoints[pipe - 1]) != in) {
+        status = kIOReturnBadArgument;
+    } else if (interface_.endpoints[pipe - 1].transferType != kUSBBulk) {
+        status = kIOReturnUnsupported;
+    }
+    throwIfNotSuccess(status, label);
+    return interface_.endpoints[pipe - 1];
 }
 
 Bytes USBInterfaceHandle::readBytes(std::optional<int> minCount, int maxCount, int pipe,
@@ -135,108 +133,42 @@ Bytes USBInterfaceHandle::readBytes(std::optional<int> minCount, int maxCount, i
     if (maxCount < 0) {
         throw IOReturnError(kIOReturnBadArgument);
     }
+    const std::uint32_t timeout = transferTimeout(noDataTimeout, completionTimeout);
+    const std::uint8_t address = endpoint(pipe, true, "func readBytes").address;
     Bytes buffer(static_cast<std::size_t>(maxCount), 0);
     std::uint32_t size = static_cast<std::uint32_t>(maxCount);
-    const std::uint8_t pipeRef = narrowPipe(pipe);
-    const std::uint32_t noData = timeoutMilliseconds(noDataTimeout);
-    const std::uint32_t completion = timeoutMilliseconds(completionTimeout);
-    if (empty()) {
-        size = 0;
-    } else {
-        throwIfNotSuccess(
-            (*ref_)->ReadPipeTO(ref_, pipeRef, buffer.data(), &size, noData, completion),
-            "func readBytes");
-    }
-    // A backend never reports more than it was given room for; keep to the buffer anyway.
-    const std::size_t received = std::min<std::size_t>(size, buffer.size());
-    if (minCount && received < static_cast<std::size_t>(std::max(*minCount, 0))) {
+    throwIfNotSuccess(claimed_->bulkTransfer(address, buffer.data(), &size, timeout),
+                      "func readBytes");
+    // A transport never reports more than it was given room for; keep to the buffer anyway.
+    buffer.resize(std::min<std::size_t>(size, buffer.size()));
+    if (minCount && buffer.size() < static_cast<std::size_t>(std::max(*minCount, 0))) {
         throw VXIOErrorException(VXIOError::couldNotGetEnoughData);
     }
     usbLog("readBytes function. readlen=" + std::to_string(size));
-    usbLog("get bytes data is " + byteListText(buffer.data(), received));
-    buffer.resize(received);
-    return buffer;
-}
-
-ByteBuffer USBInterfaceHandle::read(std::optional<int> minCount, int maxCount, int pipe,
-                                    double noDataTimeout, double completionTimeout) const
-{
-    const Bytes bytes = readBytes(minCount, maxCount, pipe, noDataTimeout, completionTimeout);
-    return ByteBuffer(bytes.begin(), bytes.end());
-}
-
-Bytes USBInterfaceHandle::readBulkData(int pipe, std::uint32_t& readLen, double noDataTimeout,
-                                       double completionTimeout) const
-{
-    Bytes buffer(1024, 0x16);
-    usbLog("bu[0] = " + std::to_string(buffer[0]));
-    const std::uint8_t pipeRef = narrowPipe(pipe);
-    const std::uint32_t noData = timeoutMilliseconds(noDataTimeout);
-    const std::uint32_t completion = timeoutMilliseconds(completionTimeout);
-    if (!empty()) {
-        // The buffer holds 1024 bytes; a larger request is refused rather than overrun.
-        const IOReturn status = readLen > buffer.size()
-                                    ? kIOReturnBadArgument
-                                    : (*ref_)->ReadPipeTO(ref_, pipeRef, buffer.data(), &readLen,
-                                                          noData, completion);
-        throwIfNotSuccess(status, "func readBulkData");
-    }
-    usbLog("read len = " + std::to_string(readLen));
-    buffer.resize(std::min<std::size_t>(readLen, buffer.size()));
+    usbLog("get bytes data is " + byteListText(buffer.data(), buffer.size()));
     return buffer;
 }
 
 void USBInterfaceHandle::write(const Bytes& bytes, int pipe, double noDataTimeout,
                                double completionTimeout) const
 {
-    const std::uint8_t pipeRef = narrowPipe(pipe);
-    const std::uint32_t noData = timeoutMilliseconds(noDataTimeout);
-    const std::uint32_t completion = timeoutMilliseconds(completionTimeout);
-    if (empty()) {
-        return;
+    const std::uint32_t timeout = transferTimeout(noDataTimeout, completionTimeout);
+    const std::uint8_t address = endpoint(pipe, false, "func write ").address;
+    Bytes data = bytes;  // the transport's buffer is in/out
+    std::uint32_t size = static_cast<std::uint32_t>(data.size());
+    IOReturn status = claimed_->bulkTransfer(address, data.data(), &size, timeout);
+    if (status == kIOReturnSuccess && size != bytes.size()) {
+        // The device stopped taking data before the end: part of the
+        // command is lost, which the caller must not take for success.
+        status = kIOReturnUnderrun;
     }
-    throwIfNotSuccess((*ref_)->WritePipeTO(ref_, pipeRef, bytes.data(),
-                                           static_cast<std::uint32_t>(bytes.size()), noData,
-                                           completion),
-                      "func write ");
+    throwIfNotSuccess(status, "func write ");
 }
 
 void USBInterfaceHandle::write(std::string_view buffer, int pipe, double noDataTimeout,
                                double completionTimeout) const
 {
     write(Bytes(buffer.begin(), buffer.end()), pipe, noDataTimeout, completionTimeout);
-}
-
-void USBInterfaceHandle::sendControlRequest(const IOUSBDevRequestTO& request, int pipe) const
-{
-    usbLog("sendControlRequest");
-    IOUSBDevRequestTO copy = request;
-    const std::uint8_t pipeRef = narrowPipe(pipe);
-    if (!empty()) {
-        throwIfControlRequestNotSuccess((*ref_)->ControlRequestTO(ref_, pipeRef, &copy));
-    }
-}
-
-void USBInterfaceHandle::clearPipeStall(bool bothEnds, int pipe) const
-{
-    const std::uint8_t pipeRef = narrowPipe(pipe);
-    if (empty()) {
-        return;
-    }
-    if (bothEnds) {
-        throwIfNotSuccess((*ref_)->ClearPipeStallBothEnds(ref_, pipeRef),
-                          "func clearPipeStall-true ");
-    } else {
-        throwIfNotSuccess((*ref_)->ClearPipeStall(ref_, pipeRef), "func clearPipeStall-false ");
-    }
-}
-
-void USBInterfaceHandle::resetPipe(int pipe) const
-{
-    const std::uint8_t pipeRef = narrowPipe(pipe);
-    if (!empty()) {
-        throwIfNotSuccess((*ref_)->ResetPipe(ref_, pipeRef), "func resetPipe ");
-    }
 }
 
 }  // namespace tervane::usb

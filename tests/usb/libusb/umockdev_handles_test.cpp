@@ -9,6 +9,7 @@
 #include "test_queue.h"
 #include "umockdev_printer.h"
 #include "usb_handles.h"
+#include "usb_log.h"
 
 #include <gtest/gtest.h>
 
@@ -80,30 +81,29 @@ TEST_F(HandlesOnLibusb, FailuresCarryTheirStatusTextAndLogLine)
         const std::string printer = bed.addDevice();
         auto platform = makeLibusbPlatform();
         USBDeviceHandle device = USBDeviceHandle::create(*platform, 0x356C, 0x0033);
-        USBInterfaceHandle interface = device.createInterfaceInterface().at(0);
+        USBInterfaceHandle interface = std::move(device.createInterfaceInterface().at(0));
         const bool opensFirst = std::string(c.what) != "interface claimed elsewhere";
         if (opensFirst) {
             interface.open();
         }
         c.arrange(bed, printer);
-        ::testing::internal::CaptureStdout();
-        try {
-            c.action(interface);
-            ::testing::internal::GetCapturedStdout();
-            ADD_FAILURE() << "no error raised";
-        } catch (const IOReturnError& error) {
-            const std::string out = ::testing::internal::GetCapturedStdout();
-            EXPECT_EQ(error.status(), c.status);
-            EXPECT_EQ(out, c.logLine);
+        std::string out;
+        {
+            const LogSinkScope logTo([&out](const std::string& line) { out += line + "\n"; });
+            try {
+                c.action(interface);
+                ADD_FAILURE() << "no error raised";
+            } catch (const IOReturnError& error) {
+                EXPECT_EQ(error.status(), c.status);
+            }
         }
+        EXPECT_EQ(out, c.logLine);
         if (opensFirst) {
             interface.close();
         }
         if (c.status != kIOReturnNoDevice) {
             EXPECT_EQ(bed.boundDriver(printer), "usblp") << "the kernel driver is back";
         }
-        interface.release();
-        device.release();
     }
 }
 
@@ -114,10 +114,9 @@ TEST_F(HandlesOnLibusb, ObserverSeesPrintersComeAndGo)
     TestQueue queue;
     std::vector<std::pair<std::string, int>> seen;  // notification, product id
     auto observer = USBDeviceHandle::observeDeviceList(
-        *platform_, 0x356C, 0x0033, queue, [&](const std::string& name, io_service_t service) {
-            USBDeviceHandle device = USBDeviceHandle::create(*platform_, service);
-            seen.emplace_back(name, device.getProductIdentifier());
-            device.release();
+        *platform_, 0x356C, 0x0033, queue,
+        [&](const std::string& name, const DeviceDescription& device) {
+            seen.emplace_back(name, device.productId);
         });
     ASSERT_TRUE(queue.runNext());
     while (queue.runNext(std::chrono::milliseconds(200))) {

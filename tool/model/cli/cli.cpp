@@ -1,20 +1,23 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Copyright (C) 2026 The RV-T4410LW driver developers
 
-// The commands of tervane-cli over the shared printer model.
+// The commands of tervane-cli over a printer model of their own.
 
 #include "cli.h"
 #include "ip_settings_codec.h"
-#include "ipv4_pattern.h"
 #include "printer_model.h"
-#include "stdout_diversion.h"
+#include "settings_check.h"
+#include "usb_log.h"
+#include "usb_platform.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QLocale>
 #include <QTranslator>
 
+#include <cstdio>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -24,17 +27,6 @@ using tervane::Device;
 using tervane::PrinterModel;
 
 enum ExitStatus { kOk = 0, kFailed = 1, kUsage = 2, kNoPrinter = 3 };
-
-// Runs USB work with its diagnostic lines off standard output.
-template <class Work>
-void quietly(bool verbose, Work work)
-{
-    StdoutDiversion diversion(verbose);
-    work();
-}
-
-// Texts of the command line itself, looked up with the Chinese text as key.
-QString cliText(const char* key) { return QCoreApplication::translate("TervaneCli", key); }
 
 // The model stores some alert texts untranslated; look them up (again).
 QString modelText(const QString& text)
@@ -60,19 +52,14 @@ void printAlert(std::ostream& out, const PrinterModel& model)
     }
 }
 
-void clearAlert(PrinterModel& model)
+// The printer numbered `number` (1-based) of those on the bus, or the exit
+// status to end with. Only the bus is listed: no printer is talked to.
+std::optional<Device> choosePrinter(PrinterModel& model, int number, int& status)
 {
-    model.setShowAlert(false);
-    model.setAlertTitle(QString());
-    model.setAlertMessage(QString());
-    model.setAlertHint(QString());
-}
-
-// The printer numbered `number` (1-based), or the exit status to end with.
-std::optional<Device> choosePrinter(const PrinterModel& model, int number, int& status)
-{
+    model.getDeviceByIOUSB();
     const auto& list = model.printerList();
     if (list.isEmpty()) {
+        model.raiseNoPrinterAlert();
         printAlert(std::cerr, model);
         status = kNoPrinter;
         return std::nullopt;
@@ -87,8 +74,10 @@ std::optional<Device> choosePrinter(const PrinterModel& model, int number, int& 
 
 int runList(PrinterModel& model)
 {
+    model.getDeviceByIOUSB();
     const auto& list = model.printerList();
     if (list.isEmpty()) {
+        model.raiseNoPrinterAlert();
         printAlert(std::cerr, model);
         return kNoPrinter;
     }
@@ -102,17 +91,19 @@ int runList(PrinterModel& model)
     return kOk;
 }
 
-int runGet(PrinterModel& model, int number, bool verbose)
+// One read of the chosen printer.
+int runGet(PrinterModel& model, int number)
 {
     int status = kOk;
     std::optional<Device> printer = choosePrinter(model, number, status);
     if (!printer) {
         return status;
     }
-    clearAlert(model);
+    PrinterModel::Outcome read = PrinterModel::readSettings(model.platform(), *printer);
+    const bool succeeded = read.succeeded();
     model.setSelectedPrinter(*printer);
-    quietly(verbose, [&] { model.getPrinterIP(); });
-    if (model.showAlert()) {
+    model.applyReadOutcome(std::move(read));
+    if (!succeeded) {
         printAlert(std::cerr, model);
         return kFailed;
     }
@@ -125,7 +116,8 @@ int runGet(PrinterModel& model, int number, bool verbose)
     return kOk;
 }
 
-int runSet(PrinterModel& model, int number, const Device& settings, bool verbose)
+// The write sequence on the chosen printer; nothing is read first.
+int runSet(PrinterModel& model, int number, const Device& settings)
 {
     int status = kOk;
     std::optional<Device> printer = choosePrinter(model, number, status);
@@ -137,10 +129,10 @@ int runSet(PrinterModel& model, int number, const Device& settings, bool verbose
     target.subNetMast = settings.subNetMast;
     target.gateway = settings.gateway;
     target.ipSetType = settings.ipSetType;
-    clearAlert(model);
+    PrinterModel::Outcome written = PrinterModel::writeSettings(model.platform(), target);
+    const bool succeeded = written.succeeded();
     model.setSelectedPrinter(target);
-    quietly(verbose, [&] { model.setPrinterIP(); });
-    const bool succeeded = model.showAlert() && model.alertMessage() == QStringLiteral("设置成功");
+    model.applyWriteOutcome(std::move(written));
     printAlert(succeeded ? std::cout : std::cerr, model);
     return succeeded ? kOk : kFailed;
 }
@@ -239,19 +231,15 @@ int tervane::runTervaneCli(int argc, char** argv)
             }
             settings.ipSetType = std::string(tervane::kIPSetTypeDHCP);
         } else {
-            if (args.size() != 4) {
-                printLine(std::cerr,
-                          cliText("错误") + ": " + cliText("请选择打印机且将信息填写完整"));
+            const tervane::SettingsProblem problem =
+                args.size() != 4
+                    ? tervane::incompleteSettings()
+                    : tervane::checkSettings(args.at(1).toStdString(), args.at(2).toStdString(),
+                                             args.at(3).toStdString());
+            if (problem.message != nullptr) {
+                printLine(std::cerr, tervane::settingsProblemTitle() + ": " +
+                                         tervane::settingsProblemText(problem));
                 return kUsage;
-            }
-            const char* const errors[] = {QT_TRANSLATE_NOOP("TervaneCli", "IP格式错误"),
-                                          QT_TRANSLATE_NOOP("TervaneCli", "子网掩码格式错误"),
-                                          QT_TRANSLATE_NOOP("TervaneCli", "网关格式错误")};
-            for (int i = 0; i < 3; ++i) {
-                if (!tervane::matchesIPv4Pattern(args.at(i + 1).toStdString())) {
-                    printLine(std::cerr, cliText("错误") + ": " + cliText(errors[i]));
-                    return kUsage;
-                }
             }
             settings.ip = args.at(1).toStdString();
             settings.subNetMast = args.at(2).toStdString();
@@ -262,19 +250,22 @@ int tervane::runTervaneCli(int argc, char** argv)
         return usageError(parser, "unknown command " + command);
     }
 
-    if (parser.isSet(simulateOption)) {
-        tervane::SharedData::useSimulatedBus(true);
-    }
-    const bool verbose = parser.isSet(verboseOption);
-    PrinterModel* model = nullptr;
-    quietly(verbose, [&] { model = &tervane::SharedData::printerModel(); });
+    // The diagnostic lines are dropped, or go to standard error with
+    // --verbose; standard output carries only the result.
+    const tervane::usb::LogSinkScope logTo(
+        parser.isSet(verboseOption) ? tervane::usb::streamSink(stderr) : tervane::usb::LogSink());
+    const std::unique_ptr<tervane::usb::UsbPlatform> platform = tervane::makeUsbPlatform(
+        parser.isSet(simulateOption));
+    // The model does nothing by itself: each command talks to the printer it
+    // names, and only as much as it needs.
+    PrinterModel model(*platform, PrinterModel::Start::idle);
     int status = kOk;
     if (command == "list") {
-        status = runList(*model);
+        status = runList(model);
     } else if (command == "get") {
-        status = runGet(*model, number, verbose);
+        status = runGet(model, number);
     } else {
-        status = runSet(*model, number, settings, verbose);
+        status = runSet(model, number, settings);
     }
     std::cout.flush();
     return status;

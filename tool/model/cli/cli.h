@@ -19,8 +19,10 @@
 
 namespace tervane {
 
-// Runs one command line; returns the exit status. Uses the process's shared
-// printer model (made by the first call).
+// Runs one command line; returns the exit status. Each run makes its own bus
+// and printer model; `list` only enumerates the bus, `get` reads the chosen
+// printer once, `set` runs the write sequence on it, and a printer number
+// that is not on the bus ends the run before any printer is talked to.
 int runTervaneCli(int argc, char** argv);
 
 }  // namespace tervane

@@ -1,26 +1,16 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Copyright (C) 2026 The RV-T4410LW driver developers
 
-// The libusb-1.0 backend of the USB platform seam: real printers on Linux
-// and macOS.
+// The libusb-1.0 transport: real printers.
 //
-// Services are the devices libusb lists (class "IOUSBHostDevice", with their
-// "idVendor", "idProduct" and "locationID", see locationIDOf below) and their interfaces (class
-// "IOUSBHostInterface"), in bus order. An interface object opens its own
-// libusb device handle when it is opened, takes the interface from a kernel
-// driver that holds it (usblp) and claims it; closing or releasing the
-// object releases the claim and gives the interface back to that driver.
-// Pipe references 1..N are the interface's endpoints in descriptor order.
-// Transfers use one libusb time-out, the larger of the two the caller gives.
-// Statuses come from the table in libusb_status.cpp.
-//
-// Hot-plug uses libusb's hot-plug callbacks, handled on a thread of the
-// backend. Where libusb has no hot-plug support, addMatchingNotification()
-// says so with kIOReturnUnsupported (the first-match iterator still lists
-// the devices already there).
-//
-// When libusb cannot start at all (no USB on the machine), the registry is
-// simply empty: every search finds no device.
+// devices() lists what libusb sees, in bus order. Claiming an interface
+// opens a libusb device handle, takes the interface from a kernel driver
+// that holds it (usblp) and claims it; the claim's end releases it, hands
+// the interface back to that driver and closes the handle, on every path.
+// The device's strings come from sysfs, where the kernel keeps them, so
+// that listing the bus sends nothing to any device. Hot-plug uses libusb's
+// callbacks, run on an event thread of the transport. When libusb cannot
+// start at all (no USB on the machine) the bus is simply empty.
 #pragma once
 
 #include "../usb_platform.h"
@@ -30,8 +20,6 @@
 #include <span>
 
 namespace tervane::usb::libusb {
-
-struct Core;
 
 // The "locationID" of a device from where libusb finds it: the bus number in
 // the top 8 bits, then one 4-bit nibble per port number on the way from the
@@ -50,34 +38,17 @@ public:
     LibusbPlatform();
     ~LibusbPlatform() override;
 
-    std::string backendName() const override;
-
-    IOReturn objectRetain(io_object_t object) override;
-    IOReturn objectRelease(io_object_t object) override;
-    io_object_t iteratorNext(io_iterator_t iterator) override;
-    IOReturn registryEntryCreateCFProperties(io_service_t service,
-                                             RegistryProperties* properties) override;
-
-    IOReturn getMatchingServices(const MatchingDictionary& matching,
-                                 io_iterator_t* existing) override;
-    IOReturn createPlugInInterfaceForService(io_service_t service, CFUUIDBytes pluginType,
-                                             CFUUIDBytes interfaceType,
-                                             IOCFPlugInInterfaceRef* plugin,
-                                             std::int32_t* score) override;
-
-    IONotificationPortRef notificationPortCreate() override;
-    void notificationPortSetDispatchQueue(IONotificationPortRef port, TaskQueue* queue) override;
-    void notificationPortDestroy(IONotificationPortRef port) override;
-    IOReturn addMatchingNotification(IONotificationPortRef port, const std::string& type,
-                                     const MatchingDictionary& matching,
-                                     IOServiceMatchingCallback callback, void* refcon,
-                                     io_iterator_t* notification) override;
+    std::string backendName() const override { return "libusb"; }
+    std::vector<std::shared_ptr<UsbDevice>> devices() override;
+    IOReturn watch(HotplugHandler handler, std::unique_ptr<HotplugWatch>* watch) override;
 
     // True when libusb started; false means a machine without USB.
     bool usbAvailable() const;
 
+    struct Context;
+
 private:
-    std::shared_ptr<Core> core_;
+    std::shared_ptr<Context> context_;
 };
 
 }  // namespace tervane::usb::libusb

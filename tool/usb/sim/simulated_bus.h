@@ -1,19 +1,18 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Copyright (C) 2026 The RV-T4410LW driver developers
 
-// The simulated bus: a UsbPlatform backend with virtual devices.
+// The simulated bus: a USB transport with virtual devices.
 //
-// Devices are plugged in and out at run time (from any thread); matching
-// notifications follow. Transfers wait for real (scaled by setTimeScale) for
-// the device's data, so time-outs behave as on a real bus.
+// Devices are plugged in and out at run time (from any thread); hot-plug
+// watchers hear of each. Transfers wait for real (scaled by setTimeScale)
+// for the device's data, so time-outs behave as on a real bus, and a device
+// that leaves the bus ends every transfer on it with kIOReturnNoDevice.
 #pragma once
 
 #include "virtual_device.h"
 #include "virtual_printer.h"
 
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 
 namespace tervane::usb::sim {
 
@@ -32,36 +31,20 @@ public:
     static std::uint32_t locationOf(DeviceId device);
     // Waiting times are multiplied by the scale (1.0 = real time).
     void setTimeScale(double scale);
-    // Registry objects alive (services, iterators), and device/interface/
-    // plug-in objects alive: for checking that every reference was given back.
-    std::size_t registryObjectCount() const;
-    std::size_t tableObjectCount() const;
+    // Device objects handed out and still alive, and interfaces claimed: for
+    // checking that everything taken was given back.
+    std::size_t devicesInUse() const;
+    std::size_t claimsHeld() const;
 
     // ---- UsbPlatform ----
     std::string backendName() const override { return "sim"; }
-    IOReturn objectRetain(io_object_t object) override;
-    IOReturn objectRelease(io_object_t object) override;
-    io_object_t iteratorNext(io_iterator_t iterator) override;
-    IOReturn registryEntryCreateCFProperties(io_service_t service,
-                                             RegistryProperties* properties) override;
-    IOReturn getMatchingServices(const MatchingDictionary& matching,
-                                 io_iterator_t* existing) override;
-    IOReturn createPlugInInterfaceForService(io_service_t service, CFUUIDBytes pluginType,
-                                             CFUUIDBytes interfaceType,
-                                             IOCFPlugInInterfaceRef* plugin,
-                                             std::int32_t* score) override;
-    IONotificationPortRef notificationPortCreate() override;
-    void notificationPortSetDispatchQueue(IONotificationPortRef port, TaskQueue* queue) override;
-    void notificationPortDestroy(IONotificationPortRef port) override;
-    IOReturn addMatchingNotification(IONotificationPortRef port, const std::string& type,
-                                     const MatchingDictionary& matching,
-                                     IOServiceMatchingCallback callback, void* refcon,
-                                     io_iterator_t* notification) override;
+    std::vector<std::shared_ptr<UsbDevice>> devices() override;
+    IOReturn watch(HotplugHandler handler, std::unique_ptr<HotplugWatch>* watch) override;
 
-    struct Impl;  // shared with the table functions
+    struct State;  // shared with the devices and claims it hands out
 
 private:
-    std::unique_ptr<Impl> impl_;
+    std::shared_ptr<State> state_;
 };
 
 }  // namespace tervane::usb::sim

@@ -49,9 +49,7 @@ std::vector<Bytes> BasicDevice::received() const
 
 InterfaceSpec printerInterface()
 {
-    InterfaceSpec spec;
-    spec.endpoints = {{0x01, kUSBBulk, 64, 0}, {0x81, kUSBBulk, 64, 0}};
-    return spec;
+    return {0, 7, 1, 2, 0, {{0x01, kUSBBulk, 64, 0}, {0x81, kUSBBulk, 64, 0}}};
 }
 
 }  // namespace tervane::usb::sim

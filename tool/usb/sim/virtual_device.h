@@ -6,8 +6,8 @@
 // A virtual device describes its interfaces and endpoints and answers the
 // transfers the bus hands it. BasicDevice keeps per-endpoint queues of IN
 // data and a log of OUT transfers; VirtualPrinter (virtual_printer.h) adds
-// the printer's settings commands. Faults of the platform side (failing
-// plug-in step, failing opens, unreadable pipes, ...) are set in faults.
+// the printer's settings commands. A claim the system refuses is set in
+// faults.
 #pragma once
 
 #include "../usb_platform.h"
@@ -18,45 +18,19 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <string>
 #include <vector>
 
 namespace tervane::usb::sim {
 
 using Bytes = std::vector<std::uint8_t>;
 
-struct EndpointSpec {
-    std::uint8_t address;       // bit 7 set: IN
-    std::uint8_t transferType;  // kUSBBulk, kUSBInterrupt, ...
-    std::uint16_t maxPacketSize = 64;
-    std::uint8_t interval = 0;
-};
+using EndpointSpec = EndpointDescription;
+using InterfaceSpec = InterfaceDescription;
 
-struct InterfaceSpec {
-    std::uint8_t number = 0;
-    std::uint8_t interfaceClass = 7;  // printer
-    std::uint8_t interfaceSubClass = 1;
-    std::uint8_t interfaceProtocol = 2;
-    std::uint8_t alternateSetting = 0;
-    std::vector<EndpointSpec> endpoints;
-};
-
-// Statuses the platform side returns instead of doing the call (0 = normal).
+// Statuses the bus returns instead of doing the call (0 = normal).
 struct DeviceFaults {
-    IOReturn plugIn = kIOReturnSuccess;
-    bool plugInYieldsNothing = false;
-    bool deviceQueryFails = false;
-    bool interfaceQueryFails = false;
-    IOReturn deviceOpen = kIOReturnSuccess;
-    IOReturn deviceClose = kIOReturnSuccess;
-    IOReturn reset = kIOReturnSuccess;
-    IOReturn vendor = kIOReturnSuccess;
-    IOReturn product = kIOReturnSuccess;
-    IOReturn interfaceIterator = kIOReturnSuccess;
-    IOReturn interfaceOpen = kIOReturnSuccess;
-    IOReturn interfaceClose = kIOReturnSuccess;
-    IOReturn numEndpoints = kIOReturnSuccess;
-    std::set<std::uint8_t> unreadablePipes;  // pipe references
-    IOReturn controlRequest = kIOReturnSuccess;
+    IOReturn interfaceOpen = kIOReturnSuccess;  // claiming an interface
 };
 
 // What a device does with an OUT transfer.
@@ -112,7 +86,8 @@ private:
     std::map<std::uint8_t, std::deque<Bytes>> inQueues_;
 };
 
-// The printing interface: number 0, bulk OUT 0x01 (pipe 1), bulk IN 0x81 (pipe 2).
+// The printing interface: number 0, class 7 (printer) subclass 1 protocol 2,
+// bulk OUT 0x01 (pipe 1), bulk IN 0x81 (pipe 2).
 InterfaceSpec printerInterface();
 
 }  // namespace tervane::usb::sim

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Copyright (C) 2026 The RV-T4410LW driver developers
 
-// A serial executor: one worker thread running posted tasks in order.
+// A serial executor for the tests: one worker thread running posted tasks in
+// order, standing for an application's queue on a thread of its own.
 #pragma once
 
 #include "usb_platform.h"
