@@ -4,6 +4,7 @@
 // rvt4410lw-sim: plays the printer for one job of the CUPS filter.
 #include "script_options.h"
 #include "session.h"
+#include "usb_printer.h"
 
 #include <cstdio>
 #include <string>
@@ -36,7 +37,9 @@ const char* kUsage =
     "  --no-preview         no reduced page-NNN-preview.png\n"
     "  --decode-after       answer every end of page at once and decode the pages\n"
     "                       only after the filter has exited (same transcript)\n"
-    "Exit status 0 when the job ran clean; the transcript is DIR/transcript.json.\n";
+    "Exit status 0 when the job ran clean; the transcript is DIR/transcript.json.\n"
+    "rvt4410lw-sim --usb --out DIR [options]: the printer on an emulated USB bus\n"
+    "                       (--usb --help lists its options)\n";
 
 std::string siblingFilter(const char* argv0)
 {
@@ -52,6 +55,15 @@ std::string siblingFilter(const char* argv0)
 
 int main(int argc, char** argv)
 {
+    for (int i = 1; i < argc; ++i)
+        if (std::string(argv[i]) == "--usb") {
+#ifdef RVT_SIM_USB
+            return rvtsim::runUsbPrinter(argc, argv);
+#else
+            std::fputs("rvt4410lw-sim: built without umockdev: no --usb\n", stderr);
+            return 2;
+#endif
+        }
     rvtsim::RunConfig config;
     config.filterPath = siblingFilter(argv[0]);
     config.ppd = std::string(RVT_SOURCE_DIR) + "/ppd/rvt4410lw.ppd";
