@@ -10,9 +10,7 @@
 //
 // CUPS's usb backend waits about 8 s for its read thread after the end of
 // the stream, so every job here ends about 8 s after the filter.
-#include "image_files.h"
-#include "scheduler.h"
-#include "test_document.h"
+#include "e2e_support.h"
 
 #include <cups/cups.h>
 #include <gtest/gtest.h>
@@ -42,47 +40,13 @@ const std::string kQueue = "rvt-usb";
 const std::string kSerial = "RVT4410LW0001";
 const std::string kUri = "usb://RVT/RV-T4410LW?serial=" + kSerial;
 
-// What a job left with the printer and the scheduler.
-struct UsbJob {
-    int id = -1;
-    JobState state;
-    json transcript;
-    std::vector<PageLook> looks;  // the pages printed (not cancelled), in order
-    std::vector<json> pages;
-    std::string failure;
-
-    std::vector<int> ids() const
-    {
-        std::vector<int> v;
-        for (const auto& l : looks)
-            v.push_back(l.blank ? 0 : l.id);
-        return v;
-    }
-    std::vector<std::string> kinds() const
-    {
-        std::vector<std::string> v;
-        if (transcript.is_object())
-            for (const auto& e : transcript.value("elements", json::array()))
-                v.push_back(e.value("kind", ""));
-        return v;
-    }
-};
-
 class PrintOverUsb : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        if (geteuid() != 0) {
-            setupError_ = "skip: the private scheduler needs root (run the tests with sudo)";
+        setupError_ = makeWorkDir("rvt-e2e-usb", work_);
+        if (!setupError_.empty())
             return;
-        }
-        char templ[] = "/tmp/rvt-e2e-usb.XXXXXX";
-        if (!mkdtemp(templ)) {
-            setupError_ = "cannot make a work directory";
-            return;
-        }
-        work_ = templ;
-        chmod(templ, 0755);
         // Installed by its name: the scheduler's "usb" backend is the wrapper.
         const std::string wrapper = work_ + "/usb";
         fs::copy_file(RVT_SOURCE_DIR "/tests/e2e/usb-backend-on-emulated-bus.sh", wrapper);
@@ -96,11 +60,7 @@ protected:
     {
         stopPrinter();
         scheduler_.stop();
-        const char* keep = std::getenv("RVT_E2E_KEEP");
-        if (!work_.empty() && !(keep && *keep && std::string(keep) != "0")) {
-            std::error_code ec;
-            fs::remove_all(work_, ec);
-        }
+        removeWorkDir(work_);
     }
 
     void SetUp() override
@@ -217,10 +177,10 @@ protected:
 
     // Waits for the job to end and reads what the printer received as its
     // job number `printerJob`.
-    static UsbJob finish(int jobId, int printerJob = 1)
+    static PrintedJob finish(int jobId, int printerJob = 1)
     {
-        UsbJob j;
-        j.id = jobId;
+        PrintedJob j;
+        j.jobId = jobId;
         j.state = scheduler_.waitForEnd(jobId, kQueue, kJobTimeout);
         const std::string where = "job " + std::to_string(jobId) + ": state " +
                                   std::to_string(j.state.state) + " [" + j.state.reasons +
@@ -231,54 +191,31 @@ protected:
         }
         // The printer writes the transcript when the backend lets go of it
         // (or is killed): wait for it to be whole.
-        const fs::path dir = printerDir_ / ("job-" + std::to_string(printerJob));
+        j.jobDir = printerDir_ / ("job-" + std::to_string(printerJob));
         const auto deadline = std::chrono::steady_clock::now() + 15s;
-        std::string error = "no transcript";
+        std::string error = readPrintedJob(j);
         while (!error.empty() && std::chrono::steady_clock::now() < deadline) {
-            std::ifstream in(dir / "transcript.json");
-            try {
-                if (in) {
-                    in >> j.transcript;
-                    error.clear();
-                }
-            } catch (const std::exception& e) {
-                error = e.what();
-            }
-            if (!error.empty())
-                std::this_thread::sleep_for(100ms);
+            std::this_thread::sleep_for(100ms);
+            error = readPrintedJob(j);
         }
-        if (!error.empty()) {
-            j.failure = where + (dir / "transcript.json").string() + ": " + error + "\n" +
-                        scheduler_.logTail(jobId);
-            return j;
-        }
-        for (const auto& page : j.transcript.value("pages", json::array())) {
-            if (page.value("cancelled", false))
-                continue;
-            rvtsim::Bitmap bitmap;
-            if (!rvtsim::readPbm((dir / page.value("pbm", "-")).string(), bitmap)) {
-                j.failure = where + "page " + page.dump() + " has no readable page file";
-                return j;
-            }
-            j.pages.push_back(page);
-            j.looks.push_back(lookAt(bitmap));
-        }
+        if (!error.empty())
+            j.failure = where + error + "\n" + scheduler_.logTail(jobId);
         return j;
     }
 
     // What every job must leave, whatever its end: the filter exited 0,
     // every program of the job has ended, nothing of the filter is left in
     // the scheduler's TempDir, and the printer saw no fault in the stream.
-    static void expectTidy(const UsbJob& j)
+    static void expectTidy(const PrintedJob& j)
     {
         ASSERT_TRUE(j.failure.empty()) << j.failure;
         EXPECT_EQ(j.transcript.value("protocol_errors", json::array()), json::array())
-            << scheduler_.logTail(j.id);
+            << scheduler_.logTail(j.jobId);
         for (const auto& page : j.pages)
             EXPECT_EQ(page.value("faults", json::array()), json::array()) << page.dump();
         std::string filterPid;
         bool exitedClean = false;
-        const std::vector<std::string> log = scheduler_.jobLog(j.id);
+        const std::vector<std::string> log = scheduler_.jobLog(j.jobId);
         for (const auto& line : log) {
             std::string path, pid;
             if (startedProgram(line, path, pid) && path.find("printfilter-rvt4410lw") != path.npos)
@@ -289,16 +226,12 @@ protected:
                                           line.find("] PID " + filterPid + " (") != line.npos &&
                                           line.find(") exited with no errors.") != line.npos);
         EXPECT_TRUE(exitedClean) << "the filter (PID " << filterPid << ") did not exit 0\n"
-                                 << scheduler_.logTail(j.id);
-        EXPECT_TRUE(scheduler_.programsEnded(j.id)) << scheduler_.logTail(j.id);
-        std::vector<std::string> left;
-        for (const auto& e : fs::directory_iterator(scheduler_.tempDir()))
-            if (e.path().filename().string().rfind("rvt4410lw-", 0) == 0)
-                left.push_back(e.path().filename().string());
-        EXPECT_EQ(left, std::vector<std::string>{});
+                                 << scheduler_.logTail(j.jobId);
+        EXPECT_TRUE(scheduler_.programsEnded(j.jobId)) << scheduler_.logTail(j.jobId);
+        EXPECT_EQ(filterLeftovers(scheduler_), std::vector<std::string>{});
     }
 
-    static std::string jobHeaderField(const UsbJob& j, const std::string& field)
+    static std::string jobHeaderField(const PrintedJob& j, const std::string& field)
     {
         return j.pages.empty() ? "(no page)" : j.pages[0]["job_header"].value(field, "(absent)");
     }
@@ -350,9 +283,9 @@ TEST_F(PrintOverUsb, TwoSidedDarkerJobWaitsForTheLock)
 {
     // The lock refused twice, then granted: the job waits and prints.
     startPrinter("lock", {"--lock-replies", "5,5,2"});
-    UsbJob j = finish(submit({1, 2, 3}, {"Duplex=DuplexNoTumble", "GammaDarkness=darkness5"}));
+    PrintedJob j = finish(submit({1, 2, 3}, {"Duplex=DuplexNoTumble", "GammaDarkness=darkness5"}));
     ASSERT_NO_FATAL_FAILURE(expectTidy(j));
-    EXPECT_EQ(j.state.state, IPP_JSTATE_COMPLETED) << scheduler_.logTail(j.id);
+    EXPECT_EQ(j.state.state, IPP_JSTATE_COMPLETED) << scheduler_.logTail(j.jobId);
     std::vector<std::string> kinds = j.kinds();
     ASSERT_GE(kinds.size(), 4u);
     EXPECT_EQ(std::vector<std::string>(kinds.begin(), kinds.begin() + 4),
@@ -363,9 +296,9 @@ TEST_F(PrintOverUsb, TwoSidedDarkerJobWaitsForTheLock)
     // The darkness level reached the filter (the test pages are black and
     // white, which no darkness level changes).
     bool darkness = false;
-    for (const auto& line : scheduler_.jobLog(j.id))
+    for (const auto& line : scheduler_.jobLog(j.jobId))
         darkness = darkness || line.find("[RVT4410LW]imageDarkness=5,") != std::string::npos;
-    EXPECT_TRUE(darkness) << scheduler_.logTail(j.id);
+    EXPECT_TRUE(darkness) << scheduler_.logTail(j.jobId);
 }
 
 struct CopiesCase {
@@ -386,9 +319,9 @@ TEST_F(PrintOverUsb, CopiesCollatedAndUncollatedOnOnePrinter)
         jobs.push_back(submit({1, 2, 3}, c.options, 2));
     for (size_t i = 0; i < cases.size(); ++i) {
         SCOPED_TRACE(cases[i].options.back());
-        UsbJob j = finish(jobs[i], static_cast<int>(i) + 1);
+        PrintedJob j = finish(jobs[i], static_cast<int>(i) + 1);
         ASSERT_NO_FATAL_FAILURE(expectTidy(j));
-        EXPECT_EQ(j.state.state, IPP_JSTATE_COMPLETED) << scheduler_.logTail(j.id);
+        EXPECT_EQ(j.state.state, IPP_JSTATE_COMPLETED) << scheduler_.logTail(j.jobId);
         EXPECT_EQ(j.ids(), cases[i].ids);
         EXPECT_EQ(jobHeaderField(j, "Copies"), cases[i].copies);
         EXPECT_EQ(jobHeaderField(j, "Sides"), cases[i].sides);
@@ -398,9 +331,9 @@ TEST_F(PrintOverUsb, CopiesCollatedAndUncollatedOnOnePrinter)
 TEST_F(PrintOverUsb, FourToTheSecondEndOfPageCancelsRightThere)
 {
     startPrinter("eop4", {"--eop-reply", "2=4"});
-    UsbJob j = finish(submit({1, 2, 3, 4}, {}));
+    PrintedJob j = finish(submit({1, 2, 3, 4}, {}));
     ASSERT_NO_FATAL_FAILURE(expectTidy(j));
-    EXPECT_NE(j.state.state, IPP_JSTATE_COMPLETED) << scheduler_.logTail(j.id);
+    EXPECT_NE(j.state.state, IPP_JSTATE_COMPLETED) << scheduler_.logTail(j.jobId);
     std::vector<std::string> kinds = j.kinds();
     ASSERT_GE(kinds.size(), 2u);
     EXPECT_EQ(kinds[kinds.size() - 2], "end_of_page");
@@ -412,15 +345,7 @@ TEST_F(PrintOverUsb, CancelFromTheClientStopsTheJobAfterCancelJob)
 {
     startPrinter("cancel", {"--reply-delay", "end_of_page=2000"});
     const int id = submit({1, 2, 3, 4}, {});
-    const auto deadline = std::chrono::steady_clock::now() + 60s;
-    bool sending = false;
-    while (!sending && std::chrono::steady_clock::now() < deadline) {
-        for (const auto& line : scheduler_.jobLog(id))
-            sending = sending || line.find("Event=EndOfPage;") != std::string::npos;
-        if (!sending)
-            std::this_thread::sleep_for(100ms);
-    }
-    ASSERT_TRUE(sending) << scheduler_.logTail(id);
+    ASSERT_TRUE(waitForLogLine(scheduler_, id, "Event=EndOfPage;", 60s)) << scheduler_.logTail(id);
     const auto cancelled = std::chrono::steady_clock::now();
     CommandResult r = runCommand({"cancel", std::to_string(id)});
     ASSERT_EQ(r.status, 0) << r.output;
@@ -429,7 +354,7 @@ TEST_F(PrintOverUsb, CancelFromTheClientStopsTheJobAfterCancelJob)
         std::this_thread::sleep_for(100ms);
     EXPECT_EQ(scheduler_.jobState(id, kQueue).state, IPP_JSTATE_CANCELED);
 
-    UsbJob j = finish(id);
+    PrintedJob j = finish(id);
     ASSERT_NO_FATAL_FAILURE(expectTidy(j));
     EXPECT_EQ(j.state.state, IPP_JSTATE_CANCELED);
     std::vector<std::string> kinds = j.kinds();
@@ -443,9 +368,9 @@ TEST_F(PrintOverUsb, ASlowPrinterStillGetsTheWholeJob)
     // Every reply 1.5 s late, and every transfer taken only after 100 ms.
     startPrinter("slow", {"--reply-delay", "lock=1500", "--reply-delay", "end_of_page=1500",
                           "--reply-delay", "unlock=1500", "--drain-delay", "100"});
-    UsbJob j = finish(submit({1, 2}, {}));
+    PrintedJob j = finish(submit({1, 2}, {}));
     ASSERT_NO_FATAL_FAILURE(expectTidy(j));
-    EXPECT_EQ(j.state.state, IPP_JSTATE_COMPLETED) << scheduler_.logTail(j.id);
+    EXPECT_EQ(j.state.state, IPP_JSTATE_COMPLETED) << scheduler_.logTail(j.jobId);
     EXPECT_EQ(j.ids(), (std::vector<int>{1, 2}));
     EXPECT_EQ(j.kinds().back(), "unlock");
 }
@@ -453,16 +378,16 @@ TEST_F(PrintOverUsb, ASlowPrinterStillGetsTheWholeJob)
 TEST_F(PrintOverUsb, UnplugMidJobAbortsTheJob)
 {
     startPrinter("unplug", {"--unplug", "end_of_page:1"});
-    UsbJob j = finish(submit({1, 2, 3}, {}));
+    PrintedJob j = finish(submit({1, 2, 3}, {}));
     ASSERT_NO_FATAL_FAILURE(expectTidy(j));
-    EXPECT_EQ(j.state.state, IPP_JSTATE_ABORTED) << scheduler_.logTail(j.id);
+    EXPECT_EQ(j.state.state, IPP_JSTATE_ABORTED) << scheduler_.logTail(j.jobId);
     EXPECT_TRUE(j.transcript.value("unplugged", false));
     EXPECT_EQ(j.ids(), (std::vector<int>{1}));
     bool backendFailed = false;
-    for (const auto& line : scheduler_.jobLog(j.id))
+    for (const auto& line : scheduler_.jobLog(j.jobId))
         backendFailed = backendFailed ||
                         (line.find("/backend/usb) stopped with status 1") != std::string::npos);
-    EXPECT_TRUE(backendFailed) << scheduler_.logTail(j.id);
+    EXPECT_TRUE(backendFailed) << scheduler_.logTail(j.jobId);
 }
 
 }  // namespace
