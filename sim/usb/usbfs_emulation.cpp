@@ -354,6 +354,20 @@ void UsbfsEmulation::clearCalls(const std::string& syspath)
     bySyspath(syspath).calls.clear();
 }
 
+void UsbfsEmulation::releaseSilentClaims(std::chrono::milliseconds silence)
+{
+    std::vector<UMockdevIoctlClient*> silent;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto now = std::chrono::steady_clock::now();
+        for (auto& [path, dev] : devices_)
+            if (dev->claimed && now - dev->claimantCall > silence)
+                silent.push_back(dev->claimedBy);
+    }
+    for (UMockdevIoctlClient* client : silent)
+        clientGone(client);
+}
+
 void UsbfsEmulation::denyAccess(const std::string& syspath)
 {
     std::string devnode;
@@ -428,8 +442,8 @@ void UsbfsEmulation::onClientNotify(UMockdevIoctlClient* client, void*, void* se
         static_cast<UsbfsEmulation*>(self)->clientGone(client);
 }
 
-// The host closed a device node (or ended): like the kernel, forget its
-// URBs and release the interface it held.
+// The host closed a device node (or ended, or fell silent): like the
+// kernel, forget its URBs and release the interface it held.
 void UsbfsEmulation::clientGone(UMockdevIoctlClient* client)
 {
     Notice notice;
@@ -553,6 +567,8 @@ bool UsbfsEmulation::handle(UMockdevIoctlClient* client, Notice& notice)
     Device* d = byNode(umockdev_ioctl_client_get_devnode(client));
     if (!d)
         return false;
+    if (d->claimed && d->claimedBy == client)
+        d->claimantCall = std::chrono::steady_clock::now();
     const bool reap = request == USBDEVFS_REAPURB || request == USBDEVFS_REAPURBNDELAY;
     if (d->vanished && !reap) {
         umockdev_ioctl_client_complete(client, -1, ENODEV);
@@ -658,6 +674,7 @@ bool UsbfsEmulation::handle(UMockdevIoctlClient* client, Notice& notice)
         } else {
             d->claimed = true;
             d->claimedBy = client;
+            d->claimantCall = std::chrono::steady_clock::now();
             notice.handlers = &d->handlers;
             notice.syspath = d->syspath;
             notice.claim = true;

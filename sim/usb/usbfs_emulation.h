@@ -23,6 +23,7 @@
 // endpoint.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -126,6 +127,14 @@ public:
     std::vector<UsbfsCall> calls(const std::string& syspath) const;
     void clearCalls(const std::string& syspath);
 
+    // A host killed in the middle of a call can leave its device node open
+    // in umockdev for good, and its claim with it. A claim whose node has
+    // made no call for `silence` is released here as if the node had been
+    // closed (libusb, while a transfer is under way, reaps many times a
+    // second). Call it now and then; for hosts that may stay silent while
+    // they hold the interface, do not.
+    void releaseSilentClaims(std::chrono::milliseconds silence);
+
 private:
     struct Urb {
         UMockdevIoctlData* data = nullptr;  // our reference on the URB copy
@@ -141,6 +150,7 @@ private:
         int claimError = 0;
         bool claimed = false;
         UMockdevIoctlClient* claimedBy = nullptr;
+        std::chrono::steady_clock::time_point claimantCall;  // its last call
         int outDelayMs = 0;
         std::string driver;
         std::deque<std::vector<std::uint8_t>> replies;
