@@ -203,7 +203,9 @@ make_datadir() {
     for f in "$@"; do
         [ -f "$f" ] || die "not a file: $f"
         name=$(basename "$f" .ppd)
-        mkdir -p -m 0755 "$data/model/$name"
+        # An installed driver's own directory is only linked: never write there.
+        if [ -L "$data/model/$name" ]; then rm "$data/model/$name"; fi
+        [ -d "$data/model/$name" ] || mkdir -m 0755 "$data/model/$name"
         install -o root -g root -m 0644 "$f" "$data/model/$name/$name.ppd"
     done
 }
