@@ -7,7 +7,7 @@
 # never touched.
 #
 #   scripts/cupsd-private.sh start [--bin DIR | --installed] [--filter PATH]... [--backend PATH]...
-#                                  [--dir DIR] [--watch PID] [--setenv NAME=VALUE]...
+#                                  [--dir DIR] [--watch PID] [--setenv NAME=VALUE]... [--model PPD]...
 #       Starts the scheduler and prints its directory (ROOT) on standard output.
 #       --bin DIR      take printfilter-rvt4410lw and the rvtsim backend from DIR
 #                      (default: build/bin of this source tree)
@@ -23,6 +23,9 @@
 #                      temporary directory
 #       --watch PID    stop the scheduler by itself when process PID ends
 #       --setenv NAME=VALUE   an environment variable for every filter and backend
+#       --model PPD    offer PPD by model name (NAME/NAME.ppd for NAME.ppd), as an
+#                      installed driver's: DataDir is then data/, the system's
+#                      entries by link, with the PPD copied in under model/
 #   scripts/cupsd-private.sh env ROOT     export lines for the clients (CUPS_SERVER...)
 #   scripts/cupsd-private.sh stop ROOT [--keep]
 #       Stops that scheduler (only the process it started) and removes ROOT
@@ -184,6 +187,29 @@ make_serverbin() {
     done
 }
 
+# DataDir: the system's entries by symbolic link, its model/ too, with the
+# given PPDs copied in (NAME.ppd as model/NAME/NAME.ppd).
+make_datadir() {
+    local data=$1 sys f name
+    shift
+    sys=$(cups-config --datadir 2>/dev/null || echo /usr/share/cups)
+    mkdir -m 0755 "$data" "$data/model"
+    for f in "$sys"/*; do
+        [ -e "$f" ] && [ "$(basename "$f")" != model ] && ln -s "$f" "$data/$(basename "$f")"
+    done
+    for f in "$sys"/model/*; do
+        [ -e "$f" ] && ln -s "$f" "$data/model/$(basename "$f")"
+    done
+    for f in "$@"; do
+        [ -f "$f" ] || die "not a file: $f"
+        name=$(basename "$f" .ppd)
+        # An installed driver's own directory is only linked: never write there.
+        if [ -L "$data/model/$name" ]; then rm "$data/model/$name"; fi
+        [ -d "$data/model/$name" ] || mkdir -m 0755 "$data/model/$name"
+        install -o root -g root -m 0644 "$f" "$data/model/$name/$name.ppd"
+    done
+}
+
 watchdog() {
     local watched=$1 root=$2 pid=$3
     while kill -0 "$watched" 2>/dev/null && is_our_cupsd "$pid"; do
@@ -196,7 +222,7 @@ watchdog() {
 }
 
 cmd_start() {
-    local bin="$SRC_DIR/build/bin" bin_given="" root="" watch="" extra=() envs=() installed=""
+    local bin="$SRC_DIR/build/bin" bin_given="" root="" watch="" extra=() envs=() installed="" models=()
     while [ $# -gt 0 ]; do
         case $1 in
             --bin) bin=$2; bin_given=1; shift 2 ;;
@@ -206,6 +232,7 @@ cmd_start() {
             --dir) root=$2; shift 2 ;;
             --watch) watch=$2; shift 2 ;;
             --setenv) envs+=("$2"); shift 2 ;;
+            --model) models+=("$2"); shift 2 ;;
             *) usage ;;
         esac
     done
@@ -217,6 +244,7 @@ cmd_start() {
     if [ -n "$installed" ]; then
         [ -z "$bin_given" ] || die "--installed runs the system's programs: --bin cannot be given with it"
         [ "${#extra[@]}" -eq 0 ] || die "--installed runs the system's programs: --filter and --backend cannot be added"
+        [ "${#models[@]}" -eq 0 ] || die "--installed offers the installed PPDs: --model cannot be added"
         serverbin=$(cups-config --serverbin 2>/dev/null || echo /usr/lib/cups)
         datadir=$(cups-config --datadir 2>/dev/null || echo /usr/share/cups)
         # The driver may be installed while the scheduler runs: CUPS looks
@@ -258,6 +286,10 @@ cmd_start() {
     if [ -z "$installed" ]; then
         make_serverbin "$root/bin" "${programs[@]}"
         serverbin=$root/bin
+    fi
+    if [ "${#models[@]}" -gt 0 ]; then
+        datadir=$root/data
+        make_datadir "$datadir" "${models[@]}"
     fi
 
     local port

@@ -5,6 +5,7 @@
 #include "rvt_version.h"
 #include "script_options.h"
 #include "session.h"
+#include "usb_printer.h"
 
 #include <cstdio>
 #include <string>
@@ -37,7 +38,9 @@ const char* kUsage =
     "  --no-preview         no reduced page-NNN-preview.png\n"
     "  --decode-after       answer every end of page at once and decode the pages\n"
     "                       only after the filter has exited (same transcript)\n"
-    "Exit status 0 when the job ran clean; the transcript is DIR/transcript.json.\n";
+    "Exit status 0 when the job ran clean; the transcript is DIR/transcript.json.\n"
+    "rvt4410lw-sim --usb --out DIR [options]: the printer on an emulated USB bus\n"
+    "                       (--usb --help lists its options)\n";
 
 std::string siblingFilter(const char* argv0)
 {
@@ -55,6 +58,15 @@ int main(int argc, char** argv)
 {
     if (rvt::printedVersion(argc, argv, "rvt4410lw-sim"))
         return 0;
+    for (int i = 1; i < argc; ++i)
+        if (std::string(argv[i]) == "--usb") {
+#ifdef RVT_SIM_USB
+            return rvtsim::runUsbPrinter(argc, argv);
+#else
+            std::fputs("rvt4410lw-sim: built without umockdev: no --usb\n", stderr);
+            return 2;
+#endif
+        }
     rvtsim::RunConfig config;
     config.filterPath = siblingFilter(argv[0]);
     config.ppd = RVT_PPD;

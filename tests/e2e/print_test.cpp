@@ -4,9 +4,8 @@
 // End-to-end printing: real documents through a private CUPS scheduler, the
 // standard conversion filters, the project's filter and the simulator backend,
 // which plays the printer and records what it received.
+#include "e2e_support.h"
 #include "image_files.h"
-#include "scheduler.h"
-#include "test_document.h"
 
 #include <cups/cups.h>
 // The PPD interface is the one to read a PPD file by itself, deprecated as
@@ -34,66 +33,22 @@ namespace {
 
 constexpr auto kJobTimeout = 90s;
 
-// What one job left behind.
-struct Printed {
-    int jobId = -1;
-    JobState state;
-    fs::path jobDir;  // the backend's directory for the job
-    json transcript;
-    std::vector<json> pages;  // page records of the pages printed (not cancelled), in order
-    std::vector<PageLook> looks;
-    std::vector<rvtsim::Bitmap> bitmaps;
-    std::string failure;  // why the job could not be looked at, with the log's tail
-
-    std::vector<int> ids() const
-    {
-        std::vector<int> v;
-        for (const auto& l : looks)
-            v.push_back(l.blank ? 0 : l.id);
-        return v;
-    }
-    std::vector<std::string> kinds() const
-    {
-        std::vector<std::string> v;
-        for (const auto& e : transcript.value("elements", json::array()))
-            v.push_back(e.value("kind", ""));
-        return v;
-    }
-    std::string jobHeaderText() const
-    {
-        for (const auto& e : transcript.value("elements", json::array()))
-            if (e.value("kind", "") == "job_header")
-                return e.value("text", "");
-        return "";
-    }
-};
+using Printed = PrintedJob;
 
 class PrintThroughCups : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        if (geteuid() != 0) {
-            setupError_ = "skip: the private scheduler needs root (run the tests with sudo)";
+        setupError_ = makeWorkDir("rvt-e2e", work_);
+        if (!setupError_.empty())
             return;
-        }
-        char templ[] = "/tmp/rvt-e2e.XXXXXX";
-        if (!mkdtemp(templ)) {
-            setupError_ = "cannot make a work directory";
-            return;
-        }
-        work_ = templ;
-        chmod(templ, 0755);
         setupError_ = scheduler_.start(RVT_SOURCE_DIR "/scripts/cupsd-private.sh", RVT_BIN_DIR);
     }
 
     static void TearDownTestSuite()
     {
         scheduler_.stop();
-        const char* keep = std::getenv("RVT_E2E_KEEP");
-        if (!work_.empty() && !(keep && *keep && std::string(keep) != "0")) {
-            std::error_code ec;
-            fs::remove_all(work_, ec);
-        }
+        removeWorkDir(work_);
     }
 
     void SetUp() override
@@ -190,31 +145,8 @@ protected:
             return p;
         }
         p.jobDir = fs::path(work_) / ("out-" + queue) / ("job-" + std::to_string(jobId));
-        std::ifstream in(p.jobDir / "transcript.json");
-        if (!in) {
-            p.failure = where + "no " + (p.jobDir / "transcript.json").string() + "\n" +
-                        scheduler_.logTail(jobId);
-            return p;
-        }
-        try {
-            in >> p.transcript;
-        } catch (const std::exception& e) {
-            p.failure = where + "transcript.json: " + e.what();
-            return p;
-        }
-        for (const auto& page : p.transcript.value("pages", json::array())) {
-            if (page.value("cancelled", false))
-                continue;
-            rvtsim::Bitmap bitmap;
-            if (!page.contains("pbm") ||
-                !rvtsim::readPbm((p.jobDir / page["pbm"].get<std::string>()).string(), bitmap)) {
-                p.failure = where + "page " + page.dump() + " has no readable page file";
-                return p;
-            }
-            p.pages.push_back(page);
-            p.looks.push_back(lookAt(bitmap));
-            p.bitmaps.push_back(std::move(bitmap));
-        }
+        if (std::string error = readPrintedJob(p); !error.empty())
+            p.failure = where + error + "\n" + scheduler_.logTail(jobId);
         return p;
     }
 
@@ -438,15 +370,8 @@ TEST_F(PrintThroughCups, CancelOfARunningJobEndsWithCancelJobAndLeavesNothing)
     ASSERT_EQ(addQueue("cancel", "reply-delay=end_of_page=2000"), "");
     int job = submit("cancel", document({1, 2, 3, 4}, ".pdf"), {});
     // Cancel once the first page is on its way.
-    const auto deadline = std::chrono::steady_clock::now() + 60s;
-    bool sending = false;
-    while (!sending && std::chrono::steady_clock::now() < deadline) {
-        for (const auto& line : scheduler_.jobLog(job))
-            sending = sending || line.find("Event=EndOfPage;") != std::string::npos;
-        if (!sending)
-            std::this_thread::sleep_for(100ms);
-    }
-    ASSERT_TRUE(sending) << scheduler_.logTail(job);
+    ASSERT_TRUE(waitForLogLine(scheduler_, job, "Event=EndOfPage;", 60s))
+        << scheduler_.logTail(job);
     CommandResult r = runCommand({"cancel", std::to_string(job)});
     ASSERT_EQ(r.status, 0) << r.output;
 
@@ -478,11 +403,7 @@ TEST_F(PrintThroughCups, CancelOfARunningJobEndsWithCancelJobAndLeavesNothing)
     // The filter's page files lived in a directory of its own in the
     // scheduler's TempDir; nothing of it is left. (Ghostscript, stopped in
     // the middle of a page, may leave a gs_* file of its own there.)
-    std::vector<std::string> left;
-    for (const auto& e : fs::directory_iterator(scheduler_.tempDir()))
-        if (e.path().filename().string().rfind("rvt4410lw-", 0) == 0)
-            left.push_back(e.path().filename().string());
-    EXPECT_EQ(left, std::vector<std::string>{});
+    EXPECT_EQ(filterLeftovers(scheduler_), std::vector<std::string>{});
 }
 
 TEST_F(PrintThroughCups, TwoQueuesPrintingAtOnceNeverMixPages)

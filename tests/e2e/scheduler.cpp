@@ -74,7 +74,8 @@ bool startedProgram(const std::string& line, std::string& path, std::string& pid
     return !pid.empty() && pid.find_first_not_of("0123456789") == std::string::npos;
 }
 
-std::string Scheduler::start(const std::string& script, const std::string& binDir)
+std::string Scheduler::start(const std::string& script, const std::string& binDir,
+                             const std::vector<std::string>& more)
 {
     script_ = script;
     std::vector<std::string> argv = {script, "start",   "--bin",
@@ -85,6 +86,7 @@ std::string Scheduler::start(const std::string& script, const std::string& binDi
     for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
         if (const char* value = std::getenv(name); value && *value)
             argv.insert(argv.end(), {"--setenv", std::string(name) + "=" + value});
+    argv.insert(argv.end(), more.begin(), more.end());
     CommandResult r = runCommand(argv);
     // The directory is the last line of standard output.
     std::string out = r.output;

@@ -35,9 +35,11 @@ struct JobState {
 
 class Scheduler {
 public:
-    // Starts a private cupsd with the filter and backend from `binDir`.
+    // Starts a private cupsd with the filter and backend from `binDir`;
+    // `more`: further arguments of the script's start (--backend PATH ...).
     // Returns "" on success, otherwise why it failed.
-    std::string start(const std::string& script, const std::string& binDir);
+    std::string start(const std::string& script, const std::string& binDir,
+                      const std::vector<std::string>& more = {});
     // Stops it and removes its directory; safe to call more than once.
     void stop();
     bool running() const { return !root_.empty(); }
