@@ -317,9 +317,14 @@ TEST_F(PrintOverUsb, CopiesCollatedAndUncollatedOnOnePrinter)
     std::vector<int> jobs;
     for (const auto& c : cases)
         jobs.push_back(submit({1, 2, 3}, c.options, 2));
+    // Both jobs end before any is looked at: the second job's filter may
+    // already be at work in TempDir while the first one is checked.
+    std::vector<PrintedJob> printed;
+    for (size_t i = 0; i < cases.size(); ++i)
+        printed.push_back(finish(jobs[i], static_cast<int>(i) + 1));
     for (size_t i = 0; i < cases.size(); ++i) {
         SCOPED_TRACE(cases[i].options.back());
-        PrintedJob j = finish(jobs[i], static_cast<int>(i) + 1);
+        const PrintedJob& j = printed[i];
         ASSERT_NO_FATAL_FAILURE(expectTidy(j));
         EXPECT_EQ(j.state.state, IPP_JSTATE_COMPLETED) << scheduler_.logTail(j.jobId);
         EXPECT_EQ(j.ids(), cases[i].ids);
