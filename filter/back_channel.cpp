@@ -66,6 +66,12 @@ int BackChannel::cmdInteraction(std::string_view text, bool interruptible)
     const std::string command(text);
     char codeText[5] = {};
 
+    // The printer's replies carry no query: bytes that wait before the query
+    // is sent answer an earlier one (a query that got no reply in time, or
+    // queries that piled up while the printer could not be reached) and
+    // must not be taken for this one's reply.
+    if (connection_.hasPrinterChannels() && !streamGone())
+        discardWaitingReplies(command);
     int status = stream_.sendCmd(command);
     log_.printf("DEBUG:[RVT4410LW]send command:%s ,and send status = %d\n", command.c_str(),
                 status);
@@ -100,6 +106,27 @@ int BackChannel::cmdInteraction(std::string_view text, bool interruptible)
     log_.printf("DEBUG:[RVT4410LW]send cmd=%s ,original response =%s,responseCode=%s\n",
                 command.c_str(), reply, codeText);
     return std::atoi(codeText);
+}
+
+void BackChannel::discardWaitingReplies(const std::string& command)
+{
+    std::string stale;
+    char buffer[kReplyBufferSize];
+    // A bound, so that a printer that never stops talking cannot hold the job.
+    for (int reads = 0; reads < 64; ++reads) {
+        const ssize_t n = connection_.backChannelWaiting(buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        stale.append(buffer, static_cast<size_t>(n));
+    }
+    if (stale.empty())
+        return;
+    std::string shown;
+    for (char c : stale.substr(0, 64))
+        shown += (c >= 0x20 && c < 0x7f) ? c : '.';
+    log_.printf("DEBUG: before %s: discarded %zu byte(s) of late replies to earlier queries: "
+                "\"%s\"%s\n",
+                command.c_str(), stale.size(), shown.c_str(), stale.size() > 64 ? "..." : "");
 }
 
 Flow BackChannel::checkpoint()

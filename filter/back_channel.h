@@ -7,6 +7,7 @@
 // to the scheduler's termination signal.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace rvt {
@@ -71,6 +72,9 @@ public:
 
 private:
     bool streamGone() const;
+    // Reads and logs whatever already waits on the back channel before
+    // `command` is sent.
+    void discardWaitingReplies(const std::string& command);
 
     CommandStream& stream_;
     PrinterConnection& connection_;
