@@ -66,7 +66,7 @@ void convertInto(ConvertedPage& page, cups_raster_t* ras, const RasterFileReader
                 why.pop_back();
             why = why.substr(why.rfind('\n') == std::string::npos ? 0 : why.rfind('\n') + 1);
             page.outcome = Outcome::Refused;
-            page.refusal = "The document's raster has a page header that cannot be read" +
+            page.refusal = "The raster of the document has a page header that cannot be read" +
                            (why.empty() ? std::string() : " (" + why + ")");
             log.printf("DEBUG: refusing page %d: %s\n", page.pageNumber, page.refusal.c_str());
         }
