@@ -103,6 +103,14 @@ bool NetworkPrinter::setUp()
                      config_.port, std::strerror(errno));
         return false;
     }
+    // Listening before the address is announced, unless the printer starts "off".
+    if (config_.downSeconds <= 0) {
+        if (listen(listenFd_, 16) != 0) {
+            std::fprintf(stderr, "rvt4410lw-sim: listen: %s\n", std::strerror(errno));
+            return false;
+        }
+        listening_ = true;
+    }
     socklen_t len = sizeof addr;
     getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len);
     std::printf("rvt4410lw-sim: listening on %s:%d%s\n", config_.host.c_str(), ntohs(addr.sin_port),
