@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cups/sidechannel.h>
 #include <string>
 
 namespace rvt {
@@ -73,6 +74,7 @@ int BackChannel::cmdInteraction(std::string_view text, bool interruptible)
     if (connection_.hasPrinterChannels() && !streamGone())
         discardWaitingReplies(command);
     int status = stream_.sendCmd(command);
+    lastSendStatus_ = status;
     log_.printf("DEBUG:[RVT4410LW]send command:%s ,and send status = %d\n", command.c_str(),
                 status);
     if (!connection_.hasPrinterChannels())
@@ -150,12 +152,28 @@ Flow BackChannel::pause(int seconds)
     return checkpoint();
 }
 
+bool BackChannel::connectionLost(int code)
+{
+    // CUPS's socket backend answers every drain so once the printer has
+    // closed the connection, and goes on reading the job: no reply ever
+    // comes, and a lock or unlock would be asked for without end.
+    if (code != kNoReply || lastSendStatus_ != CUPS_SC_STATUS_IO_ERROR || streamGone() ||
+        connection_.terminationRequested())
+        return false;
+    log_.write("DEBUG: the query could not be handed to the printer and got no reply: the "
+               "connection to the printer is lost\n");
+    cancelJob("The connection to the printer was lost");
+    return true;
+}
+
 Flow BackChannel::lockPrinter()
 {
     for (;;) {
         if (checkpoint() == Flow::Stop)
             return Flow::Stop;
         const int code = cmdInteraction("LockPrinter?");
+        if (connectionLost(code))
+            return Flow::Stop;
         if (code == 2) {
             if (feedback_)
                 feedback_->lockGranted();
@@ -174,6 +192,8 @@ Flow BackChannel::unLockPrinter()
         if (checkpoint() == Flow::Stop)
             return Flow::Stop;
         int code = cmdInteraction("UnLockPrinter?");
+        if (connectionLost(code))
+            return Flow::Stop;
         if (code == 3 || code == 4)
             return streamGone() ? Flow::Stop : Flow::Go;
         if (pause(3) == Flow::Stop)
@@ -183,7 +203,10 @@ Flow BackChannel::unLockPrinter()
 
 Flow BackChannel::endOfPage()
 {
-    if (cmdInteraction("Event=EndOfPage;") == 4) {
+    const int code = cmdInteraction("Event=EndOfPage;");
+    if (connectionLost(code))
+        return Flow::Stop;
+    if (code == 4) {
         cancelJob("The printer cancelled the job (it answered 4 at the end of a page)");
         return Flow::Stop;
     }

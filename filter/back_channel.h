@@ -75,6 +75,9 @@ private:
     // Reads and logs whatever already waits on the back channel before
     // `command` is sent.
     void discardWaitingReplies(const std::string& command);
+    // After an exchange that returned `code`: true, with the job cancelled,
+    // when the printer's connection failed under the query.
+    bool connectionLost(int code);
 
     CommandStream& stream_;
     PrinterConnection& connection_;
@@ -82,6 +85,7 @@ private:
     Log& log_;
     JobFeedback* feedback_;
     bool cancelled_ = false;
+    int lastSendStatus_ = 0;  // the drain status of the last query sent
 };
 
 }  // namespace rvt

@@ -432,8 +432,10 @@ TEST_F(SocketBackend, JobsAndFaultsOfANetworkPrinter)
     s.push_back({"closes-mid-page", {"--close-stream", "chunk:1:1"}, {1, 2}});
     s.back().check = [](const JobState& st, const Received& r, int) {
         ASSERT_EQ(r.failure, "");
-        EXPECT_NE(st.state, IPP_JSTATE_COMPLETED);
-        EXPECT_EQ(st.state, IPP_JSTATE_ABORTED) << st.reasons;
+        // Aborted when the backend's write fails; cancelled by the filter when
+        // the backend's drain fails first and it goes on reading.
+        EXPECT_TRUE(st.state == IPP_JSTATE_ABORTED || st.state == IPP_JSTATE_CANCELED)
+            << st.state << " " << st.reasons;
         EXPECT_FALSE(r.transcript["closed_by_printer"].is_null());
         EXPECT_TRUE(r.ids().empty());
     };

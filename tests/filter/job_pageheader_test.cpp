@@ -72,8 +72,8 @@ TEST(JobPageHeaderTest, EmptyPageIsRefused)
         job.run({RasterPage{40, 16, 0}, RasterPage{0, 16, 0, 8, 0, 0}, RasterPage{40, 16, 0}}), 0);
     EXPECT_EQ(job.pagesSent(), std::vector<int>{1});
     EXPECT_EQ(job.conn.commands().back(), "CancelJob?");
-    EXPECT_TRUE(job.log.contains("ERROR: The document's raster has a page header that cannot be "
-                                 "read\n"));
+    EXPECT_TRUE(job.log.contains(
+        "ERROR: The raster of the document has a page header that cannot be read\n"));
     EXPECT_TRUE(job.leftovers().empty());
 }
 

@@ -8,6 +8,7 @@
 #include "job_settings.h"
 #include "job_test_support.h"
 
+#include <cups/sidechannel.h>
 #include <gtest/gtest.h>
 
 namespace rvt::test {
@@ -67,6 +68,28 @@ TEST(StaleReplyTest, RepliesPiledUpAtTheStartDoNotHideACancel)
     EXPECT_TRUE(job.leftovers().empty());
 }
 
+// The printer closes the connection in page 2: CUPS's socket backend then
+// answers every drain with an I/O error, keeps reading, and nothing replies.
+TEST(StaleReplyTest, AConnectionLostUnderAQueryEndsTheJob)
+{
+    JobRun job;
+    int pagesEnded = 0;
+    job.conn.onWrite = [&](const std::string& e) {
+        if (e == kEndPage && ++pagesEnded == 1) {
+            job.conn.drainStatuses.assign(1000, CUPS_SC_STATUS_IO_ERROR);
+            job.conn.defaultReplies.clear();
+        }
+    };
+    job.conn.onSleep = [&] { job.conn.terminate = job.conn.sleeps > 100; };  // no endless test
+    EXPECT_EQ(job.run(pages(3)), 0);
+    EXPECT_EQ(job.pagesSent(), (std::vector<int>{1, 2}));
+    EXPECT_EQ(job.conn.commands().back(), kCancel);
+    EXPECT_EQ(job.conn.count(kEndJob), 0);
+    EXPECT_FALSE(job.conn.terminate);
+    EXPECT_TRUE(job.log.contains("ERROR: The connection to the printer was lost\n"));
+    EXPECT_EQ(job.conn.serverCancels.size(), 1u);
+}
+
 // A page header as it lies in a raster stream, of `width` pixels (0: one
 // libcups refuses).
 std::string rawHeader(unsigned width)
@@ -123,7 +146,7 @@ TEST_P(RasterEndTest, ARefusedHeaderIsNoEndOfTheDocument)
     EXPECT_TRUE(job.leftovers().empty());
 }
 
-const std::string kUnreadable = "The document's raster has a page header that cannot be read";
+const std::string kUnreadable = "The raster of the document has a page header that cannot be read";
 const auto kPlain = CUPS_RASTER_WRITE;
 const auto kPacked = CUPS_RASTER_WRITE_COMPRESSED;
 
