@@ -7,6 +7,7 @@
 // printer; each is then checked for what the printer received (transcript and
 // pages), the job's state, the filter's exit and the scheduler's TempDir.
 #include "image_files.h"
+#include "listening_printer.h"
 #include "scheduler.h"
 #include "test_document.h"
 
@@ -36,80 +37,6 @@ namespace rvt::e2e {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// A network printer played by the simulator, run as an unprivileged user.
-class NetworkPrinter {
-public:
-    NetworkPrinter() = default;
-    NetworkPrinter(const NetworkPrinter&) = delete;
-    NetworkPrinter& operator=(const NetworkPrinter&) = delete;
-    // Starts it with `args` (beside --listen and --out); "" or why not.
-    std::string start(const fs::path& out, const std::vector<std::string>& args)
-    {
-        out_ = out;
-        fs::create_directories(out);
-        const passwd* nobody = getpwnam("nobody");
-        if (nobody && chown(out.c_str(), nobody->pw_uid, nobody->pw_gid) != 0)
-            return "cannot give " + out.string() + " to nobody";
-        int fds[2];
-        if (pipe(fds) != 0)
-            return "pipe";
-        std::vector<std::string> argv = {RVT_BIN_DIR "/rvt4410lw-sim",
-                                         "--listen",
-                                         "127.0.0.1:0",
-                                         "--out",
-                                         out.string(),
-                                         "--no-preview"};
-        argv.insert(argv.end(), args.begin(), args.end());
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(fds[1], 1);
-            close(fds[0]);
-            close(fds[1]);
-            if (nobody && (setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0))
-                _exit(126);
-            std::vector<char*> a;
-            for (auto& s : argv)
-                a.push_back(s.data());
-            a.push_back(nullptr);
-            execv(a[0], a.data());
-            _exit(127);
-        }
-        close(fds[1]);
-        out_fd_ = fds[0];
-        // "rvt4410lw-sim: listening on 127.0.0.1:PORT"
-        std::string line;
-        char c;
-        while (line.find('\n') == std::string::npos && read(out_fd_, &c, 1) == 1)
-            line += c;
-        const size_t colon = line.rfind(':');
-        port_ = colon == std::string::npos ? 0 : std::atoi(line.c_str() + colon + 1);
-        return port_ > 0 ? "" : "the simulator did not start: " + line;
-    }
-
-    // Stops it; its exit status (0 when it stopped cleanly).
-    int stop()
-    {
-        if (pid_ <= 0)
-            return -1;
-        kill(pid_, SIGTERM);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        pid_ = -1;
-        close(out_fd_);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    ~NetworkPrinter() { stop(); }
-
-    std::string uri() const { return "socket://127.0.0.1:" + std::to_string(port_); }
-    fs::path jobDir(int n) const { return out_ / ("job-" + std::to_string(n)); }
-
-private:
-    fs::path out_;
-    pid_t pid_ = -1;
-    int out_fd_ = -1;
-    int port_ = 0;
-};
 
 // What the printer received on one connection.
 struct Received {
@@ -194,7 +121,7 @@ struct Scenario {
     // Checks the job once it has ended; the printer's first connection.
     std::function<void(const JobState&, const Received&, int job)> check;
 
-    std::shared_ptr<NetworkPrinter> sim = std::make_shared<NetworkPrinter>();
+    std::shared_ptr<rvtsim::ListeningPrinter> sim = std::make_shared<rvtsim::ListeningPrinter>();
     int job = -1;
     JobState state;
     double seconds = 0;
@@ -251,6 +178,15 @@ protected:
         return path;
     }
 
+    // The printer of queue `name`, run as nobody: it never needs root.
+    static std::string startPrinter(rvtsim::ListeningPrinter& printer, const std::string& name,
+                                    const std::vector<std::string>& args)
+    {
+        const passwd* nobody = getpwnam("nobody");
+        return printer.start(RVT_BIN_DIR "/rvt4410lw-sim", fs::path(work_) / name, args,
+                             nobody ? nobody->pw_uid : 0, nobody ? nobody->pw_gid : 0);
+    }
+
     static std::string addQueue(const std::string& name, const std::string& uri)
     {
         CommandResult r = runCommand({"lpadmin", "-p", name, "-E", "-v", uri, "-P", RVT_PPD, "-o",
@@ -294,7 +230,7 @@ protected:
     {
         const auto start = Clock::now();
         for (auto& s : scenarios) {
-            ASSERT_EQ(s.sim->start(fs::path(work_) / s.name, s.printer), "") << s.name;
+            ASSERT_EQ(startPrinter(*s.sim, s.name, s.printer), "") << s.name;
             ASSERT_EQ(addQueue(s.name, s.sim->uri()), "") << s.name;
             s.job = submit(s.name, s.document.empty() ? document(s.pages) : s.document, s.options,
                            s.copies);
@@ -474,7 +410,7 @@ TEST_F(SocketBackend, JobsAndFaultsOfANetworkPrinter)
 TEST_F(SocketBackend, CancelFromTheClientMidJob)
 {
     Scenario s{"cancel", {"--reply-delay", "end_of_page=2000"}, {1, 2, 3, 4}};
-    ASSERT_EQ(s.sim->start(fs::path(work_) / s.name, s.printer), "");
+    ASSERT_EQ(startPrinter(*s.sim, s.name, s.printer), "");
     ASSERT_EQ(addQueue(s.name, s.sim->uri()), "");
     s.job = submit(s.name, document(s.pages), {}, 0);
     const auto deadline = Clock::now() + 90s;
@@ -503,8 +439,8 @@ TEST_F(SocketBackend, CancelFromTheClientMidJob)
 // each connection carries its own job only.
 TEST_F(SocketBackend, TwoQueuesOnOnePrinter)
 {
-    NetworkPrinter sim;
-    ASSERT_EQ(sim.start(fs::path(work_) / "shared", {"--reply-delay", "end_of_page=300"}), "");
+    rvtsim::ListeningPrinter sim;
+    ASSERT_EQ(startPrinter(sim, "shared", {"--reply-delay", "end_of_page=300"}), "");
     ASSERT_EQ(addQueue("shared-a", sim.uri()), "");
     ASSERT_EQ(addQueue("shared-b", sim.uri()), "");
     const int a = submit("shared-a", document({1, 2}), {}, 0);

@@ -5,18 +5,12 @@
 // backend speaks to it: refused while "down", one job directory per
 // connection, one lock for all connections, the connection closed at the
 // end of the stream and where the script says.
-#include "backend_test_support.h"
+#include "listening_printer.h"
 
-#include <arpa/inet.h>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <nlohmann/json.hpp>
 #include <poll.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <thread>
 
 namespace rvtsim {
@@ -25,71 +19,15 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-class Printer {
-public:
-    explicit Printer(const std::vector<std::string>& args)
-    {
-        dir_ = fs::path(RVT_TEST_TMP) /
-               ("net-" + std::to_string(getpid()) + "-" + std::to_string(counter_++));
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        int out[2];
-        EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
-        std::vector<std::string> argv = {"rvt4410lw-sim", "--listen",    "0",
-                                         "--out",         dir_.string(), "--no-preview"};
-        argv.insert(argv.end(), args.begin(), args.end());
-        pid_ = spawn(RVT_SIM, argv, {"PATH=/usr/bin:/bin"}, {-1, out[1], 2, -1, -1});
-        close(out[1]);
-        std::string line;
-        char c;
-        while (line.find('\n') == std::string::npos && read(out[0], &c, 1) == 1)
-            line += c;
-        close(out[0]);
-        EXPECT_EQ(line.rfind("rvt4410lw-sim: listening on 127.0.0.1:", 0), 0u) << line;
-        port_ = std::atoi(line.c_str() + line.rfind(':') + 1);
-    }
-    ~Printer() { stop(); }
-
-    int stop()
-    {
-        if (pid_ <= 0)
-            return -1;
-        kill(pid_, SIGTERM);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-    // A connection, or -1 (errno set) when the printer refuses it.
-    int connect() const
-    {
-        int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<uint16_t>(port_));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-            const int e = errno;
-            close(fd);
-            errno = e;
-            return -1;
-        }
-        return fd;
-    }
-
-    nlohmann::json transcript(int job) const
-    {
-        std::ifstream in(dir_ / ("job-" + std::to_string(job)) / "transcript.json");
-        return in ? nlohmann::json::parse(in, nullptr, false) : nlohmann::json();
-    }
-
-private:
-    static inline int counter_ = 0;
-    fs::path dir_;
-    pid_t pid_ = -1;
-    int port_ = 0;
-};
+// A printer of its own for each test.
+std::string start(ListeningPrinter& printer, const std::vector<std::string>& args)
+{
+    static int count = 0;
+    const auto dir = fs::path(RVT_TEST_TMP) /
+                     ("net-" + std::to_string(getpid()) + "-" + std::to_string(++count));
+    fs::remove_all(dir);
+    return printer.start(RVT_SIM, dir, args);
+}
 
 // Sends `query` and returns the reply ("" when none came in 2 s).
 std::string ask(int fd, const std::string& query)
@@ -113,7 +51,8 @@ bool closedByPrinter(int fd)
 
 TEST(NetworkPrinter, RefusesWhileDownThenServesOneJobPerConnection)
 {
-    Printer printer({"--down", "1"});
+    ListeningPrinter printer;
+    ASSERT_EQ(start(printer, {"--down", "1"}), "");
     EXPECT_EQ(printer.connect(), -1);
     EXPECT_EQ(errno, ECONNREFUSED);
     std::this_thread::sleep_for(1200ms);
@@ -135,7 +74,8 @@ TEST(NetworkPrinter, RefusesWhileDownThenServesOneJobPerConnection)
 
 TEST(NetworkPrinter, TheLockIsThePrintersAndTheScriptCanCloseTheConnection)
 {
-    Printer printer({"--close-stream", "unlock:1"});
+    ListeningPrinter printer;
+    ASSERT_EQ(start(printer, {"--close-stream", "unlock:1"}), "");
     int a = printer.connect(), b = printer.connect();
     ASSERT_GE(a, 0);
     ASSERT_GE(b, 0);
