@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cups/sidechannel.h>
 #include <string>
 
 namespace rvt {
@@ -66,7 +67,14 @@ int BackChannel::cmdInteraction(std::string_view text, bool interruptible)
     const std::string command(text);
     char codeText[5] = {};
 
+    // The printer's replies carry no query: bytes that wait before the query
+    // is sent answer an earlier one (a query that got no reply in time, or
+    // queries that piled up while the printer could not be reached) and
+    // must not be taken for this one's reply.
+    if (connection_.hasPrinterChannels() && !streamGone())
+        discardWaitingReplies(command);
     int status = stream_.sendCmd(command);
+    lastSendStatus_ = status;
     log_.printf("DEBUG:[RVT4410LW]send command:%s ,and send status = %d\n", command.c_str(),
                 status);
     if (!connection_.hasPrinterChannels())
@@ -102,6 +110,27 @@ int BackChannel::cmdInteraction(std::string_view text, bool interruptible)
     return std::atoi(codeText);
 }
 
+void BackChannel::discardWaitingReplies(const std::string& command)
+{
+    std::string stale;
+    char buffer[kReplyBufferSize];
+    // A bound, so that a printer that never stops talking cannot hold the job.
+    for (int reads = 0; reads < 64; ++reads) {
+        const ssize_t n = connection_.backChannelWaiting(buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        stale.append(buffer, static_cast<size_t>(n));
+    }
+    if (stale.empty())
+        return;
+    std::string shown;
+    for (char c : stale.substr(0, 64))
+        shown += (c >= 0x20 && c < 0x7f) ? c : '.';
+    log_.printf("DEBUG: before %s: discarded %zu byte(s) of late replies to earlier queries: "
+                "\"%s\"%s\n",
+                command.c_str(), stale.size(), shown.c_str(), stale.size() > 64 ? "..." : "");
+}
+
 Flow BackChannel::checkpoint()
 {
     if (finished())
@@ -123,12 +152,28 @@ Flow BackChannel::pause(int seconds)
     return checkpoint();
 }
 
+bool BackChannel::connectionLost(int code)
+{
+    // CUPS's socket backend answers every drain so once the printer has
+    // closed the connection, and goes on reading the job: no reply ever
+    // comes, and a lock or unlock would be asked for without end.
+    if (code != kNoReply || lastSendStatus_ != CUPS_SC_STATUS_IO_ERROR || streamGone() ||
+        connection_.terminationRequested())
+        return false;
+    log_.write("DEBUG: the query could not be handed to the printer and got no reply: the "
+               "connection to the printer is lost\n");
+    cancelJob("The connection to the printer was lost");
+    return true;
+}
+
 Flow BackChannel::lockPrinter()
 {
     for (;;) {
         if (checkpoint() == Flow::Stop)
             return Flow::Stop;
         const int code = cmdInteraction("LockPrinter?");
+        if (connectionLost(code))
+            return Flow::Stop;
         if (code == 2) {
             if (feedback_)
                 feedback_->lockGranted();
@@ -147,6 +192,8 @@ Flow BackChannel::unLockPrinter()
         if (checkpoint() == Flow::Stop)
             return Flow::Stop;
         int code = cmdInteraction("UnLockPrinter?");
+        if (connectionLost(code))
+            return Flow::Stop;
         if (code == 3 || code == 4)
             return streamGone() ? Flow::Stop : Flow::Go;
         if (pause(3) == Flow::Stop)
@@ -156,7 +203,10 @@ Flow BackChannel::unLockPrinter()
 
 Flow BackChannel::endOfPage()
 {
-    if (cmdInteraction("Event=EndOfPage;") == 4) {
+    const int code = cmdInteraction("Event=EndOfPage;");
+    if (connectionLost(code))
+        return Flow::Stop;
+    if (code == 4) {
         cancelJob("The printer cancelled the job (it answered 4 at the end of a page)");
         return Flow::Stop;
     }

@@ -7,6 +7,7 @@
 // to the scheduler's termination signal.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace rvt {
@@ -71,6 +72,12 @@ public:
 
 private:
     bool streamGone() const;
+    // Reads and logs whatever already waits on the back channel before
+    // `command` is sent.
+    void discardWaitingReplies(const std::string& command);
+    // After an exchange that returned `code`: true, with the job cancelled,
+    // when the printer's connection failed under the query.
+    bool connectionLost(int code);
 
     CommandStream& stream_;
     PrinterConnection& connection_;
@@ -78,6 +85,7 @@ private:
     Log& log_;
     JobFeedback* feedback_;
     bool cancelled_ = false;
+    int lastSendStatus_ = 0;  // the drain status of the last query sent
 };
 
 }  // namespace rvt

@@ -63,7 +63,7 @@ public:
 
 private:
     Flow waitForConnection();
-    void pageLoop(cups_raster_t* ras);
+    void pageLoop(cups_raster_t* ras, const RasterFileReader& reader);
     Flow sendOnePage(int pageNumber);
     Flow finishJob();
     void rememberSize(int pageNumber, int width, int height);
@@ -187,6 +187,13 @@ void PrintJob::run(char* argv[], const char* rasterFile)
     }
     RasterFileReader rasterReader(rasterFd);
     std::unique_ptr<cups_raster_t, RasterCloser> ras(rasterFd >= 0 ? rasterReader.open() : nullptr);
+    // An empty document is a job of no pages; bytes that are no raster are
+    // a document the filter cannot print.
+    if (!ras && rasterReader.delivered() > 0) {
+        log_.write("DEBUG:[RVT4410LW] the document is not a CUPS raster\n");
+        back_.cancelJob("The document is not a CUPS raster");
+        return;
+    }
     // The page files live in a directory of this job, removed when the job
     // ends, however it ends.
     files_ = PageFiles::create(env_.tmpdir, log_);
@@ -198,18 +205,18 @@ void PrintJob::run(char* argv[], const char* rasterFile)
     pageCounter_ = 1;
 
     if (ras && files_)
-        pageLoop(ras.get());
+        pageLoop(ras.get(), rasterReader);
     if (back_.finished())
         return;
     finishJob();
 }
 
-void PrintJob::pageLoop(cups_raster_t* ras)
+void PrintJob::pageLoop(cups_raster_t* ras, const RasterFileReader& reader)
 {
     // The pages are read, converted and encoded by the workers while the pages
     // before them are sent; a page's log lines are written here, where the
     // page is taken on, and every exchange stays on this thread.
-    PageWorker worker(ras, job_, *files_, connection_, pageCounter_);
+    PageWorker worker(ras, job_, *files_, connection_, pageCounter_, &reader);
     for (;;) {
         ConvertedPage page = worker.next();
         if (page.outcome == ConvertedPage::Outcome::NoPage || job_.isCanceled)

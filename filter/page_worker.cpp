@@ -50,13 +50,26 @@ private:
 
 // Reads and converts the page; leaves its 1-bit page in `bits` when the page
 // file is to be written.
-void convertInto(ConvertedPage& page, cups_raster_t* ras, const PageSteps& steps,
-                 const KeepGoing& keepGoing, Log& log, PageBuffer& bits)
+void convertInto(ConvertedPage& page, cups_raster_t* ras, const RasterFileReader* reader,
+                 const PageSteps& steps, const KeepGoing& keepGoing, Log& log, PageBuffer& bits)
 {
     using Outcome = ConvertedPage::Outcome;
     cups_page_header2_t header;
     if (!cupsRasterReadHeader2(ras, &header)) {
         page.outcome = Outcome::NoPage;
+        // The same answer for the end of the raster and for a header libcups
+        // will not read: the reader tells them apart.
+        if (reader && !reader->endedBeforeHeader()) {
+            // libcups' reasons, one a line (they may gather over the job).
+            std::string why = cupsRasterErrorString() ? cupsRasterErrorString() : "";
+            while (!why.empty() && why.back() == '\n')
+                why.pop_back();
+            why = why.substr(why.rfind('\n') == std::string::npos ? 0 : why.rfind('\n') + 1);
+            page.outcome = Outcome::Refused;
+            page.refusal = "The raster of the document has a page header that cannot be read" +
+                           (why.empty() ? std::string() : " (" + why + ")");
+            log.printf("DEBUG: refusing page %d: %s\n", page.pageNumber, page.refusal.c_str());
+        }
         return;
     }
     log.printf("DEBUG:[RVT4410LW] raster image width =%d  height = %d\n",
@@ -111,7 +124,8 @@ void encodeInto(const ConvertedPage& page, const PageFiles& files, PageBuffer& b
 
 ConvertedPage convertNextPage(cups_raster_t* ras, int pageNumber, const PageSteps& steps,
                               const PageFiles& files, const KeepGoing& keepGoing,
-                              const std::function<void(bool lastRead)>& rasterDone)
+                              const std::function<void(bool lastRead)>& rasterDone,
+                              const RasterFileReader* reader)
 {
     ConvertedPage page;
     page.pageNumber = pageNumber;
@@ -125,7 +139,7 @@ ConvertedPage convertNextPage(cups_raster_t* ras, int pageNumber, const PageStep
     }
     Log log(pageLog.file());
     PageBuffer bits;
-    convertInto(page, ras, steps, keepGoing, log, bits);
+    convertInto(page, ras, reader, steps, keepGoing, log, bits);
     const bool encode = page.outcome == ConvertedPage::Outcome::Converted && !page.canceled;
     rasterDone(!encode);
     if (encode)
@@ -135,9 +149,9 @@ ConvertedPage convertNextPage(cups_raster_t* ras, int pageNumber, const PageStep
 }
 
 PageWorker::PageWorker(cups_raster_t* ras, const JobSettings& job, const PageFiles& files,
-                       PrinterConnection& connection, int firstPage)
-    : ras_(ras), job_(job), files_(files), connection_(connection), nextToTake_(firstPage),
-      nextToStart_(firstPage), reader_(firstPage)
+                       PrinterConnection& connection, int firstPage, const RasterFileReader* reader)
+    : ras_(ras), rasterReader_(reader), job_(job), files_(files), connection_(connection),
+      nextToTake_(firstPage), nextToStart_(firstPage), reader_(firstPage)
 {
     start(nextToStart_++);
     start(nextToStart_++);
@@ -189,7 +203,8 @@ void PageWorker::run(Slot& slot)
         return !abandoned_.load() && !connection_.terminationRequested();
     };
     try {
-        slot.result = convertNextPage(ras_, pageNumber, slot.steps, files_, keepGoing, passTurn);
+        slot.result = convertNextPage(ras_, pageNumber, slot.steps, files_, keepGoing, passTurn,
+                                      rasterReader_);
     } catch (...) {
         // Only memory can run out this way (a log line, a callback): the page
         // is lost like any page that does not fit, and nothing more is read.

@@ -29,13 +29,14 @@ namespace rvt {
 
 class PageFiles;
 class PrinterConnection;
+class RasterFileReader;
 struct JobSettings;
 
 // One raster page read, converted and encoded.
 struct ConvertedPage {
     enum class Outcome {
         NoPage,       // no further page header in the raster (or reading has ended)
-        Refused,      // a page header the filter cannot print (logged)
+        Refused,      // a page header the filter cannot print, or cannot read (logged)
         OutOfMemory,  // the page could not be read (logged); the job ends normally
         Stopped,      // the job is stopping: the page is incomplete
         Converted,    // the page file is written, or `canceled` is set
@@ -60,16 +61,20 @@ struct ConvertedPage {
 // more of the raster (before the page is encoded). True from rasterDone: the
 // raster is not to be read any further (no page, a refused or incomplete page,
 // a page that cancels the job).
+// `reader`, when given, is what `ras` reads through: a page header that
+// libcups will not read is then a refused page, not the end of the raster.
 ConvertedPage convertNextPage(cups_raster_t* ras, int pageNumber, const PageSteps& steps,
                               const PageFiles& files, const KeepGoing& keepGoing,
-                              const std::function<void(bool lastRead)>& rasterDone);
+                              const std::function<void(bool lastRead)>& rasterDone,
+                              const RasterFileReader* reader = nullptr);
 
 class PageWorker {
 public:
     // `job` supplies the scale ratio, duplex mode and darkness of each page
     // (read on the job's thread). Starts on pages `firstPage` and the next.
     PageWorker(cups_raster_t* ras, const JobSettings& job, const PageFiles& files,
-               PrinterConnection& connection, int firstPage);
+               PrinterConnection& connection, int firstPage,
+               const RasterFileReader* reader = nullptr);
     // Gives up the pages under way and waits for the workers, so that nothing
     // reads the raster or writes a page file afterwards.
     ~PageWorker();
@@ -93,6 +98,7 @@ private:
     void run(Slot& slot);
 
     cups_raster_t* ras_;
+    const RasterFileReader* rasterReader_;
     const JobSettings& job_;
     const PageFiles& files_;
     PrinterConnection& connection_;

@@ -56,6 +56,22 @@ public:
         return cupsBackChannelRead(buffer, size, timeoutSeconds);
     }
 
+    ssize_t backChannelWaiting(char* buffer, size_t size) override
+    {
+        // Not cupsBackChannelRead() with no time-out: when nothing waits it
+        // goes on to read, and a back channel that blocks would hold the job.
+        if (!backChannel_)
+            return 0;
+        pollfd p{kBackChannelFd, POLLIN, 0};
+        int r;
+        do
+            r = ::poll(&p, 1, 0);
+        while (r < 0 && errno == EINTR);
+        if (r <= 0 || !(p.revents & POLLIN))
+            return 0;
+        return ::read(kBackChannelFd, buffer, size);
+    }
+
     bool write(const void* data, size_t size) override
     {
         const char* p = static_cast<const char*>(data);

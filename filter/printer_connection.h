@@ -30,6 +30,11 @@ public:
     // time-out.
     virtual ssize_t backChannelRead(char* buffer, size_t size, double timeoutSeconds) = 0;
 
+    // Reads what is already waiting on the back channel, without waiting:
+    // the count of bytes read, 0 or less when nothing waits (or the
+    // connection cannot tell).
+    virtual ssize_t backChannelWaiting(char* /*buffer*/, size_t /*size*/) { return 0; }
+
     // Writes all `size` bytes to the print stream. False when it could not:
     // the backend is gone and nothing more can be sent.
     virtual bool write(const void* data, size_t size) = 0;

@@ -253,6 +253,32 @@ ssize_t RasterFileReader::readCallback(void* ctx, unsigned char* data, size_t by
 
 ssize_t RasterFileReader::read(unsigned char* data, size_t bytes)
 {
+    const ssize_t n = readBuffered(data, bytes);
+    lastRequest_ = bytes;
+    lastResult_ = n;
+    if (n > 0) {
+        for (uint64_t i = delivered_; i < sizeof sync_ && i - delivered_ < uint64_t(n); ++i)
+            sync_[i] = data[i - delivered_];
+        delivered_ += static_cast<uint64_t>(n);
+    }
+    return n;
+}
+
+bool RasterFileReader::endedBeforeHeader() const
+{
+    // The size of a page header as libcups reads it for the stream's version.
+    uint32_t sync;
+    std::memcpy(&sync, sync_, sizeof sync);
+    size_t header = sizeof(cups_page_header2_t);
+    if (sync == CUPS_RASTER_SYNCv1 || sync == CUPS_RASTER_REVSYNCv1)
+        header = sizeof(cups_page_header_t);
+    else if (sync == CUPS_RASTER_SYNCapple || sync == CUPS_RASTER_REVSYNCapple)
+        header = 32;
+    return lastResult_ == 0 && lastRequest_ == header;
+}
+
+ssize_t RasterFileReader::readBuffered(unsigned char* data, size_t bytes)
+{
     if (begin_ == end_) {
         // A request as large as the buffer goes straight to the descriptor.
         if (!buffer_ || bytes >= kBufferSize)

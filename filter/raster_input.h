@@ -37,10 +37,26 @@ public:
     // gives it); the reader must outlive it.
     cups_raster_t* open();
 
+    // Bytes handed to libcups so far.
+    uint64_t delivered() const { return delivered_; }
+
+    // Asked when libcups has just failed to read a page header: true when the
+    // stream really ended there (its last request, a whole page header, found
+    // the end of the data), false when the stream goes on or ended inside the
+    // header, that is when libcups refused a header or could not read it.
+    // libcups reports both as "no page"; a header it had already buffered
+    // shows as a request for less than a whole header.
+    bool endedBeforeHeader() const;
+
 private:
     static ssize_t readCallback(void* ctx, unsigned char* data, size_t bytes);
     ssize_t read(unsigned char* data, size_t bytes);
+    ssize_t readBuffered(unsigned char* data, size_t bytes);
 
+    uint64_t delivered_ = 0;
+    unsigned char sync_[4] = {};  // the stream's first four bytes
+    size_t lastRequest_ = 0;
+    ssize_t lastResult_ = 1;
     int fd_;
     std::unique_ptr<unsigned char[]> buffer_;  // null: every read goes to the descriptor
     size_t begin_ = 0;                         // the bytes not handed out yet

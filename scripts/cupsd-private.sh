@@ -167,6 +167,9 @@ make_serverbin() {
     for f in "$sys"/filter/*; do
         ln -s "$f" "$bin/filter/$(basename "$f")"
     done
+    # CUPS's own network backend (socket://HOST:PORT), for the simulated
+    # printer on the network.
+    [ -e "$sys/backend/socket" ] && ln -s "$sys/backend/socket" "$bin/backend/socket"
     for f in cups-exec cups-deviced cups-driverd; do
         [ -e "$sys/daemon/$f" ] && ln -s "$sys/daemon/$f" "$bin/daemon/$f"
     done

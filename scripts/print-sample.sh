@@ -2,15 +2,17 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
 # Copyright (C) 2026 The RV-T4410LW driver developers
 # The main job: prints the sample document the way a user prints. A private
-# CUPS scheduler (scripts/cupsd-private.sh) is started, a queue is added on
-# the simulated printer (the rvtsim backend) with the driver's PPD, the
-# document goes through the standard conversion filters and the driver's
-# filter, and the pages the printer decoded are left as PNG files, with the
-# transcript of the print stream, in out/sample/. The scheduler is stopped
+# CUPS scheduler (scripts/cupsd-private.sh) is started, the simulated printer
+# listens on the network (rvt4410lw-sim --listen, on loopback), a queue is
+# added on it with the driver's PPD and CUPS's own socket backend
+# (socket://127.0.0.1:PORT, as for a printer on the network), the document
+# goes through the standard conversion filters and the driver's filter, and
+# the pages the printer decoded are left as PNG files, with the transcript of
+# the print stream, in out/sample/. The scheduler and the printer are stopped
 # again on every path.
 #
 # Usage: scripts/print-sample.sh [--queue NAME | --direct] [DOCUMENT.pdf|DOCUMENT.ps]
-#   (no option)   private scheduler and simulated printer, as above
+#   (no option)   private scheduler and simulated network printer, as above
 #   --queue NAME  print on the queue NAME of the system's own scheduler (a real
 #                 printer set up with this driver) with lp -d NAME instead;
 #                 RVT_QUEUE=NAME does the same
@@ -24,7 +26,8 @@
 #   COPIES     number of copies (default 1)
 #
 # Not root: the private scheduler is started and stopped with sudo (cupsd
-# insists on root-owned filters and backends); everything else runs as you.
+# insists on root-owned filters and backends); everything else, the simulated
+# printer included, runs as you.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -96,7 +99,7 @@ if [ "$MODE" = direct ]; then
 fi
 
 # ---------------------------------------------------- private scheduler (main)
-for f in printfilter-rvt4410lw rvtsim; do
+for f in printfilter-rvt4410lw rvt4410lw-sim; do
     [ -x "$BUILD_DIR/bin/$f" ] || { echo "print-sample: $BUILD_DIR/bin/$f not found; build first: cmake -S . -B $BUILD_DIR -G Ninja && cmake --build $BUILD_DIR" >&2; exit 1; }
 done
 for c in cupsd lp lpadmin lpstat; do
@@ -106,12 +109,19 @@ SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
 . scripts/lib/job-wait.sh
 
-ROOT=""
+ROOT="" SIM_PID="" PRINTER_DIR=""
 stop_scheduler() {
     if [ -n "$ROOT" ]; then
         $SUDO scripts/cupsd-private.sh stop "$ROOT" || true
         ROOT=""
     fi
+    if [ -n "$SIM_PID" ]; then
+        kill "$SIM_PID" 2>/dev/null || true
+        wait "$SIM_PID" 2>/dev/null || true
+        SIM_PID=""
+    fi
+    [ -z "$PRINTER_DIR" ] || rm -rf "$PRINTER_DIR"
+    PRINTER_DIR=""
 }
 trap stop_scheduler EXIT
 trap 'exit 130' INT
@@ -121,10 +131,21 @@ ROOT=$($SUDO scripts/cupsd-private.sh start --bin "$BUILD_DIR/bin" --watch $$)
 export CUPS_SERVER=$ROOT/cupsd.sock
 echo "print-sample: private CUPS scheduler running in $ROOT"
 
-# The simulated printer writes each job into $PRINTER_DIR/job-<id>/.
-PRINTER_DIR=$ROOT/printer
-$SUDO mkdir -m 0755 "$PRINTER_DIR"
-lpadmin -p rvt4410lw -E -v "rvtsim:$PRINTER_DIR" -P "$PPD" 2>&1 |
+# The simulated printer on the network, on a free loopback port: it writes
+# the job it receives on its first connection into $PRINTER_DIR/job-1/.
+PRINTER_DIR=$(mktemp -d "${TMPDIR:-/tmp}/print-sample-printer.XXXXXX")
+"$BUILD_DIR/bin/rvt4410lw-sim" --listen 127.0.0.1:0 --out "$PRINTER_DIR" >"$PRINTER_DIR/sim.log" 2>&1 &
+SIM_PID=$!
+PORT=""
+for _ in $(seq 1 50); do
+    PORT=$(sed -n 's/^rvt4410lw-sim: listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$PRINTER_DIR/sim.log")
+    [ -n "$PORT" ] && break
+    kill -0 "$SIM_PID" 2>/dev/null || break
+    sleep 0.1
+done
+[ -n "$PORT" ] || { echo "print-sample: the simulated printer did not start: $(cat "$PRINTER_DIR/sim.log")" >&2; exit 1; }
+echo "print-sample: simulated printer listening on 127.0.0.1:$PORT"
+lpadmin -p rvt4410lw -E -v "socket://127.0.0.1:$PORT" -P "$PPD" 2>&1 |
     grep -v 'Printer drivers are deprecated' >&2 || true
 lpstat -p rvt4410lw >/dev/null 2>&1 || { echo "print-sample: the queue could not be added" >&2; exit 1; }
 
@@ -142,7 +163,7 @@ fail() {
 
 wait_for_job "$ROOT" rvt4410lw "$JOB" "${TIMEOUT:-180}" fail
 
-JOB_DIR=$PRINTER_DIR/job-$JOB
+JOB_DIR=$PRINTER_DIR/job-1
 [ -f "$JOB_DIR/transcript.json" ] || fail "the printer left no transcript in $JOB_DIR"
 mkdir -p "$OUT_DIR"
 rm -f "$OUT_DIR"/page-*.png "$OUT_DIR"/page-*.pbm "$OUT_DIR"/transcript.json "$OUT_DIR"/cupsd-job.log

@@ -55,7 +55,9 @@ std::string JobGrammar::accept(const Element& e, const std::optional<std::string
     case ElementKind::Status:
         return state_ == State::InPage ? misplaced() : std::string();
     case ElementKind::Lock:
-        if (state_ != State::BeforeLock)
+        // Asked again once granted: queries the filter sent while the printer
+        // could not be reached arrive together when it can.
+        if (state_ != State::BeforeLock && state_ != State::Locked)
             return misplaced();
         if (replyCode(reply) == 2)
             state_ = State::Locked;

@@ -2,12 +2,14 @@
 // Copyright (C) 2026 The RV-T4410LW driver developers
 
 // rvt4410lw-sim: plays the printer for one job of the CUPS filter.
+#include "network_printer.h"
 #include "rvt_version.h"
 #include "script_options.h"
 #include "session.h"
 #include "usb_printer.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <unistd.h>
 
@@ -40,7 +42,14 @@ const char* kUsage =
     "                       only after the filter has exited (same transcript)\n"
     "Exit status 0 when the job ran clean; the transcript is DIR/transcript.json.\n"
     "rvt4410lw-sim --usb --out DIR [options]: the printer on an emulated USB bus\n"
-    "                       (--usb --help lists its options)\n";
+    "                       (--usb --help lists its options)\n"
+    "\n"
+    "usage: rvt4410lw-sim --listen [HOST:]PORT --out DIR [--down SECONDS] [printer options]\n"
+    "  the printer on the network (CUPS's socket://HOST:PORT): one job per connection,\n"
+    "  pages and transcript.json in DIR/job-N/, until SIGTERM or SIGINT. HOST is\n"
+    "  127.0.0.1 unless given; PORT 0 takes a free one. --down: connections refused\n"
+    "  for SECONDS after start; --drain-delay MS: a pause after every 4096 bytes read;\n"
+    "  --close-stream WHEN: the printer closes the connection there.\n";
 
 std::string siblingFilter(const char* argv0)
 {
@@ -70,7 +79,7 @@ int main(int argc, char** argv)
     rvtsim::RunConfig config;
     config.filterPath = siblingFilter(argv[0]);
     config.ppd = RVT_PPD;
-    std::string scriptFile;
+    std::string scriptFile, listen, down;
     std::vector<std::pair<std::string, std::string>> shortcuts;
 
     for (int i = 1; i < argc; ++i) {
@@ -118,10 +127,14 @@ int main(int argc, char** argv)
             config.options = v;
         else if (a == "--script")
             scriptFile = v;
+        else if (a == "--listen")
+            listen = v;
+        else if (a == "--down")
+            down = v;
         else
             shortcuts.emplace_back(a, v);
     }
-    if (config.rasterPath.empty() || config.outDir.empty()) {
+    if ((listen.empty() && config.rasterPath.empty()) || config.outDir.empty()) {
         std::fputs(kUsage, stderr);
         return 2;
     }
@@ -141,6 +154,23 @@ int main(int argc, char** argv)
         }
     }
 
+    if (!listen.empty()) {
+        rvtsim::NetworkConfig net;
+        net.outDir = config.outDir;
+        net.script = script;
+        net.preview = config.preview;
+        net.decodeAfter = config.decodeAfter;
+        std::string err = rvtsim::parseListenAddress(listen, net);
+        char* end = nullptr;
+        net.downSeconds = down.empty() ? 0 : std::strtod(down.c_str(), &end);
+        if (err.empty() && (net.downSeconds < 0 || (end && *end)))
+            err = "bad value for --down: " + down;
+        if (!err.empty()) {
+            std::fprintf(stderr, "rvt4410lw-sim: %s\n", err.c_str());
+            return 2;
+        }
+        return rvtsim::serveNetworkPrinter(net);
+    }
     rvtsim::RunResult result = rvtsim::runJob(config);
     std::printf("%s\n", result.summary.c_str());
     return result.clean ? 0 : 1;

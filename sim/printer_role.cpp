@@ -142,6 +142,8 @@ void PrinterRole::handleElement(Element& e)
     Reply reply;
     if (Script::isExchange(e.kind)) {
         reply = script_.replyFor(e.kind, occurrence);
+        if (replyRule_)
+            reply = replyRule_(e.kind, std::move(reply));
         int delay = 0;
         if (auto d = script_.replyDelayMs.find(e.kind); d != script_.replyDelayMs.end())
             delay = d->second;

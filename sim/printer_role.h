@@ -51,6 +51,11 @@ public:
     void decodeAfter(bool on) { decodeAfter_ = on; }
 
     void onReply(ReplySender send) { sendReply_ = std::move(send); }
+    // Decides the reply to an exchange from the script's (a printer whose
+    // answer depends on more than this job, such as its lock); the reply it
+    // returns is the one recorded and sent.
+    using ReplyRule = std::function<Reply(ElementKind kind, Reply scripted)>;
+    void onReplyRule(ReplyRule rule) { replyRule_ = std::move(rule); }
     void onElement(ElementHook hook) { elementHook_ = std::move(hook); }
 
     // Bytes of the stream as they arrive; complete elements are handled at once.
@@ -115,6 +120,7 @@ private:
     bool decodeAfter_ = false;
     Clock::time_point start_;
     ReplySender sendReply_;
+    ReplyRule replyRule_;
     ElementHook elementHook_;
 
     StreamParser parser_;

@@ -37,7 +37,7 @@ wait_for_job() {
     # The job is over when the backend, the last of its programs, has exited.
     local _
     for _ in $(seq 1 50); do
-        job_log "$root" "$job" | grep 'backend/rvtsim) \(exited\|stopped\|terminated\|crashed\)' >/dev/null && break
+        job_log "$root" "$job" | grep 'backend/[^)]*) \(exited\|stopped\|terminated\|crashed\)' >/dev/null && break
         sleep 0.2
     done
     if ! job_log "$root" "$job" | grep 'Job completed\.' >/dev/null; then

@@ -63,15 +63,17 @@ INSTANTIATE_TEST_SUITE_P(
                       HeaderCase{4960, 7016, 8, 4960, false, 3, CUPS_CSPACE_RGB},
                       HeaderCase{4960, 7016, 8, 4960, true, 1, CUPS_CSPACE_K}));
 
-// CUPS itself ends the raster at a header without rows or columns: the pages
-// before it make the job.
-TEST(JobPageHeaderTest, EmptyPageEndsTheRaster)
+// libcups will not read a header without rows or columns, and says no more
+// than at the end of the raster; the raster goes on, so the page is refused.
+TEST(JobPageHeaderTest, EmptyPageIsRefused)
 {
     JobRun job;
     EXPECT_EQ(
         job.run({RasterPage{40, 16, 0}, RasterPage{0, 16, 0, 8, 0, 0}, RasterPage{40, 16, 0}}), 0);
     EXPECT_EQ(job.pagesSent(), std::vector<int>{1});
-    EXPECT_EQ(job.conn.commands().back(), "UnLockPrinter?");
+    EXPECT_EQ(job.conn.commands().back(), "CancelJob?");
+    EXPECT_TRUE(job.log.contains(
+        "ERROR: The raster of the document has a page header that cannot be read\n"));
     EXPECT_TRUE(job.leftovers().empty());
 }
 

@@ -67,7 +67,8 @@ public:
 
     void writeRaster(const std::vector<RasterPage>& pages)
     {
-        cups_raster_t* ras = cupsRasterOpen(rasterFd_, CUPS_RASTER_WRITE);
+        // Without libcups, not even the stream's first word is written.
+        cups_raster_t* ras = withLibcups ? cupsRasterOpen(rasterFd_, rasterMode) : nullptr;
         for (const RasterPage& p : pages) {
             cups_page_header2_t h{};
             h.HWResolution[0] = h.HWResolution[1] = 600;
@@ -80,12 +81,19 @@ public:
             h.cupsColorSpace = p.colorSpace;
             h.cupsColorOrder = CUPS_ORDER_CHUNKED;
             h.cupsNumColors = 1;
+            if (!ras)
+                break;
             cupsRasterWriteHeader2(ras, &h);
             forEachRow(p, h.cupsBytesPerLine, [&](unsigned, std::vector<unsigned char>& row) {
                 cupsRasterWritePixels(ras, row.data(), h.cupsBytesPerLine);
             });
         }
-        cupsRasterClose(ras);
+        if (ras)
+            cupsRasterClose(ras);
+        if (!rasterTail.empty()) {
+            EXPECT_EQ(::write(rasterFd_, rasterTail.data(), rasterTail.size()),
+                      static_cast<ssize_t>(rasterTail.size()));
+        }
         lseek(rasterFd_, 0, SEEK_SET);
     }
 
@@ -160,6 +168,10 @@ public:
     std::string tmpdir;
     std::string ppd;
     OptionParser parser = nullptr;
+    cups_mode_t rasterMode = CUPS_RASTER_WRITE;
+    bool withLibcups = true;
+    // Bytes written after the pages, as they are.
+    std::string rasterTail;
     // Not empty: the seventh argument, the file the job prints.
     std::string fileArgument;
 

@@ -83,7 +83,11 @@ INSTANTIATE_TEST_SUITE_P(
                     false},
         GrammarCase{
             "StartWithoutGrantedLock", {{K::Lock, "5", false}, {K::StartOfJob, {}, true}}, true},
-        GrammarCase{"LockAgainAfterGrant", {{K::Lock, "2", false}, {K::Lock, "2", true}}, true},
+        // Queries sent while the printer could not be reached arrive together.
+        GrammarCase{"LockAgainAfterGrant", {{K::Lock, "2", false}, {K::Lock, "2", false}}, true},
+        GrammarCase{"LockAgainAfterStart",
+                    {{K::Lock, "2", false}, {K::StartOfJob, {}, false}, {K::Lock, "2", true}},
+                    true},
         GrammarCase{"ZeroPageJob",
                     {{K::Lock, "2", false},
                      {K::StartOfJob, {}, false},
