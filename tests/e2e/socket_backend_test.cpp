@@ -166,17 +166,7 @@ protected:
         ASSERT_EQ(setupError_, "");
     }
 
-    static std::string document(const std::vector<int>& ids)
-    {
-        std::string path = work_ + "/doc";
-        for (int id : ids)
-            path += "-" + std::to_string(id);
-        path += ".pdf";
-        if (!fs::exists(path)) {
-            EXPECT_EQ(writeTestDocument(path, ids), "") << path;
-        }
-        return path;
-    }
+    static std::string document(const std::vector<int>& ids) { return a4TestPdf(work_, ids); }
 
     // The printer of queue `name`, run as nobody: it never needs root.
     static std::string startPrinter(rvtsim::ListeningPrinter& printer, const std::string& name,

@@ -5,8 +5,11 @@
 
 #include "scheduler.h"
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 
 namespace rvt::e2e {
@@ -57,6 +60,18 @@ std::string testDocumentPs(const std::vector<int>& pageIds, const std::string& t
     }
     ps += "%%EOF\n";
     return ps;
+}
+
+std::string a4TestPdf(const std::string& dir, const std::vector<int>& pageIds)
+{
+    std::string path = dir + "/doc";
+    for (int id : pageIds)
+        path += "-" + std::to_string(id);
+    path += ".pdf";
+    if (!std::filesystem::exists(path)) {
+        EXPECT_EQ(writeTestDocument(path, pageIds), "") << path;
+    }
+    return path;
 }
 
 std::string writeTestDocument(const std::string& path, const std::vector<int>& pageIds,

@@ -27,6 +27,10 @@ std::string testDocumentPs(const std::vector<int>& pageIds, const std::string& t
 std::string writeTestDocument(const std::string& path, const std::vector<int>& pageIds,
                               double widthPt = 595.28, double heightPt = 841.89);
 
+// The A4 PDF of these pages in `dir` (doc-1-2-3.pdf), written the first time
+// it is asked for. Fails the calling test when it cannot be written.
+std::string a4TestPdf(const std::string& dir, const std::vector<int>& pageIds);
+
 // Where the large square ended up on a printed page.
 enum class Corner { None, TopLeft, TopRight, BottomLeft, BottomRight, Several };
 const char* cornerName(Corner c);

@@ -153,17 +153,7 @@ protected:
         queueAdded_ = true;
     }
 
-    static std::string document(const std::vector<int>& ids)
-    {
-        std::string path = work_ + "/doc";
-        for (int id : ids)
-            path += "-" + std::to_string(id);
-        path += ".pdf";
-        if (!fs::exists(path)) {
-            EXPECT_EQ(writeTestDocument(path, ids), "") << path;
-        }
-        return path;
-    }
+    static std::string document(const std::vector<int>& ids) { return a4TestPdf(work_, ids); }
 
     static int submit(const std::vector<int>& ids, const std::vector<std::string>& options,
                       int copies = 0)
