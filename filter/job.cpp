@@ -2,6 +2,7 @@
 // Copyright (C) 2026 The RV-T4410LW driver developers
 
 #include "job.h"
+#include "compiler_quirks.h"
 
 #include "back_channel.h"
 #include "command_stream.h"
@@ -151,16 +152,9 @@ void PrintJob::run(char* argv[], const char* rasterFile)
         return;
 
     if (job_.collate == 1) {
-        // GCC 12 at -O3 reports a bogus -Wrestrict inside std::string's
-        // assignment of a one-character literal (GCC bug 105329).
-#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ == 12
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wrestrict"
-#endif
+        RVT_GCC12_FALSE_POSITIVE_BEGIN("-Wrestrict")  // GCC bug 105329
         job_.jobCopies = "1";
-#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ == 12
-#pragma GCC diagnostic pop
-#endif
+        RVT_GCC12_FALSE_POSITIVE_END
     }
 
     if (back_.lockPrinter() == Flow::Stop)

@@ -2,6 +2,7 @@
 // Copyright (C) 2026 The RV-T4410LW driver developers
 
 #include "libusb_platform.h"
+#include "compiler_quirks.h"
 
 #include "libusb_status.h"
 
@@ -102,9 +103,11 @@ DeviceDescription describe(libusb_device* device)
     if (depth > 0) {
         // The kernel's name of the device: "<bus>-<port>.<port>...".
         std::string name = std::to_string(bus) + "-";
+        RVT_GCC12_FALSE_POSITIVE_BEGIN("-Wrestrict")  // GCC bug 105651
         for (int i = 0; i < depth; ++i) {
             name += (i > 0 ? "." : "") + std::to_string(ports[i]);
         }
+        RVT_GCC12_FALSE_POSITIVE_END
         description.manufacturer = sysfsText(name, "manufacturer");
         description.product = sysfsText(name, "product");
         description.serialNumber = sysfsText(name, "serial");
@@ -314,7 +317,9 @@ std::vector<std::shared_ptr<UsbDevice>> LibusbPlatform::devices()
         key.push_back(libusb_get_device_address(list[i]));
         ordered.emplace_back(std::move(key), list[i]);
     }
+    RVT_GCC12_FALSE_POSITIVE_BEGIN("-Wstringop-overread")  // GCC bug 107852
     std::sort(ordered.begin(), ordered.end());
+    RVT_GCC12_FALSE_POSITIVE_END
     for (const auto& [key, device] : ordered) {
         found.push_back(std::make_shared<LibusbDevice>(context_, device));
     }
