@@ -65,8 +65,10 @@ std::string testDocumentPs(const std::vector<int>& pageIds, const std::string& t
 std::string a4TestPdf(const std::string& dir, const std::vector<int>& pageIds)
 {
     std::string path = dir + "/doc";
-    for (int id : pageIds)
-        path += "-" + std::to_string(id);
+    for (int id : pageIds) {
+        path += '-';
+        path += std::to_string(id);
+    }
     path += ".pdf";
     if (!std::filesystem::exists(path)) {
         EXPECT_EQ(writeTestDocument(path, pageIds), "") << path;

@@ -116,7 +116,9 @@ std::string kinds(const json& t)
         std::string k = e["kind"];
         if (k == "data" && last == "data")
             continue;
-        out += (out.empty() ? "" : " ") + (k == "data" ? std::string("data+") : k);
+        if (!out.empty())
+            out += ' ';
+        out += k == "data" ? "data+" : k;
         last = k;
     }
     return out;
