@@ -5,7 +5,7 @@
 #include "cancel_signal.h"
 #include "job.h"
 #include "log.h"
-#include "printer_connection.h"
+#include "cups_connection.h"
 #include "rvt_version.h"
 
 #include <cstdlib>

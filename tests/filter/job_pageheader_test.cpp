@@ -3,6 +3,7 @@
 
 // Which raster page headers the job accepts, and the termination signal.
 #include "cancel_signal.h"
+#include "cups_connection.h"
 #include "job_test_support.h"
 #include "raster_input.h"
 

@@ -71,10 +71,4 @@ public:
 // both.
 std::string missingChannelsNote(PrinterConnection& connection);
 
-// The connection of a real job: libcups' side and back channel, writes to
-// `outputFd` (standard output), cupsCancelJob, the SIGTERM flag. The
-// channels are looked at once, here: descriptor 3 (back channel) must be a
-// pipe or a socket, descriptor 4 (side channel) a socket.
-std::unique_ptr<PrinterConnection> makeCupsConnection(int outputFd = 1);
-
 }  // namespace rvt
