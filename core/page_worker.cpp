@@ -7,6 +7,7 @@
 #include "job_settings.h"
 #include "log.h"
 #include "page_files.h"
+#include "page_source.h"
 #include "printer_connection.h"
 #include "raster_input.h"
 
@@ -50,27 +51,21 @@ private:
 
 // Reads and converts the page; leaves its 1-bit page in `bits` when the page
 // file is to be written.
-void convertInto(ConvertedPage& page, cups_raster_t* ras, const RasterFileReader* reader,
-                 const PageSteps& steps, const KeepGoing& keepGoing, Log& log, PageBuffer& bits)
+void convertInto(ConvertedPage& page, PageSource& source, const PageSteps& steps,
+                 const KeepGoing& keepGoing, Log& log, PageBuffer& bits)
 {
     using Outcome = ConvertedPage::Outcome;
     cups_page_header2_t header;
-    if (!cupsRasterReadHeader2(ras, &header)) {
+    switch (source.nextPage(header, page.refusal)) {
+    case PageSource::Next::End:
         page.outcome = Outcome::NoPage;
-        // The same answer for the end of the raster and for a header libcups
-        // will not read: the reader tells them apart.
-        if (reader && !reader->endedBeforeHeader()) {
-            // libcups' reasons, one a line (they may gather over the job).
-            std::string why = cupsRasterErrorString() ? cupsRasterErrorString() : "";
-            while (!why.empty() && why.back() == '\n')
-                why.pop_back();
-            why = why.substr(why.rfind('\n') == std::string::npos ? 0 : why.rfind('\n') + 1);
-            page.outcome = Outcome::Refused;
-            page.refusal = "The raster of the document has a page header that cannot be read" +
-                           (why.empty() ? std::string() : " (" + why + ")");
-            log.printf("DEBUG: refusing page %d: %s\n", page.pageNumber, page.refusal.c_str());
-        }
         return;
+    case PageSource::Next::Refused:
+        page.outcome = Outcome::Refused;
+        log.printf("DEBUG: refusing page %d: %s\n", page.pageNumber, page.refusal.c_str());
+        return;
+    case PageSource::Next::Page:
+        break;
     }
     log.printf("DEBUG:[RVT4410LW] raster image width =%d  height = %d\n",
                static_cast<int>(header.cupsWidth), static_cast<int>(header.cupsHeight));
@@ -81,7 +76,7 @@ void convertInto(ConvertedPage& page, cups_raster_t* ras, const RasterFileReader
 
     const int32_t w = static_cast<int32_t>(header.cupsWidth);
     const int32_t h = static_cast<int32_t>(header.cupsHeight);
-    GrayRowReader rows(ras, header);
+    GrayRowReader rows(source, header);
     if (!rows.ready()) {
         log.printf("DEBUG:[RVT4410LW] failed to locate mem cupsBytesPerLine=%u\n",
                    header.cupsBytesPerLine);
@@ -122,10 +117,9 @@ void encodeInto(const ConvertedPage& page, const PageFiles& files, PageBuffer& b
 
 }  // namespace
 
-ConvertedPage convertNextPage(cups_raster_t* ras, int pageNumber, const PageSteps& steps,
+ConvertedPage convertNextPage(PageSource& source, int pageNumber, const PageSteps& steps,
                               const PageFiles& files, const KeepGoing& keepGoing,
-                              const std::function<void(bool lastRead)>& rasterDone,
-                              const RasterFileReader* reader)
+                              const std::function<void(bool lastRead)>& rasterDone)
 {
     ConvertedPage page;
     page.pageNumber = pageNumber;
@@ -139,7 +133,7 @@ ConvertedPage convertNextPage(cups_raster_t* ras, int pageNumber, const PageStep
     }
     Log log(pageLog.file());
     PageBuffer bits;
-    convertInto(page, ras, reader, steps, keepGoing, log, bits);
+    convertInto(page, source, steps, keepGoing, log, bits);
     const bool encode = page.outcome == ConvertedPage::Outcome::Converted && !page.canceled;
     rasterDone(!encode);
     if (encode)
@@ -148,10 +142,10 @@ ConvertedPage convertNextPage(cups_raster_t* ras, int pageNumber, const PageStep
     return page;
 }
 
-PageWorker::PageWorker(cups_raster_t* ras, const JobSettings& job, const PageFiles& files,
-                       PrinterConnection& connection, int firstPage, const RasterFileReader* reader)
-    : ras_(ras), rasterReader_(reader), job_(job), files_(files), connection_(connection),
-      nextToTake_(firstPage), nextToStart_(firstPage), reader_(firstPage)
+PageWorker::PageWorker(PageSource& source, const JobSettings& job, const PageFiles& files,
+                       PrinterConnection& connection, int firstPage)
+    : source_(source), job_(job), files_(files), connection_(connection), nextToTake_(firstPage),
+      nextToStart_(firstPage), reader_(firstPage)
 {
     start(nextToStart_++);
     start(nextToStart_++);
@@ -203,8 +197,7 @@ void PageWorker::run(Slot& slot)
         return !abandoned_.load() && !connection_.terminationRequested();
     };
     try {
-        slot.result = convertNextPage(ras_, pageNumber, slot.steps, files_, keepGoing, passTurn,
-                                      rasterReader_);
+        slot.result = convertNextPage(source_, pageNumber, slot.steps, files_, keepGoing, passTurn);
     } catch (...) {
         // Only memory can run out this way (a log line, a callback): the page
         // is lost like any page that does not fit, and nothing more is read.

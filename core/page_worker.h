@@ -20,7 +20,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <cups/raster.h>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -29,7 +28,7 @@ namespace rvt {
 
 class PageFiles;
 class PrinterConnection;
-class RasterFileReader;
+class PageSource;
 struct JobSettings;
 
 // One raster page read, converted and encoded.
@@ -56,25 +55,21 @@ struct ConvertedPage {
     std::string log;
 };
 
-// Reads the next page of `ras` and writes it as page file `pageNumber`, asking
-// keepGoing() before every raster row; calls rasterDone() once it reads no
-// more of the raster (before the page is encoded). True from rasterDone: the
-// raster is not to be read any further (no page, a refused or incomplete page,
-// a page that cancels the job).
-// `reader`, when given, is what `ras` reads through: a page header that
-// libcups will not read is then a refused page, not the end of the raster.
-ConvertedPage convertNextPage(cups_raster_t* ras, int pageNumber, const PageSteps& steps,
+// Reads the next page of `source` and writes it as page file `pageNumber`,
+// asking keepGoing() before every raster row; calls rasterDone() once it
+// reads no more of the source (before the page is encoded). True from
+// rasterDone: the source is not to be read any further (no page, a refused
+// or incomplete page, a page that cancels the job).
+ConvertedPage convertNextPage(PageSource& source, int pageNumber, const PageSteps& steps,
                               const PageFiles& files, const KeepGoing& keepGoing,
-                              const std::function<void(bool lastRead)>& rasterDone,
-                              const RasterFileReader* reader = nullptr);
+                              const std::function<void(bool lastRead)>& rasterDone);
 
 class PageWorker {
 public:
     // `job` supplies the scale ratio, duplex mode and darkness of each page
     // (read on the job's thread). Starts on pages `firstPage` and the next.
-    PageWorker(cups_raster_t* ras, const JobSettings& job, const PageFiles& files,
-               PrinterConnection& connection, int firstPage,
-               const RasterFileReader* reader = nullptr);
+    PageWorker(PageSource& source, const JobSettings& job, const PageFiles& files,
+               PrinterConnection& connection, int firstPage);
     // Gives up the pages under way and waits for the workers, so that nothing
     // reads the raster or writes a page file afterwards.
     ~PageWorker();
@@ -97,8 +92,7 @@ private:
     void start(int pageNumber);
     void run(Slot& slot);
 
-    cups_raster_t* ras_;
-    const RasterFileReader* rasterReader_;
+    PageSource& source_;
     const JobSettings& job_;
     const PageFiles& files_;
     PrinterConnection& connection_;

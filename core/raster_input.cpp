@@ -3,6 +3,8 @@
 
 #include "raster_input.h"
 
+#include "page_source.h"
+
 #include "log.h"
 
 #include <algorithm>
@@ -295,8 +297,48 @@ ssize_t RasterFileReader::readBuffered(unsigned char* data, size_t bytes)
     return static_cast<ssize_t>(n);
 }
 
+PageSource::Next CupsRasterPageSource::nextPage(cups_page_header2_t& header, std::string& refusal)
+{
+    if (cupsRasterReadHeader2(ras_, &header))
+        return Next::Page;
+    // The same answer for the end of the raster and for a header libcups
+    // will not read: the reader tells them apart.
+    if (!reader_ || reader_->endedBeforeHeader())
+        return Next::End;
+    // libcups' reasons, one a line (they may gather over the job).
+    std::string why = cupsRasterErrorString() ? cupsRasterErrorString() : "";
+    while (!why.empty() && why.back() == '\n')
+        why.pop_back();
+    why = why.substr(why.rfind('\n') == std::string::npos ? 0 : why.rfind('\n') + 1);
+    refusal = "The raster of the document has a page header that cannot be read";
+    if (!why.empty()) {
+        refusal += " (";
+        refusal += why;
+        refusal += ')';
+    }
+    return Next::Refused;
+}
+
+bool CupsRasterPageSource::readLine(uint8_t* line, unsigned bytes)
+{
+    return cupsRasterReadPixels(ras_, line, bytes) != 0;
+}
+
 GrayRowReader::GrayRowReader(cups_raster_t* ras, const cups_page_header2_t& header)
-    : ras_(ras), header_(header)
+    : GrayRowReader([ras](uint8_t* line,
+                          unsigned bytes) { return cupsRasterReadPixels(ras, line, bytes) != 0; },
+                    header)
+{
+}
+
+GrayRowReader::GrayRowReader(PageSource& source, const cups_page_header2_t& header)
+    : GrayRowReader(
+          [&source](uint8_t* line, unsigned bytes) { return source.readLine(line, bytes); }, header)
+{
+}
+
+GrayRowReader::GrayRowReader(LineReader readLine, const cups_page_header2_t& header)
+    : readLine_(std::move(readLine)), header_(header)
 {
     std::string reason;
     if (rasterFormatOf(header, format_, reason))
@@ -310,8 +352,8 @@ bool GrayRowReader::readRow(uint8_t* gray)
     // 8-bit gray as the printer takes it: the line is the gray row itself.
     if (format_.bitsPerColor == 8 && format_.channels == 1 &&
         format_.model == RasterFormat::Model::Light)
-        return cupsRasterReadPixels(ras_, gray, header_.cupsBytesPerLine) != 0;
-    if (cupsRasterReadPixels(ras_, line_.get(), header_.cupsBytesPerLine) == 0)
+        return readLine_(gray, header_.cupsBytesPerLine);
+    if (!readLine_(line_.get(), header_.cupsBytesPerLine))
         return false;
     convertLineToGray(format_, line_.get(), header_.cupsWidth, header_.cupsBytesPerLine, gray);
     return true;

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstring>
 #include <cups/raster.h>
+#include <functional>
 #include <string>
 
 #include <memory>
@@ -19,6 +20,7 @@
 namespace rvt {
 
 class Log;
+class PageSource;
 
 // The job's raster as libcups reads it from a descriptor, through a buffer:
 // libcups asks for one raster line at a time, which would be one system call
@@ -131,7 +133,12 @@ bool pageHeaderAcceptable(const cups_page_header2_t& header, Log& log,
 // and delivers each as cupsWidth bytes of gray.
 class GrayRowReader {
 public:
+    // Reads `bytes` bytes, one raster line; false when no more data comes.
+    using LineReader = std::function<bool(uint8_t* line, unsigned bytes)>;
+
     GrayRowReader(cups_raster_t* ras, const cups_page_header2_t& header);
+    GrayRowReader(PageSource& source, const cups_page_header2_t& header);
+    GrayRowReader(LineReader readLine, const cups_page_header2_t& header);
 
     // False when the row buffer could not be allocated (or the page is not
     // one the filter prints); nothing can be read.
@@ -143,7 +150,7 @@ public:
     bool readRow(uint8_t* gray);
 
 private:
-    cups_raster_t* ras_;
+    LineReader readLine_;
     const cups_page_header2_t& header_;
     RasterFormat format_;
     PageBuffer line_;  // one raster line, cupsBytesPerLine bytes

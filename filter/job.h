@@ -1,11 +1,9 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Copyright (C) 2026 The RV-T4410LW driver developers
 
-// One print job from start to end: arguments and options, the wait for the
-// printer's connection, the lock, the job header, the page loop (every raster
-// page read, processed, encoded into its page file and sent, two-sided jobs
-// in back-then-front pairs), the blank back page, collated copies, the end of
-// the job and the unlock.
+// A print job as the CUPS scheduler runs the filter: the arguments and the
+// PPD options, the document (a CUPS raster read from a file or standard
+// input), and the job itself (print_job.h).
 #pragma once
 
 #include "options.h"

@@ -3,9 +3,9 @@
 
 // printfilter-rvt4410lw: the CUPS raster filter of the RV-T4410LW.
 #include "cancel_signal.h"
+#include "cups_connection.h"
 #include "job.h"
 #include "log.h"
-#include "cups_connection.h"
 #include "rvt_version.h"
 
 #include <cstdlib>
