@@ -45,8 +45,9 @@ const char* kUsage =
     "                       (--usb --help lists its options)\n"
     "\n"
     "usage: rvt4410lw-sim --listen [HOST:]PORT --out DIR [--down SECONDS] [printer options]\n"
-    "  the printer on the network (CUPS's socket://HOST:PORT): one job per connection,\n"
-    "  pages and transcript.json in DIR/job-N/, until SIGTERM or SIGINT. HOST is\n"
+    "  the printer on the network (CUPS's socket://HOST:PORT): one or several jobs\n"
+    "  one after another per connection, each with pages and transcript.json in\n"
+    "  DIR/job-N/ (N counting jobs), until SIGTERM or SIGINT. HOST is\n"
     "  127.0.0.1 unless given; PORT 0 takes a free one. --down: connections refused\n"
     "  for SECONDS after start; --drain-delay MS: a pause after every 4096 bytes read;\n"
     "  --close-stream WHEN: the printer closes the connection there.\n";

@@ -18,6 +18,7 @@
 #include <memory>
 #include <netinet/in.h>
 #include <poll.h>
+#include <string_view>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -35,13 +36,22 @@ void onStopSignal(int) { gStop = 1; }
 const char* const kBusyReply = "5";
 constexpr size_t kSlowReadBytes = 4096;
 
+// One job of a connection: a printer role of its own, so that its script
+// counts from its start, its pages and its transcript.
+struct Job {
+    int id = 0;
+    OutputDir dir;
+    std::unique_ptr<PrinterRole> role;
+};
+
+// A connection carries one job after another: the next begins with the
+// first byte after the end of the previous one.
 struct Connection {
     int id = 0;
     int fd = -1;
     std::string peer;
-    OutputDir dir;
-    std::unique_ptr<PrinterRole> role;
-    Clock::time_point start;
+    std::unique_ptr<Job> job;  // the job under way; none between two jobs
+    uint64_t offset = 0;       // where the job under way began on the connection
     Clock::time_point nextRead;
     bool closedByPrinter = false;
     std::string closedAt;
@@ -55,12 +65,20 @@ public:
 private:
     bool setUp();
     void accept();
+    void beginJob(Connection& c);
     // Reads what the connection has; false when it is over.
     bool readFrom(Connection& c);
-    void sendReply(int id, const std::string& bytes, int delayMs);
-    Reply lockRule(int id, ElementKind kind, Reply reply);
+    // Hands `bytes` to the connection's jobs: a job that ends among them
+    // is finished and the bytes after its end begin the next.
+    void feedJobs(Connection& c, std::string_view bytes);
+    void sendReply(int connection, int job, const std::string& bytes, int delayMs);
+    Reply lockRule(int job, ElementKind kind, Reply reply);
     void onElement(Connection& c, const Element& e, int occurrence);
     void closeByScript(Connection& c, const std::string& at);
+    // Records the job under way and lets it go; `complete` as for
+    // PrinterRole::endOfStream.
+    void endJob(Connection& c, bool complete);
+    // Ends the connection and its job under way.
     void finish(Connection& c, bool complete);
     Connection* find(int id);
 
@@ -71,8 +89,9 @@ private:
     Clock::time_point start_;
     OutputDir top_;
     std::list<Connection> connections_;
-    int nextId_ = 1;
-    int lockHolder_ = 0;  // the connection that holds the printer's lock, 0 none
+    int nextConnection_ = 1;
+    int nextJob_ = 1;
+    int lockHolder_ = 0;  // the job that holds the printer's lock, 0 none
     DelayedActions timers_;
 };
 
@@ -150,48 +169,66 @@ void NetworkPrinter::accept()
     if (fd < 0)
         return;
     Connection& c = connections_.emplace_back();
-    c.id = nextId_++;
+    c.id = nextConnection_++;
     c.fd = fd;
     char host[INET_ADDRSTRLEN] = "?";
     inet_ntop(AF_INET, &peer.sin_addr, host, sizeof host);
     c.peer = std::string(host) + ":" + std::to_string(ntohs(peer.sin_port));
+    c.nextRead = Clock::now();
+    // The first job begins with the connection, as for a sender that opens
+    // one connection per job; the later ones with their first byte.
+    beginJob(c);
+}
+
+void NetworkPrinter::beginJob(Connection& c)
+{
+    auto job = std::make_unique<Job>();
+    job->id = nextJob_++;
     std::string error;
-    const std::string name = "job-" + std::to_string(c.id);
-    c.dir = top_.subdirectory(name, error);
-    if (c.dir.isOpen())
-        c.dir.removeIf([](const std::string& n) {
+    std::string name = "job-";
+    name += std::to_string(job->id);
+    job->dir = top_.subdirectory(name, error);
+    if (job->dir.isOpen())
+        job->dir.removeIf([](const std::string& n) {
             return n.rfind("page-", 0) == 0 || n == "transcript.json";
         });
     else
         std::fprintf(stderr, "rvt4410lw-sim: %s\n", error.c_str());
-    c.start = c.nextRead = Clock::now();
-    c.role = std::make_unique<PrinterRole>(script_, c.dir, config_.preview, c.start);
-    c.role->decodeAfter(config_.decodeAfter);
-    const int id = c.id;
-    c.role->onReply([this, id](std::string bytes, int delayMs) { sendReply(id, bytes, delayMs); });
-    c.role->onReplyRule(
-        [this, id](ElementKind kind, Reply reply) { return lockRule(id, kind, reply); });
-    c.role->onElement([this, id](const Element& e, int occurrence) {
-        if (Connection* conn = find(id))
+    job->role = std::make_unique<PrinterRole>(script_, job->dir, config_.preview, Clock::now());
+    PrinterRole& role = *job->role;
+    role.decodeAfter(config_.decodeAfter);
+    role.stopAtJobEnd(true);
+    const int cid = c.id, jid = job->id;
+    role.onReply(
+        [this, cid, jid](std::string bytes, int delayMs) { sendReply(cid, jid, bytes, delayMs); });
+    role.onReplyRule(
+        [this, jid](ElementKind kind, Reply reply) { return lockRule(jid, kind, reply); });
+    role.onElement([this, cid](const Element& e, int occurrence) {
+        if (Connection* conn = find(cid))
             onElement(*conn, e, occurrence);
     });
     if (script_.closeStream.type == Trigger::Type::Delay)
-        timers_.add(script_.closeStream.ms, [this, id] {
-            if (Connection* conn = find(id))
+        timers_.add(script_.closeStream.ms, [this, cid, jid] {
+            Connection* conn = find(cid);
+            if (conn && conn->job && conn->job->id == jid)
                 closeByScript(*conn, "after " + std::to_string(script_.closeStream.ms) + " ms");
         });
+    c.job = std::move(job);
 }
 
-void NetworkPrinter::sendReply(int id, const std::string& bytes, int delayMs)
+void NetworkPrinter::sendReply(int connection, int job, const std::string& bytes, int delayMs)
 {
-    auto send = [this, id, bytes] {
-        Connection* c = find(id);
-        if (!c)
+    auto send = [this, connection, job, bytes] {
+        Connection* c = find(connection);
+        if (!c || ::send(c->fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT) ==
+                      static_cast<ssize_t>(bytes.size()))
             return;
-        if (::send(c->fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT) !=
-            static_cast<ssize_t>(bytes.size()))
-            c->role->event({{"time_ms", c->role->elapsedMs()},
-                            {"event", std::string("reply not sent: ") + std::strerror(errno)}});
+        const std::string why = std::string("reply not sent: ") + std::strerror(errno);
+        // A delayed reply may come after its job has been recorded.
+        if (c->job && c->job->id == job)
+            c->job->role->event({{"time_ms", c->job->role->elapsedMs()}, {"event", why}});
+        else
+            std::fprintf(stderr, "rvt4410lw-sim: job %d: %s\n", job, why.c_str());
     };
     if (delayMs > 0)
         timers_.add(delayMs, send);
@@ -202,23 +239,41 @@ void NetworkPrinter::sendReply(int id, const std::string& bytes, int delayMs)
 void NetworkPrinter::onElement(Connection& c, const Element& e, int occurrence)
 {
     const Trigger& t = script_.closeStream;
+    const PrinterRole& role = *c.job->role;
     if (t.type == Trigger::Type::Element && e.kind == t.kind && occurrence == t.count)
         closeByScript(c, std::string("after ") + kindName(t.kind) + " #" + std::to_string(t.count));
     else if (t.type == Trigger::Type::Chunk && e.kind == ElementKind::Data &&
-             c.role->currentPage() == t.page && c.role->currentChunks() == t.chunk)
+             role.currentPage() == t.page && role.currentChunks() == t.chunk)
         closeByScript(c, "after chunk " + std::to_string(t.chunk) + " of page " +
                              std::to_string(t.page));
 }
 
 void NetworkPrinter::closeByScript(Connection& c, const std::string& at)
 {
-    if (c.closedByPrinter)
+    if (c.closedByPrinter || !c.job)
         return;
     c.closedByPrinter = true;
     c.closedAt = at;
-    c.role->event({{"time_ms", c.role->elapsedMs()},
-                   {"event", "connection closed by the printer " + at},
-                   {"after_element", c.role->lastElement()}});
+    const PrinterRole& role = *c.job->role;
+    c.job->role->event({{"time_ms", role.elapsedMs()},
+                        {"event", "connection closed by the printer " + at},
+                        {"after_element", role.lastElement()}});
+}
+
+void NetworkPrinter::feedJobs(Connection& c, std::string_view bytes)
+{
+    std::string next;  // the bytes after the end of a job
+    while (!bytes.empty() && !c.closedByPrinter) {
+        if (!c.job)
+            beginJob(c);
+        PrinterRole& role = *c.job->role;
+        role.feed(bytes);
+        if (c.closedByPrinter || !role.jobEnded())
+            return;
+        next = role.takeUnread();
+        bytes = next;
+        endJob(c, true);
+    }
 }
 
 bool NetworkPrinter::readFrom(Connection& c)
@@ -237,7 +292,7 @@ bool NetworkPrinter::readFrom(Connection& c)
                                      ? 6
                                      : static_cast<size_t>(n);
             for (size_t at = 0; at < static_cast<size_t>(n) && !c.closedByPrinter; at += piece)
-                c.role->feed(std::string_view(buf + at, std::min(piece, size_t(n) - at)));
+                feedJobs(c, std::string_view(buf + at, std::min(piece, size_t(n) - at)));
             if (slow) {
                 c.nextRead = Clock::now() + std::chrono::milliseconds(script_.drainDelayMs.front());
                 return true;
@@ -248,37 +303,47 @@ bool NetworkPrinter::readFrom(Connection& c)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
             return true;
-        if (n < 0)
-            c.role->event({{"time_ms", c.role->elapsedMs()},
-                           {"event", std::string("read failed: ") + std::strerror(errno)}});
+        if (n < 0 && c.job)
+            c.job->role->event({{"time_ms", c.job->role->elapsedMs()},
+                                {"event", std::string("read failed: ") + std::strerror(errno)}});
         return false;  // end of the stream: the sender has shut its side down
     }
 }
 
-void NetworkPrinter::finish(Connection& c, bool complete)
+void NetworkPrinter::endJob(Connection& c, bool complete)
 {
-    if (lockHolder_ == c.id)
+    std::unique_ptr<Job> job = std::move(c.job);
+    if (lockHolder_ == job->id)
         lockHolder_ = 0;
-    PrinterRole& role = *c.role;
+    PrinterRole& role = *job->role;
     role.endOfStream(complete);
     role.finish(complete);
     json t;
     t["connection"] = c.id;
     t["peer"] = c.peer;
+    t["connection_offset"] = c.offset;
+    c.offset += role.bytesSeen();
     role.record(t);
     t["closed_by_printer"] = c.closedByPrinter ? json(c.closedAt) : json(nullptr);
     t["cancelled"] = role.cancelled();
     t["wall_time_ms"] = role.elapsedMs();
     t["clean"] = role.errors().empty();
-    if (!c.dir.isOpen() ||
-        !c.dir.writeFile("transcript.json",
-                         t.dump(2, ' ', false, json::error_handler_t::replace) + "\n"))
-        std::fprintf(stderr, "rvt4410lw-sim: cannot write the transcript of job %d\n", c.id);
-    std::printf("rvt4410lw-sim: job %d from %s: %d pages, %zu protocol errors%s%s, %ld ms\n", c.id,
-                c.peer.c_str(), role.pagesSent(), role.errors().size(),
+    if (!job->dir.isOpen() ||
+        !job->dir.writeFile("transcript.json",
+                            t.dump(2, ' ', false, json::error_handler_t::replace) + "\n"))
+        std::fprintf(stderr, "rvt4410lw-sim: cannot write the transcript of job %d\n", job->id);
+    std::printf("rvt4410lw-sim: job %d from %s: %d pages, %zu protocol errors%s%s, %ld ms\n",
+                job->id, c.peer.c_str(), role.pagesSent(), role.errors().size(),
                 role.cancelled() ? ", cancelled" : "",
                 c.closedByPrinter ? ", closed by the printer" : "", role.elapsedMs());
     std::fflush(stdout);
+}
+
+void NetworkPrinter::finish(Connection& c, bool complete)
+{
+    // The end of the stream right after a job's end is no job of its own.
+    if (c.job)
+        endJob(c, complete);
     // Closing our side ends the job for the sender, which waits for it.
     close(c.fd);
     c.fd = -1;

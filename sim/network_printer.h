@@ -2,11 +2,15 @@
 // Copyright (C) 2026 The RV-T4410LW driver developers
 
 // The simulated printer on the network, as CUPS's socket backend reaches a
-// printer (socket://HOST:PORT): one job per TCP connection, the stream read
-// as it arrives and played through the printer's role, the replies written
-// back on the same connection, each job's pages and transcript in
-// DIR/job-N/ (N counting connections from 1). The lock is the printer's, so
-// that jobs of several queues on one printer take turns.
+// printer (socket://HOST:PORT): the stream of a TCP connection read as it
+// arrives and played through the printer's role, the replies written back on
+// the same connection. A connection carries one job, or several one after
+// another (a sender that keeps it open while more jobs are queued): a job
+// ends once its lock is released or it is cancelled, and the next byte
+// begins the next job, with a role of its own. Each job's pages and
+// transcript go into DIR/job-N/, N counting jobs from 1 in the order they
+// begin. The lock is the printer's, so that jobs of several queues on one
+// printer take turns.
 #pragma once
 
 #include "script.h"

@@ -33,14 +33,35 @@ void PrinterRole::protocolError(uint64_t offset, const std::string& message)
     errors_.push_back({{"offset", offset}, {"message", message}});
 }
 
+bool PrinterRole::jobEnded() const
+{
+    return grammar_.state() == JobGrammar::State::Unlocked ||
+           grammar_.state() == JobGrammar::State::Cancelled;
+}
+
 void PrinterRole::feed(std::string_view bytes)
 {
     parser_.feed(bytes);
     // Handle as we go, so that the hooks see every element at its place.
-    handleElements(parser_.take(false));
+    handleParsed(false);
 }
 
-void PrinterRole::boundary() { handleElements(parser_.take(true)); }
+void PrinterRole::boundary() { handleParsed(true); }
+
+void PrinterRole::handleParsed(bool boundary)
+{
+    if (!stopAtJobEnd_) {
+        handleElements(parser_.take(boundary));
+        return;
+    }
+    // One element at a time, so that nothing after the end of the job is taken.
+    while (!jobEnded()) {
+        std::vector<Element> one = parser_.take(boundary, 1);
+        if (one.empty())
+            break;
+        handleElement(one.front());
+    }
+}
 
 SideChannelAnswer PrinterRole::answer(const SideChannelMessage& request)
 {

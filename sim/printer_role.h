@@ -58,6 +58,16 @@ public:
     void onReplyRule(ReplyRule rule) { replyRule_ = std::move(rule); }
     void onElement(ElementHook hook) { elementHook_ = std::move(hook); }
 
+    // For a stream that carries jobs one after another: the role reads no
+    // further than the end of its job (the lock released, or the job
+    // cancelled), and the bytes after it are left for takeUnread. Set before
+    // the first byte is fed.
+    void stopAtJobEnd(bool on) { stopAtJobEnd_ = on; }
+    bool jobEnded() const;
+    // The bytes fed after the end of the job, which belong to the next one;
+    // this job's stream ends where they begin.
+    std::string takeUnread() { return parser_.release(); }
+
     // Bytes of the stream as they arrive; complete elements are handled at once.
     void feed(std::string_view bytes);
     // The writer has finished its command (it asked for a drain, or stopped).
@@ -106,6 +116,9 @@ private:
     };
 
     void handleElements(std::vector<Element> elements);
+    // Handles the elements the parser has complete, up to the end of the job
+    // when the role stops there.
+    void handleParsed(bool boundary);
     void handleElement(Element& e);
     void finishPage(const std::string& why);
     // Decodes `p` and fills pages_[slot] with its record.
@@ -118,6 +131,7 @@ private:
     const OutputDir& out_;
     bool preview_;
     bool decodeAfter_ = false;
+    bool stopAtJobEnd_ = false;
     Clock::time_point start_;
     ReplySender sendReply_;
     ReplyRule replyRule_;

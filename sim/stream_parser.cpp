@@ -158,10 +158,10 @@ void StreamParser::error(uint64_t offset, std::string message)
     errors_.push_back({offset, std::move(message)});
 }
 
-std::vector<Element> StreamParser::take(bool boundary)
+std::vector<Element> StreamParser::take(bool boundary, size_t max)
 {
     std::vector<Element> out;
-    while (pos_ < buf_.size()) {
+    while (pos_ < buf_.size() && out.size() < max) {
         std::string_view in(buf_.data() + pos_, buf_.size() - pos_);
         Element e;
         size_t used = 0;
@@ -204,18 +204,31 @@ std::vector<Element> StreamParser::take(bool boundary)
         lastChunkShort_ = false;
         out.push_back(std::move(g));
     }
-    // Drop what has been parsed, keeping offsets.
-    if (pos_ > 0) {
+    compact(false);
+    return out;
+}
+
+void StreamParser::compact(bool all)
+{
+    if (pos_ > 0 && (all || 2 * pos_ >= buf_.size())) {
         buf_.erase(0, pos_);
         base_ += pos_;
         pos_ = 0;
     }
-    return out;
+}
+
+std::string StreamParser::release()
+{
+    std::string rest = buf_.substr(pos_);
+    buf_.resize(pos_);
+    compact(true);
+    return rest;
 }
 
 std::vector<Element> StreamParser::finish()
 {
     std::vector<Element> out = take(true);
+    compact(true);
     if (!buf_.empty()) {
         Element g;
         g.kind = ElementKind::Garbage;

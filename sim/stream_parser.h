@@ -7,6 +7,7 @@
 // not are reported with their offset and skipped up to the next known start.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -59,10 +60,14 @@ public:
     static constexpr uint64_t kChunkSize = 4096;
 
     void feed(std::string_view bytes);
-    // Returns the elements now complete. `boundary`: the writer has finished
-    // its command (it asked for a drain, or the stream ended), so a job header
+    // Returns the elements now complete, at most `max` of them (the others
+    // stay for the next call). `boundary`: the writer has finished its
+    // command (it asked for a drain, or the stream ended), so a job header
     // without its optional last field is complete.
-    std::vector<Element> take(bool boundary);
+    std::vector<Element> take(bool boundary, size_t max = SIZE_MAX);
+    // Hands back the bytes not yet taken as elements and forgets them: the
+    // stream ends after the last element taken, and those bytes are another's.
+    std::string release();
     // End of the stream: whatever is left is reported as an incomplete element.
     std::vector<Element> finish();
 
@@ -77,6 +82,10 @@ private:
     Result parseData(std::string_view in, Element& out, size_t& used);
     void error(uint64_t offset, std::string message);
     void check(const Element& e);
+    // Drops the bytes parsed from buf_, keeping offsets; unless `all`, only
+    // once they are half of it, so that taking one element at a time from a
+    // large buffer does not move the rest every time.
+    void compact(bool all);
 
     std::string buf_;
     size_t pos_ = 0;     // parsed up to here in buf_

@@ -47,23 +47,6 @@ void writeFile(const fs::path& path, const std::string& text)
     std::ofstream(path, std::ios::binary) << text;
 }
 
-// One whole job of one page, as the filter sends it.
-std::string jobStream(const Bitmap& page)
-{
-    const std::string bie = encodeBie(page);
-    std::string job =
-        "LockPrinter?Event=StartOfJob;"
-        "Resolution=600x600;MediaType=plain;Sides=OneSided;Copies=1;MediaInputTrayCheck=auto;";
-    job += "MediaSize=na_a4_210x297mm;RasterObject.Width=" +
-           std::to_string((page.width + 7) / 8 * 8) +
-           ";RasterObject.Height=" + std::to_string(page.height) + ";";
-    for (size_t at = 0; at < bie.size(); at += 4096) {
-        std::string chunk = bie.substr(at, 4096);
-        job += "RasterObject.Data#" + std::to_string(chunk.size()) + "=" + chunk + ";";
-    }
-    return job + "Event=EndOfPage;Event=EndOfJob;UnLockPrinter?";
-}
-
 struct Account {
     uid_t uid = 0;
     gid_t gid = 0;
@@ -196,7 +179,7 @@ TEST_P(BackendOutputDir, WritesOnlyWhereItIsSafe)
     const Bitmap page = testPage(1203, 1250);
     const fs::path log = base_ / "backend.log";
 
-    const int status = runBackend(dir, jobStream(page), log, c.asNobody ? who : Account{}, [&] {
+    const int status = runBackend(dir, jobStream({page}), log, c.asNobody ? who : Account{}, [&] {
         if (c.whileRunning)
             c.whileRunning(base_);
     });

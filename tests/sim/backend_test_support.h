@@ -53,6 +53,35 @@ inline std::string encodeBie(const Bitmap& page)
     return bie;
 }
 
+// A whole job as the filter sends it, the lock asked `locks` times, each
+// page's data in counted chunks of 4096 bytes.
+inline std::string jobStream(const std::vector<Bitmap>& pages, int locks = 1)
+{
+    std::string job;
+    for (int i = 0; i < locks; ++i)
+        job += "LockPrinter?";
+    job += "Event=StartOfJob;"
+           "Resolution=600x600;MediaType=plain;Sides=OneSided;Copies=1;MediaInputTrayCheck=auto;";
+    for (const Bitmap& page : pages) {
+        job += "MediaSize=na_a4_210x297mm;RasterObject.Width=";
+        job += std::to_string((page.width + 7) / 8 * 8);
+        job += ";RasterObject.Height=";
+        job += std::to_string(page.height);
+        job += ";";
+        const std::string bie = encodeBie(page);
+        for (size_t at = 0; at < bie.size(); at += 4096) {
+            const std::string chunk = bie.substr(at, 4096);
+            job += "RasterObject.Data#";
+            job += std::to_string(chunk.size());
+            job += "=";
+            job += chunk;
+            job += ";";
+        }
+        job += "Event=EndOfPage;";
+    }
+    return job + "Event=EndOfJob;UnLockPrinter?";
+}
+
 // Starts `path` with descriptors 0 to 4 taken from `fds` (-1: closed) and
 // nothing else open; as user `uid` (group `gid`, no other groups) when uid is
 // not 0. Returns the pid.

@@ -83,7 +83,7 @@ public:
         return fd;
     }
 
-    // The directory and transcript of the job of connection `n` (from 1).
+    // The directory and transcript of job `n` (from 1, in the order jobs begin).
     std::filesystem::path jobDir(int n) const { return out_ / ("job-" + std::to_string(n)); }
     nlohmann::json transcript(int n) const
     {
