@@ -23,6 +23,7 @@ set_target_properties(Jbig::jbig PROPERTIES
 find_package(PNG REQUIRED)
 find_package(nlohmann_json 3 REQUIRED)
 pkg_check_modules(LIBUSB REQUIRED IMPORTED_TARGET libusb-1.0)
+pkg_check_modules(Pappl REQUIRED IMPORTED_TARGET pappl>=1.3)
 
 if(RVT_BUILD_TESTS)
     find_package(GTest REQUIRED)

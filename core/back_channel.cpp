@@ -99,6 +99,8 @@ int BackChannel::cmdInteraction(std::string_view text, bool interruptible)
         log_.printf("DEBUG:[RVT4410LW]send cmd = %s, mInc=%d;return 0;\n", command.c_str(), mInc);
         if (feedback_ && !streamGone() && !connection_.terminationRequested())
             feedback_->replyMissing();
+        if (!streamGone())
+            connection_.exchangeDone(command, kNoReply);
         return kNoReply;
     }
     if (feedback_)
@@ -107,7 +109,9 @@ int BackChannel::cmdInteraction(std::string_view text, bool interruptible)
     extractCodeText(reply, codeText);
     log_.printf("DEBUG:[RVT4410LW]send cmd=%s ,original response =%s,responseCode=%s\n",
                 command.c_str(), reply, codeText);
-    return std::atoi(codeText);
+    const int code = std::atoi(codeText);
+    connection_.exchangeDone(command, code);
+    return code;
 }
 
 void BackChannel::discardWaitingReplies(const std::string& command)

@@ -122,7 +122,7 @@ void PrintJob::print(PageSource* pages)
         pageLoop(*pages);
     if (back_.finished())
         return;
-    finishJob();
+    done_ = finishJob() == Flow::Go;
 }
 
 void PrintJob::pageLoop(PageSource& pages)

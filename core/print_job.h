@@ -55,6 +55,8 @@ public:
 
     const JobSettings& settings() const { return job_; }
     bool cancelled() const { return back_.cancelled(); }
+    // The job went through its end and unlock: every page was printed.
+    bool done() const { return done_; }
     int pagesPrinted() const { return feedback_.pagesPrinted(); }
 
 private:
@@ -81,6 +83,7 @@ private:
     std::unique_ptr<PageFiles> files_;
     int pageCounter_ = 1;
     std::vector<PageSize> sizes_;  // by page number
+    bool done_ = false;
 };
 
 }  // namespace rvt

@@ -57,6 +57,12 @@ public:
     // the job waits for the printer, when no write would tell.
     virtual bool outputClosed() { return false; }
 
+    // Told of every exchange's outcome: the query and the printer's reply
+    // code, or 6 when no reply came. A front end that shows the printer's
+    // state from its replies looks at them; the filter leaves that to the
+    // log.
+    virtual void exchangeDone(const std::string& /*query*/, int /*code*/) {}
+
     // Whether the job has a back channel (the printer's replies) and a side
     // channel (connection query, drain requests). The scheduler always gives
     // both; run by hand or by cupsfilter, they are /dev/null or closed and

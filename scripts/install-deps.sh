@@ -15,6 +15,7 @@ PACKAGES=(
     build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
     # libraries the programs link
     libcups2-dev libjbig-dev libusb-1.0-0-dev libpng-dev nlohmann-json3-dev
+    libpappl-dev
     qt6-base-dev qt6-tools-dev qt6-l10n-tools
     # tests and benchmarks
     libgtest-dev libgmock-dev libbenchmark-dev

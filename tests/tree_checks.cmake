@@ -6,7 +6,7 @@
 #   cmake -DCHECK=licence -DSOURCE_DIR=... -P tree_checks.cmake
 #       every source, header, script and CMake file names its licence with an
 #       SPDX line and its copyright in its first lines
-set(folders bench cmake common core filter ppd sim tool tests scripts packaging .ci)
+set(folders bench cmake common core filter ppd printer_app sim tool tests scripts packaging .ci)
 set(cxx_globs)
 set(all_globs)
 foreach(folder IN LISTS folders)
