@@ -10,15 +10,12 @@
 #include "print_job.h"
 #include "printer_turns.h"
 
-#include <csignal>
 #include <string>
 #include <vector>
 
 namespace rvt::app {
 
 namespace {
-
-constexpr unsigned kResolution = 600;
 
 // The job's "rvt-scale", or the printer's default for it (the framework
 // looks for the default among the job's own attributes only).
@@ -72,99 +69,44 @@ std::unique_ptr<DriverJob> DriverJob::create(pappl_job_t* job, const pappl_pr_op
     settings.copies = ipp.copies;
     settings.jobCopies = std::to_string(ipp.copies);
 
-    std::unique_ptr<DriverJob> driverJob(new DriverJob(job, device, turns, std::move(settings)));
+    std::unique_ptr<DriverJob> driverJob(new DriverJob(job, device, turns));
     for (const std::string& note : notes)
         papplLogJob(job, PAPPL_LOGLEVEL_WARN, "%s", note.c_str());
-    applyJobChoices(ipp.choices, driverJob->settings_, driverJob->log_);
+    applyJobChoices(ipp.choices, settings, driverJob->log_);
+    driverJob->streamed_ = std::make_unique<StreamedJob>(std::move(settings),
+                                                         driverJob->connection_, driverJob->log_,
+                                                         spoolDirectoryOf(papplJobGetPrinter(job)));
     return driverJob;
 }
 
-DriverJob::DriverJob(pappl_job_t* job, pappl_device_t* device, PrinterTurns& turns,
-                     JobSettings settings)
-    : job_(job), turns_(turns), log_(job), connection_(job, device), settings_(std::move(settings)),
-      spool_(spoolDirectoryOf(papplJobGetPrinter(job)))
+DriverJob::DriverJob(pappl_job_t* job, pappl_device_t* device, PrinterTurns& turns)
+    : job_(job), turns_(turns), log_(job), connection_(job, device)
 {
 }
 
 DriverJob::~DriverJob()
 {
-    feed_.abandon();
-    if (thread_.joinable())
-        thread_.join();
+    // The job ends (its thread is joined) before the printer's next job may
+    // start.
+    streamed_.reset();
     turns_.release(papplJobGetID(job_));
 }
 
-void DriverJob::run(PageSource* pages)
+bool DriverJob::outcome(bool printed)
 {
-    PrintJob job(settings_, connection_, log_, spool_.c_str());
-    if (job.begin() == Flow::Go)
-        job.print(pages);
-    job.reportEnd();
-    done_ = job.done();
-    ended_ = true;
-    // Whatever the framework still hands over is dropped.
-    feed_.abandon();
-}
-
-bool DriverJob::outcome()
-{
-    if (done_ || papplJobIsCanceled(job_))
-        return done_;
+    if (printed || papplJobIsCanceled(job_))
+        return printed;
     const std::string error = log_.error();
     papplJobSetMessage(job_, "%s", error.empty() ? "The job could not be printed" : error.c_str());
     return false;
 }
 
-bool DriverJob::startPage(const cups_page_header2_t& header, unsigned page)
+bool DriverJob::printFrom(PageSource& source)
 {
-    // The framework's image filter hands the page over once per copy; the
-    // copies are the job's own, as for every document.
-    skipping_ = page <= lastPage_;
-    if (skipping_)
-        return !ended_;
-    lastPage_ = page;
-    lineBytes_ = header.cupsBytesPerLine;
-    if (!thread_.joinable()) {
-        // The job's thread blocks the signals meant for the server's own.
-        sigset_t all, previous;
-        sigfillset(&all);
-        pthread_sigmask(SIG_BLOCK, &all, &previous);
-        thread_ = std::thread([this] { run(&feed_); });
-        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    }
-    if (header.HWResolution[0] != kResolution || header.HWResolution[1] != kResolution) {
-        std::string reason = "The document's raster is ";
-        reason += std::to_string(header.HWResolution[0]);
-        reason += 'x';
-        reason += std::to_string(header.HWResolution[1]);
-        reason += " dpi; the printer prints 600 dpi only";
-        feed_.refusePage(std::move(reason));
-        return false;
-    }
-    return feed_.startPage(header);
-}
-
-bool DriverJob::writeLine(const uint8_t* line)
-{
-    if (skipping_)
-        return !ended_;
-    return feed_.writeLine(line, lineBytes_);
-}
-
-bool DriverJob::finish()
-{
-    feed_.endDocument();
-    if (!thread_.joinable())
-        run(nullptr);  // a document without pages: the job still runs its course
-    else
-        thread_.join();
-    return outcome();
-}
-
-bool DriverJob::printFrom(PageSource& pages)
-{
-    run(&pages);
-    return outcome();
+    // The framework counts the pages it hands over itself; these it does not
+    // see.
+    log_.countImpressions();
+    return outcome(streamed_->printFrom(source));
 }
 
 bool rasterStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device)
@@ -180,14 +122,14 @@ bool rasterStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device
                      unsigned page)
 {
     DriverJob* driverJob = driverJobOf(job);
-    return driverJob && driverJob->startPage(options->header, page);
+    return driverJob && driverJob->pages().startPage(options->header, page);
 }
 
 bool rasterWriteLine(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* /*device*/,
                      unsigned /*y*/, const unsigned char* line)
 {
     DriverJob* driverJob = driverJobOf(job);
-    return driverJob && driverJob->writeLine(line);
+    return driverJob && driverJob->pages().writeLine(line);
 }
 
 bool rasterEndPage(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* /*device*/,
@@ -195,14 +137,14 @@ bool rasterEndPage(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_devi
 {
     // A job that has ended early takes no more pages.
     DriverJob* driverJob = driverJobOf(job);
-    return driverJob && driverJob->printing();
+    return driverJob && driverJob->pages().printing();
 }
 
 bool rasterEndJob(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* /*device*/)
 {
     std::unique_ptr<DriverJob> driverJob(driverJobOf(job));
     papplJobSetData(job, nullptr);
-    return driverJob && driverJob->finish();
+    return driverJob && driverJob->outcome(driverJob->pages().finish());
 }
 
 }  // namespace rvt::app

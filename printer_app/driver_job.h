@@ -1,23 +1,19 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Copyright (C) 2026 The RV-T4410LW driver developers
 
-// One job in the driver: its settings from the job's IPP attributes, its
-// printer connection on the job's device, its log as the job's IPP state, and
-// the job itself (the same job flow as the CUPS filter's). The job runs on a
-// thread of its own while the framework hands over the pages line by line
-// (raster, URF and JPEG documents), or on the caller's thread with a page
+// One job in the driver: its turn on the printer, its settings from the
+// job's IPP attributes, its printer connection on the job's device, its log
+// as the job's IPP state, and the job itself (streamed_job.h), fed line by
+// line by the framework (raster, URF and JPEG documents) or from a page
 // source of the caller's (a PDF rendered to raster).
 #pragma once
 
 #include "device_connection.h"
 #include "job_log.h"
-#include "job_settings.h"
-#include "row_feed.h"
+#include "streamed_job.h"
 
-#include <atomic>
 #include <memory>
 #include <pappl/pappl.h>
-#include <thread>
 
 namespace rvt {
 class PageSource;
@@ -38,39 +34,22 @@ public:
     DriverJob(const DriverJob&) = delete;
     DriverJob& operator=(const DriverJob&) = delete;
 
-    // Pages handed over line by line: the job runs on its own thread from
-    // the first page on.
-    bool startPage(const cups_page_header2_t& header, unsigned page);
-    bool writeLine(const uint8_t* line);
-    // Whether the job still takes pages (false once it has ended early).
-    bool printing() const { return !ended_; }
-    // No more pages: waits for the job to end. True when it printed every
-    // page; false when it failed (the reason is the job's message).
-    bool finish();
+    StreamedJob& pages() { return *streamed_; }
+    // The job's result, once its pages are done (`printed`: every page went
+    // through): true, or false with the reason as the job's message.
+    bool outcome(bool printed);
 
-    // Prints the pages of `pages` on this thread. Same result as finish().
-    bool printFrom(PageSource& pages);
-
-    pappl_job_t* job() const { return job_; }
+    // Prints the pages of `source` on this thread; same result as outcome().
+    bool printFrom(PageSource& source);
 
 private:
-    DriverJob(pappl_job_t* job, pappl_device_t* device, PrinterTurns& turns, JobSettings settings);
-    void run(PageSource* pages);
-    bool outcome();
+    DriverJob(pappl_job_t* job, pappl_device_t* device, PrinterTurns& turns);
 
     pappl_job_t* job_;
     PrinterTurns& turns_;
     JobLog log_;
     DeviceConnection connection_;
-    JobSettings settings_;
-    std::string spool_;
-    RowFeed feed_;
-    std::thread thread_;
-    std::atomic<bool> ended_{false};
-    bool done_ = false;
-    unsigned lastPage_ = 0;
-    bool skipping_ = false;   // a repeat of the page for a copy: not taken
-    unsigned lineBytes_ = 0;  // of the page being handed over
+    std::unique_ptr<StreamedJob> streamed_;
 };
 
 // The framework's raster callbacks, for the driver data.

@@ -60,12 +60,16 @@ void JobLog::line(std::string_view text)
         papplJobSetMessage(job_, "%.*s", static_cast<int>(message.size()), message.data());
         if (error_.empty())
             error_ = message;
+    } else if (startsWith(text, "PAGE:")) {
+        if (countImpressions_)
+            papplJobSetImpressionsCompleted(job_, 1);
+        papplLogJob(job_, PAPPL_LOGLEVEL_DEBUG, "%.*s", length, text.data());
     } else if (startsWith(text, "DEBUG:")) {
         papplLogJob(job_, PAPPL_LOGLEVEL_DEBUG, "%.*s", length, text.data());
     } else if (!text.empty()) {
-        // STATE:, ATTR: and PAGE: lines are the scheduler's; the printer's
-        // state and the pages printed reach IPP another way. Kept for the
-        // developer, with the job's other progress lines.
+        // STATE: and ATTR: lines are the scheduler's; the printer's state
+        // reaches IPP another way. Kept for the developer, with the job's
+        // other progress lines.
         papplLogJob(job_, PAPPL_LOGLEVEL_DEBUG, "%.*s", length, text.data());
     }
 }

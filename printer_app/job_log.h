@@ -5,7 +5,8 @@
 // would read them from the filter, the lines go to the server's job log, and
 // what they tell the user becomes the job's IPP state: "INFO:" and "ERROR:"
 // lines are the job-state-message; the first "ERROR:" is kept as the reason
-// a job that fails ends with.
+// a job that fails ends with. The sides printed ("PAGE:" lines) are the job's
+// impressions completed, where the framework does not count them itself.
 #pragma once
 
 #include "log.h"
@@ -19,6 +20,8 @@ namespace rvt::app {
 class JobLog final : public rvt::Log {
 public:
     explicit JobLog(pappl_job_t* job) : rvt::Log(nullptr), job_(job) {}
+    // Count the sides printed as the job's impressions.
+    void countImpressions() { countImpressions_ = true; }
     ~JobLog() override;
 
     void write(std::string_view text) override;
@@ -30,6 +33,7 @@ private:
     void line(std::string_view text);
 
     pappl_job_t* job_;
+    bool countImpressions_ = false;
     mutable std::mutex mutex_;
     std::string partial_;  // a line not yet ended
     std::string error_;

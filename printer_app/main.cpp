@@ -61,9 +61,7 @@ std::string defaultSpoolDirectory()
 // the file the printers and their settings are kept in.
 pappl_system_t* createSystem(int numOptions, cups_option_t* options, void* /*data*/)
 {
-    const auto get = [&](const char* name) {
-        return cupsGetOption(name, numOptions, options);
-    };
+    const auto get = [&](const char* name) { return cupsGetOption(name, numOptions, options); };
     pappl_soptions_t soptions = static_cast<pappl_soptions_t>(PAPPL_SOPTIONS_MULTI_QUEUE |
                                                               PAPPL_SOPTIONS_WEB_INTERFACE);
     if (const char* value = get("server-options")) {
