@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-2.0-or-later
 # Copyright (C) 2026 The RV-T4410LW driver developers
-# Fuzzes the filter's raster and page path for a bounded time: builds the
-# libFuzzer target with clang (ASan + UBSan), makes a seed corpus of real
-# rasters and runs the target on it. Exit status non-zero when the fuzzer
-# found a crash (the reproducer is left in the build dir's fuzz/artifacts/).
+# Fuzzes the raster and page path of the filter, then of the printer
+# application, for a bounded time: builds the libFuzzer targets with clang
+# (ASan + UBSan), makes a seed corpus of real rasters and runs each target on
+# it. Exit status non-zero when the fuzzer found a crash (the reproducer is
+# left in the build dir's fuzz/artifacts/).
 #
 # Usage: scripts/fuzz.sh [SECONDS [BUILD_DIR]]   (default 60 s, build-fuzz)
-#   FUZZ_ARGS   further libFuzzer arguments
+#   APP_SECONDS  the printer application's share (default half of SECONDS)
+#   FUZZ_ARGS    further libFuzzer arguments
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -20,7 +22,7 @@ command -v clang++ >/dev/null || { echo "fuzz: clang++ is missing; run scripts/i
 echo "== fuzz build (clang, libFuzzer, ASan + UBSan) in $build"
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DRVT_FUZZ=ON -DRVT_BUILD_TESTS=OFF \
       -DRVT_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j"$jobs" --target raster_fuzz rvt4410lw-make-raster
+cmake --build "$build" -j"$jobs" --target raster_fuzz app_raster_fuzz rvt4410lw-make-raster
 
 work=$build/fuzz
 seeds=$work/seeds
@@ -81,19 +83,45 @@ else
 fi
 ls "$seeds" | wc -l | xargs echo "seeds:"
 
-echo "== fuzzing for $seconds s"
-rc=0
-# The corpus grows in $corpus across runs; the seeds are read every time.
-# libcups itself allocates a line buffer of the header's cupsBytesPerLine (up
-# to 4 GiB, untouched) before it checks the header: a single allocation of
-# that size is libcups' doing, not an out-of-memory of the filter.
-"$build/bin/raster_fuzz" "$corpus" "$seeds" -max_total_time="$seconds" -max_len=65536 \
-    -timeout=20 -rss_limit_mb=2048 -malloc_limit_mb=4096 \
-    -artifact_prefix="$work/artifacts/" -print_final_stats=1 \
-    ${FUZZ_ARGS:-} || rc=$?
-if [ "$rc" -ne 0 ]; then
-    echo "fuzz: the target failed (exit $rc); reproducers in $work/artifacts/:" >&2
-    ls -l "$work/artifacts" >&2
-    exit 1
+app_seconds=${APP_SECONDS:-$((seconds / 2))}
+# PWG rasters too, as IPP clients send them to the printer application: 8-bit
+# gray at the printer's 600 dpi (small pages), and at other resolutions and
+# depths, which it refuses.
+if command -v gs >/dev/null; then
+    pwg() {  # OUT RESOLUTION SPACE BITS WIDTH-POINTS HEIGHT-POINTS
+        gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pwgraster -r"$2" -dcupsColorSpace="$3" \
+           -dcupsBitsPerColor="$4" -dDEVICEWIDTHPOINTS="$5" -dDEVICEHEIGHTPOINTS="$6" \
+           -dFIXEDMEDIA -dFirstPage=1 -dLastPage=2 -sOutputFile="$1" samples/sample.ps \
+           >/dev/null 2>&1 || true
+    }
+    pwg "$tmp/pwg-600.pwg" 600 18 8 30 24
+    pwg "$tmp/pwg-12.pwg" 12 18 8 595 842
+    pwg "$tmp/pwg-black1.pwg" 600 3 1 30 24
+    pwg "$tmp/pwg-srgb.pwg" 24 19 8 200 200
+    for f in "$tmp"/pwg-*.pwg; do
+        [ -s "$f" ] && seed "$(basename "$f" .pwg)" 0x4c 3 "$f"
+    done
 fi
-echo "fuzz: no crash in $seconds s"
+
+# run TARGET SECONDS
+run() {
+    echo "== fuzzing $1 for $2 s"
+    local rc=0
+    mkdir -p "$corpus/$1"
+    # The corpus grows in $corpus across runs; the seeds are read every time.
+    # libcups itself allocates a line buffer of the header's cupsBytesPerLine
+    # (up to 4 GiB, untouched) before it checks the header: a single
+    # allocation of that size is libcups' doing, not an out-of-memory of ours.
+    "$build/bin/$1" "$corpus/$1" "$seeds" -max_total_time="$2" -max_len=65536 \
+        -timeout=20 -rss_limit_mb=2048 -malloc_limit_mb=4096 \
+        -artifact_prefix="$work/artifacts/$1-" -print_final_stats=1 \
+        ${FUZZ_ARGS:-} || rc=$?
+    if [ "$rc" -ne 0 ]; then
+        echo "fuzz: $1 failed (exit $rc); reproducers in $work/artifacts/:" >&2
+        ls -l "$work/artifacts" >&2
+        exit 1
+    fi
+}
+run raster_fuzz "$seconds"
+run app_raster_fuzz "$app_seconds"
+echo "fuzz: no crash in $seconds s + $app_seconds s"
