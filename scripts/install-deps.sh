@@ -20,6 +20,8 @@ PACKAGES=(
     # tests and benchmarks
     libgtest-dev libgmock-dev libbenchmark-dev
     cups cups-client cups-filters ghostscript jbigkit-bin
+    # ipptool and its conformance test files, for the printer application
+    cups-ipp-utils
     umockdev libumockdev-dev xvfb
     # checks of the desktop entry and the manual pages
     desktop-file-utils man-db groff-base
