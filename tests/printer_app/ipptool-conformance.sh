@@ -10,8 +10,9 @@
 #     URI            the printer, e.g. ipp://127.0.0.1:PORT/ipp/print/rvt
 #     OUTDIR         made if missing; gets NAME.txt (ipptool's test report),
 #                    NAME.err (what ipptool wrote to its standard error),
-#                    NAME.plist (the report with untruncated test names) for
-#                    each file, and summary.txt (what is printed at the end)
+#                    NAME.plist (the report with untruncated test names),
+#                    NAME.results (file, result, name of each test) for each
+#                    file, and summary.txt (what is printed at the end)
 #     --samples DIR  the documents the files send (default: written into
 #                    OUTDIR/samples by make-ipptool-samples.sh)
 #     --sample NAME  the document given with -f, relative to the samples
@@ -38,7 +39,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 expected_failures=("Print-Job with job-hold-until")
 
 usage() {
-    sed -n '9,24s/^# \{0,1\}//p' "${BASH_SOURCE[0]}" >&2
+    sed -n '9,25s/^# \{0,1\}//p' "${BASH_SOURCE[0]}" >&2
     exit 2
 }
 
@@ -101,9 +102,20 @@ done
 
 # ipptool -t prints one line per test: four spaces, the name (cut to 68
 # characters and padded), then [PASS], [FAIL] or [SKIP]; lines of details
-# are indented further and a repeated request shows [0001]... first.
-results() { # REPORT -> "STATUS<TAB>NAME" lines
-    sed -n -E 's/^    ([^ ].{0,67}) +\[(PASS|FAIL|SKIP)\]$/\2\t\1/p' "$1" | sed -E 's/ +$//'
+# are indented further and a repeated request shows [0001]... first. The
+# tests of each file it INCLUDEs come first, under a line "NAME.test":
+# of their own.
+results() { # REPORT -> "TEST-FILE<TAB>STATUS<TAB>NAME" lines
+    awk '
+        /^"[^"]+":$/ { file = substr($0, 2, length($0) - 3); next }
+        /^    [^ ].* \[(PASS|FAIL|SKIP)\]$/ {
+            name = substr($0, 5, length($0) - 11)
+            sub(/ +$/, "", name)
+            print file "\t" substr($0, length($0) - 4, 4) "\t" name
+        }' "$1"
+}
+count() { # RESULTS STATUS [TEST-FILE] -> how many
+    awk -F '\t' -v s="$2" -v f="${3:-}" '$2 == s && (f == "" || $1 == f) { n++ } END { print n + 0 }' "$1"
 }
 
 summary=$outdir/summary.txt
@@ -130,44 +142,53 @@ for file in "${files[@]}"; do
         -P "$outdir/$file.plist" "$uri" "$file.test") >"$report" 2>"$errors" || status=$?
     seconds=$((SECONDS - started))
 
-    passed=$(results "$report" | grep -c '^PASS' || true)
-    failed=$(results "$report" | grep -c '^FAIL' || true)
-    skipped=$(results "$report" | grep -c '^SKIP' || true)
+    results "$report" >"$outdir/$file.results"
+    passed=$(count "$outdir/$file.results" PASS)
+    failed=$(count "$outdir/$file.results" FAIL)
+    skipped=$(count "$outdir/$file.results" SKIP)
     tests=$((passed + failed + skipped))
+    own_passed=$(count "$outdir/$file.results" PASS "$file.test")
+    own_failed=$(count "$outdir/$file.results" FAIL "$file.test")
+    own_skipped=$(count "$outdir/$file.results" SKIP "$file.test")
+    own_tests=$((own_passed + own_failed + own_skipped))
     say ""
-    say "$file.test: $tests tests, $passed passed, $failed failed, $skipped skipped ($seconds s, report $report)"
+    say "$file.test: $tests tests, $passed passed, $failed failed, $skipped skipped" \
+        "($((tests - own_tests)) of them from the files it includes; $seconds s)"
 
     # A document it cannot read, a lost connection or a parse error stop
     # ipptool in the middle of a file with a message on its standard error,
-    # and still with its summary of the tests so far and exit status 0.
-    own=$(sed -n -E 's/^Summary: ([0-9]+) tests, ([0-9]+) passed, ([0-9]+) failed, ([0-9]+) skipped.*/\1 \2 \3 \4/p' "$report")
+    # and still with exit status 0 and its summary of the tests so far. That
+    # summary and the exit status speak of the file's own tests only, not of
+    # those of the files it includes.
+    summed=$(sed -n -E 's/^Summary: ([0-9]+) tests, ([0-9]+) passed, ([0-9]+) failed, ([0-9]+) skipped.*/\1 \2 \3 \4/p' "$report")
     if [ -s "$errors" ]; then
         say "  ERROR: ipptool stopped (exit status $status):"
         head -n 5 "$errors" | sed 's/^/    /' | tee -a "$summary"
         ok=false
-    elif [ "$tests" -eq 0 ]; then
-        say "  ERROR: no test result in the report (exit status $status)"
+    elif [ "$own_tests" -eq 0 ]; then
+        say "  ERROR: no result of $file.test's own tests in $report (exit status $status)"
         ok=false
-    elif [ "$tests" -gt 1 ] && [ "$own" != "$tests $passed $failed $skipped" ]; then
-        say "  ERROR: $tests results read, ipptool's summary says: ${own:-nothing}"
+    elif [ "$own_tests" -gt 1 ] && [ "$summed" != "$own_tests $own_passed $own_failed $own_skipped" ]; then
+        say "  ERROR: $own_tests results of its own read, ipptool's summary says: ${summed:-nothing}"
         ok=false
-    elif [ "$status" -ne 0 ] && [ "$failed" -eq 0 ]; then
+    elif [ "$status" -ne 0 ] && [ "$own_failed" -eq 0 ]; then
         say "  ERROR: ipptool exited with status $status without a failed test"
         ok=false
     fi
 
-    while IFS=$'\t' read -r result name; do
+    while IFS=$'\t' read -r from result name; do
         if [ "$result" = FAIL ]; then
             if is_expected "$name"; then
-                say "  expected failure: $name"
+                say "  expected failure: $name ($from)"
             else
-                say "  FAILED: $name"
+                say "  FAILED: $name ($from)"
                 ok=false
             fi
         fi
-    done < <(results "$report")
+    done <"$outdir/$file.results"
     for expected in "${expected_failures[@]}"; do
-        result=$(results "$report" | awk -F '\t' -v n="${expected:0:68}" '$2 == n { print $1 }' | sort -u | paste -sd/)
+        result=$(awk -F '\t' -v n="${expected:0:68}" '$3 == n { print $2 }' "$outdir/$file.results" |
+            sort -u | paste -sd/)
         [ "$result" = FAIL ] || say "  expected failure \"$expected\": ${result:-not run}"
     done
 done
