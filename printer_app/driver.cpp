@@ -132,7 +132,7 @@ bool driverCallback(pappl_system_t* /*system*/, const char* driverName, const ch
     data->content_default = PAPPL_CONTENT_AUTO;
     data->quality_default = IPP_QUALITY_NORMAL;
     data->scaling_default = PAPPL_SCALING_AUTO;
-    data->orient_default = IPP_ORIENT_NONE;
+    data->orient_default = IPP_ORIENT_PORTRAIT;
     // 8-bit gray only: the framework hands a 1-bit raster to the driver under
     // an 8-bit page header.
     data->raster_types = PAPPL_PWG_RASTER_TYPE_SGRAY_8;

@@ -57,7 +57,7 @@ std::string defaultSpoolDirectory()
 // The server, from the sub-command's "-o name=value" options. Besides the
 // framework's usual ones (listen-hostname, server-port, spool-directory,
 // log-file, log-level, server-hostname, admin-group, auth-service,
-// server-options=no-web-interface,web-log,web-security), "state-file" names
+// server-options=no-web-interface,web-log,web-security,no-tls), "state-file" names
 // the file the printers and their settings are kept in.
 pappl_system_t* createSystem(int numOptions, cups_option_t* options, void* /*data*/)
 {
@@ -72,6 +72,8 @@ pappl_system_t* createSystem(int numOptions, cups_option_t* options, void* /*dat
             soptions = static_cast<pappl_soptions_t>(soptions | PAPPL_SOPTIONS_WEB_LOG);
         if (list.find(",web-security,") != std::string::npos)
             soptions = static_cast<pappl_soptions_t>(soptions | PAPPL_SOPTIONS_WEB_SECURITY);
+        if (list.find(",no-tls,") != std::string::npos)
+            soptions = static_cast<pappl_soptions_t>(soptions | PAPPL_SOPTIONS_NO_TLS);
     }
     int port = 0;
     if (const char* value = get("server-port")) {
