@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -54,6 +55,23 @@ std::string defaultSpoolDirectory()
     return std::string(papplGetTempDir()) + "/" + kName + std::to_string(getuid()) + ".d";
 }
 
+// The test page of the web interface: the sample document installed with
+// the program (RVT_INSTALLED_TEST_PAGE, relative to the program's directory,
+// so that it is found whatever the prefix), or for a program run from its
+// build directory, the source tree's.
+std::string testPagePath()
+{
+    std::error_code error;
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (!error) {
+        const std::string path =
+            (program.parent_path() / RVT_INSTALLED_TEST_PAGE).lexically_normal().string();
+        if (access(path.c_str(), R_OK) == 0)
+            return path;
+    }
+    return RVT_TEST_PAGE;
+}
+
 // The server, from the sub-command's "-o name=value" options. Besides the
 // framework's usual ones (listen-hostname, server-port, spool-directory,
 // log-file, log-level, server-hostname, admin-group, auth-service,
@@ -61,9 +79,7 @@ std::string defaultSpoolDirectory()
 // the file the printers and their settings are kept in.
 pappl_system_t* createSystem(int numOptions, cups_option_t* options, void* /*data*/)
 {
-    const auto get = [&](const char* name) {
-        return cupsGetOption(name, numOptions, options);
-    };
+    const auto get = [&](const char* name) { return cupsGetOption(name, numOptions, options); };
     pappl_soptions_t soptions = static_cast<pappl_soptions_t>(PAPPL_SOPTIONS_MULTI_QUEUE |
                                                               PAPPL_SOPTIONS_WEB_INTERFACE);
     if (const char* value = get("server-options")) {
@@ -133,7 +149,7 @@ int main(int argc, char* argv[])
 {
     if (rvt::printedVersion(argc, argv, kName))
         return 0;
-    gSettings.testPage = RVT_TEST_PAGE;
+    gSettings.testPage = testPagePath();
     return papplMainloop(argc, argv, rvt::kVersion, nullptr, rvt::app::driverCount(),
                          rvt::app::drivers(), rvt::app::autoAddCallback, rvt::app::driverCallback,
                          nullptr, nullptr, createSystem, nullptr, &gSettings);
