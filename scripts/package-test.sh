@@ -47,7 +47,7 @@ APP_USER=_rvt4410lw
 APP_UNIT=rvt4410lw-printer-app.service
 APP_DIRS=(/var/spool/rvt4410lw-printer-app /var/lib/rvt4410lw-printer-app)
 # What deb-systemd-helper makes when it enables the unit and masks it.
-APP_UNIT_LINKS=(/etc/systemd/system/multi-user.target.wants/$APP_UNIT /etc/systemd/system/$APP_UNIT)
+APP_UNIT_LINKS=("/etc/systemd/system/multi-user.target.wants/$APP_UNIT" "/etc/systemd/system/$APP_UNIT")
 MODEL=rvt4410lw/rvt4410lw.ppd
 DEVICE_ID="MFG:RVT;MDL:RV-T4410LW;CMD:RVTJOB,JBIG;"
 OTHER_DEVICE_ID="MFG:Other;MDL:Some Printer;CMD:PCL;"
