@@ -7,23 +7,30 @@
 #   cmake -S . -B build-pkg -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 #   cmake --build build-pkg && (cd build-pkg && cpack -G DEB)
 #
-# Two binary packages from one source:
+# Three binary packages from one source:
 #   printer-driver-rvt4410lw      everything a user needs: the filter, the
 #                                 PPD, the tools, their man pages, desktop
 #                                 entry, icon and udev rule (every install
-#                                 component but the simulator's)
+#                                 component but the simulator's and the
+#                                 printer application's)
 #   printer-driver-rvt4410lw-sim  the rvtsim backend alone (component "sim"):
 #                                 a simulated printer that every scheduler
 #                                 would list as a device, so only for those
 #                                 who ask for it
+#   rvt4410lw-printer-app         the printer application (component "app"):
+#                                 an IPP Everywhere printer started as a
+#                                 systemd service, for systems that print
+#                                 without PPDs and filters; it needs neither
+#                                 CUPS nor the driver package
 # Each package's own files (copyright, changelog, lintian overrides) are
-# installed by the components "debian" and "sim-debian", which only the
-# packages ask for: a plain `cmake --install` leaves them out.
+# installed by the components "debian", "sim-debian" and "app-debian", which
+# only the packages ask for: a plain `cmake --install` leaves them out.
 include(GNUInstallDirs)
 include(ManPages)
 
 set(RVT_DEB_NAME printer-driver-rvt4410lw)
 set(RVT_DEB_SIM_NAME ${RVT_DEB_NAME}-sim)
+set(RVT_DEB_APP_NAME rvt4410lw-printer-app)
 set(RVT_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
 
 # The changelog's newest entry takes the project's version; older entries
@@ -33,13 +40,15 @@ set(_rvt_changelog_gz ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog.gz)
 rvt_gzip(${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog ${_rvt_changelog_gz})
 add_custom_target(rvt_deb_changelog ALL DEPENDS ${_rvt_changelog_gz})
 
-# Both packages carry the source's copyright and changelog in their own
-# documentation directory, and their own lintian overrides.
-foreach(_rvt_pkg IN ITEMS ${RVT_DEB_NAME} ${RVT_DEB_SIM_NAME})
+# Every package carries the source's copyright and changelog in its own
+# documentation directory, and its own lintian overrides.
+foreach(_rvt_pkg IN ITEMS ${RVT_DEB_NAME} ${RVT_DEB_SIM_NAME} ${RVT_DEB_APP_NAME})
     if(_rvt_pkg STREQUAL RVT_DEB_NAME)
         set(_rvt_component debian)
-    else()
+    elseif(_rvt_pkg STREQUAL RVT_DEB_SIM_NAME)
         set(_rvt_component sim-debian)
+    else()
+        set(_rvt_component app-debian)
     endif()
     install(FILES ${RVT_PACKAGING_DIR}/copyright ${_rvt_changelog_gz}
             DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${_rvt_pkg}
@@ -60,6 +69,15 @@ set(RVT_DRIVER_METAINFO
 configure_file(${RVT_PACKAGING_DIR}/io.github.rvt4410lw_driver.printer_driver.metainfo.xml.in
                ${RVT_DRIVER_METAINFO} @ONLY)
 install(FILES ${RVT_DRIVER_METAINFO} DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+# The printer application, as a service offered for the same printer.
+set(RVT_APP_METAINFO
+    ${CMAKE_CURRENT_BINARY_DIR}/packaging/io.github.rvt4410lw_driver.printer_app.metainfo.xml
+    CACHE INTERNAL "The printer application's AppStream metadata, as built")
+configure_file(${RVT_PACKAGING_DIR}/io.github.rvt4410lw_driver.printer_app.metainfo.xml.in
+               ${RVT_APP_METAINFO} @ONLY)
+install(FILES ${RVT_APP_METAINFO} DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo
+        PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
+        COMPONENT app)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ${RVT_DEB_NAME})
@@ -129,13 +147,46 @@ Once installed, every CUPS scheduler on the machine lists the simulated
 printer as a device (rvtsim:/var/spool/rvtsim), which is why it is a
 package of its own, to install for trying out or testing the driver.")
 
+# The printer application, a service of its own: its system user is made by
+# adduser, the PDF documents are rendered by Ghostscript's gs, and the
+# maintainer scripts (packaging/rvt4410lw-printer-app/) make the user and
+# the spool, and enable, start, stop and purge the service as debhelper's
+# do.
+set(CPACK_DEBIAN_APPLICATION_PACKAGE_NAME ${RVT_DEB_APP_NAME})
+set(CPACK_DEBIAN_APPLICATION_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_APPLICATION_PACKAGE_DEPENDS "adduser, ghostscript")
+set(CPACK_DEBIAN_APPLICATION_PACKAGE_RECOMMENDS "avahi-daemon")
+set(CPACK_DEBIAN_APPLICATION_PACKAGE_CONTROL_EXTRA
+    ${RVT_PACKAGING_DIR}/${RVT_DEB_APP_NAME}/postinst
+    ${RVT_PACKAGING_DIR}/${RVT_DEB_APP_NAME}/prerm
+    ${RVT_PACKAGING_DIR}/${RVT_DEB_APP_NAME}/postrm)
+set(CPACK_DEBIAN_APPLICATION_DESCRIPTION
+"IPP Everywhere printer application for the RV-T4410LW printer
+This package makes the RV-T4410LW, a 600 dpi monochrome printer with
+two-sided printing and several paper trays, an IPP Everywhere printer on
+the network: any IPP client, a CUPS driverless queue, phones and other
+systems print to it without a driver of their own. It takes PWG raster,
+Apple raster (URF), JPEG and PDF documents (PDF rendered by Ghostscript),
+with the printer's options (paper size and source, media type, two-sided
+printing, copies, darkness, scaling), and sends them to printers on USB,
+which it adds by itself, or on the network (socket://HOST:9100).
+.
+rvt4410lw-printer-app runs as a systemd service on port 8631 under a user
+of its own, with a web interface to add and set up printers; its
+sub-commands add printers and list and cancel jobs from the command line.
+It replaces the PPD and filter of printer-driver-rvt4410lw on systems
+that no longer use them, and needs neither that package nor CUPS.")
+
 include(CPack)
 
 cpack_add_component_group(driver)
 cpack_add_component_group(simulator)
+cpack_add_component_group(application)
 foreach(_rvt_component IN LISTS CPACK_COMPONENTS_ALL)
     if(_rvt_component MATCHES "^sim(-debian)?$")
         cpack_add_component(${_rvt_component} GROUP simulator)
+    elseif(_rvt_component MATCHES "^app(-debian)?$")
+        cpack_add_component(${_rvt_component} GROUP application)
     else()
         cpack_add_component(${_rvt_component} GROUP driver)
     endif()

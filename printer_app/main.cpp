@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -52,6 +53,23 @@ std::string defaultSpoolDirectory()
             return config + "/" + kName + ".d";
     }
     return std::string(papplGetTempDir()) + "/" + kName + std::to_string(getuid()) + ".d";
+}
+
+// The test page of the web interface: the sample document installed with
+// the program (RVT_INSTALLED_TEST_PAGE, relative to the program's directory,
+// so that it is found whatever the prefix), or for a program run from its
+// build directory, the source tree's.
+std::string testPagePath()
+{
+    std::error_code error;
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (!error) {
+        const std::string path =
+            (program.parent_path() / RVT_INSTALLED_TEST_PAGE).lexically_normal().string();
+        if (access(path.c_str(), R_OK) == 0)
+            return path;
+    }
+    return RVT_TEST_PAGE;
 }
 
 // The server, from the sub-command's "-o name=value" options. Besides the
@@ -133,7 +151,7 @@ int main(int argc, char* argv[])
 {
     if (rvt::printedVersion(argc, argv, kName))
         return 0;
-    gSettings.testPage = RVT_TEST_PAGE;
+    gSettings.testPage = testPagePath();
     return papplMainloop(argc, argv, rvt::kVersion, nullptr, rvt::app::driverCount(),
                          rvt::app::drivers(), rvt::app::autoAddCallback, rvt::app::driverCallback,
                          nullptr, nullptr, createSystem, nullptr, &gSettings);

@@ -27,9 +27,10 @@ PACKAGES=(
     desktop-file-utils man-db groff-base
     # the code style check and the AppStream metadata check
     clang-format appstream
-    # the package check: lintian, and the window's platform plugins that
-    # the package depends on
-    lintian qt6-qpa-plugins
+    # the package check: lintian, the window's platform plugins that the
+    # driver's package depends on, and what the printer application's
+    # package needs to install (its user, its service's enablement)
+    lintian qt6-qpa-plugins adduser init-system-helpers
     # a CJK font for the settings window's screenshots under Xvfb
     fonts-wqy-microhei
 )

@@ -2,17 +2,23 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
 # Copyright (C) 2026 The RV-T4410LW driver developers
 # The Debian packages, checked the way a user gets them: builds them (cmake +
-# cpack -G DEB: printer-driver-rvt4410lw, the driver, and
-# printer-driver-rvt4410lw-sim, the simulated printer's backend), checks
-# what each holds, how its programs are built and what lintian says, checks
-# that a staged `cmake --install` with another prefix puts the same files
-# where they belong, then installs the driver alone with dpkg -i and checks
-# that the scheduler offers it (`lpinfo -m`, by name and device ID), adds
-# the simulator's package, prints samples/sample.pdf through the INSTALLED
+# cpack -G DEB: printer-driver-rvt4410lw, the driver,
+# printer-driver-rvt4410lw-sim, the simulated printer's backend, and
+# rvt4410lw-printer-app, the printer application), checks what each holds,
+# how its programs are built and what lintian says, checks that a staged
+# `cmake --install` with another prefix puts the same files where they
+# belong, then installs the driver alone with dpkg -i and checks that the
+# scheduler offers it (`lpinfo -m`, by name and device ID), adds the
+# simulator's package, prints samples/sample.pdf through the INSTALLED
 # filter onto the installed rvtsim backend (a private CUPS scheduler whose
 # ServerBin and DataDir are the system's own, the queue added by the PPD's
-# model name), removes both packages with dpkg -r and checks that nothing
-# of them is left.
+# model name), removes both packages with dpkg -r. Then it installs the
+# printer application's package alone (its postinst makes the service's
+# user and spool and enables the service; systemd need not run), runs the
+# installed program once as that user on a private directory and loopback
+# port (server, a printer added, printers, shutdown), purges the package
+# and checks that nothing of any package is left (the system user stays,
+# as Debian's packages leave theirs).
 #
 # Usage: scripts/package-test.sh
 # Environment:
@@ -22,11 +28,12 @@
 #   JOBS       build jobs (default 2)
 #   TIMEOUT    seconds the print job may take (default 120)
 #
-# It never replaces a user's files: it refuses to run (exit 1) when either
-# package is installed, or when any file of them is on disk already
-# (installed by another package or by `cmake --install`). Whatever happens,
-# the scheduler is stopped and the packages removed again. Not root: dpkg and
-# the scheduler run under sudo.
+# It never replaces a user's files: it refuses to run (exit 1) when any of
+# the packages is installed, or when any file of them, or the printer
+# application's spool or state directory, is on disk already (installed by
+# another package or by `cmake --install`). Whatever happens, the scheduler
+# and the printer application are stopped and the packages removed again.
+# Not root: dpkg, the scheduler and the printer application run under sudo.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -35,6 +42,12 @@ JOBS=${JOBS:-2}
 TIMEOUT=${TIMEOUT:-120}
 PKG=printer-driver-rvt4410lw
 SIM_PKG=$PKG-sim
+APP_PKG=rvt4410lw-printer-app
+APP_USER=_rvt4410lw
+APP_UNIT=rvt4410lw-printer-app.service
+APP_DIRS=(/var/spool/rvt4410lw-printer-app /var/lib/rvt4410lw-printer-app)
+# What deb-systemd-helper makes when it enables the unit and masks it.
+APP_UNIT_LINKS=("/etc/systemd/system/multi-user.target.wants/$APP_UNIT" "/etc/systemd/system/$APP_UNIT")
 MODEL=rvt4410lw/rvt4410lw.ppd
 DEVICE_ID="MFG:RVT;MDL:RV-T4410LW;CMD:RVTJOB,JBIG;"
 OTHER_DEVICE_ID="MFG:Other;MDL:Some Printer;CMD:PCL;"
@@ -49,7 +62,7 @@ SUDO=""
 say() { echo "package-test: $*"; }
 fail() { echo "package-test: FAILED: $*" >&2; exit 1; }
 
-for c in cmake cpack dpkg dpkg-deb dpkg-query lintian readelf cupsd lpinfo lpadmin lp lpstat; do
+for c in cmake cpack dpkg dpkg-deb dpkg-query lintian readelf cupsd lpinfo lpadmin lp lpstat setpriv ss; do
     command -v "$c" >/dev/null || fail "$c is missing; run scripts/install-deps.sh"
 done
 SERVERBIN=$(cups-config --serverbin 2>/dev/null || echo /usr/lib/cups)
@@ -58,17 +71,35 @@ DATADIR=$(cups-config --datadir 2>/dev/null || echo /usr/share/cups)
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/rvt-pkg.XXXXXX")
 ROOT=""
 INSTALLED=""
+APP_INSTALLED=""
+APP_PID=""
+APP_DIR=""
 cleanup() {
     local rc=$?
     if [ -n "$ROOT" ]; then
         $SUDO scripts/cupsd-private.sh stop "$ROOT" || true
         ROOT=""
     fi
+    if [ -n "$APP_PID" ]; then
+        $SUDO kill "$APP_PID" 2>/dev/null || true
+        wait "$APP_PID" 2>/dev/null || true
+        APP_PID=""
+    fi
+    if [ -n "$APP_DIR" ]; then
+        $SUDO rm -rf "$APP_DIR"
+        APP_DIR=""
+    fi
     if [ -n "$INSTALLED" ]; then
         say "removing the packages after a failure"
         $SUDO dpkg --purge "$SIM_PKG" "$PKG" >/dev/null ||
             echo "package-test: could not remove the packages: run dpkg --purge $SIM_PKG $PKG" >&2
         INSTALLED=""
+    fi
+    if [ -n "$APP_INSTALLED" ]; then
+        say "removing $APP_PKG after a failure"
+        $SUDO dpkg --purge "$APP_PKG" >/dev/null ||
+            echo "package-test: could not remove $APP_PKG: run dpkg --purge $APP_PKG" >&2
+        APP_INSTALLED=""
     fi
     rm -rf "$WORK"
     exit $rc
@@ -79,7 +110,7 @@ trap 'exit 143' TERM
 
 # ------------------------------------------------------------------ build
 say "building the packages in $BUILD_DIR"
-rm -f "$BUILD_DIR"/${PKG}_*.deb "$BUILD_DIR"/${SIM_PKG}_*.deb
+rm -f "$BUILD_DIR"/${PKG}_*.deb "$BUILD_DIR"/${SIM_PKG}_*.deb "$BUILD_DIR"/${APP_PKG}_*.deb
 cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DRVT_BUILD_TESTS=OFF -DRVT_BUILD_BENCH=OFF \
       -DRVT_SANITIZE=OFF -DRVT_FUZZ=OFF -DRVT_HARDEN=ON >"$WORK/configure.log" ||
@@ -95,9 +126,12 @@ the_deb() {
 }
 DEB=$(the_deb "$PKG")
 SIM_DEB=$(the_deb "$SIM_PKG")
+APP_DEB=$(the_deb "$APP_PKG")
+declare -A DEBS=(["$PKG"]=$DEB ["$SIM_PKG"]=$SIM_DEB ["$APP_PKG"]=$APP_DEB)
 START=$SECONDS
 say "built $DEB"
 say "built $SIM_DEB"
+say "built $APP_DEB"
 
 # ------------------------------------------------------- what they hold
 # Every file a user needs, each in its package, and nothing else (no
@@ -118,7 +152,7 @@ EXPECTED=(
     "$PKG prefix -rw-r--r-- share/metainfo/io\.github\.rvt4410lw_driver\.tervane\.metainfo\.xml"
     "$PKG abs -rwxr-xr-x ${SERVERBIN#/}/filter/printfilter-rvt4410lw"
     "$PKG abs -rw-r--r-- ${DATADIR#/}/model/rvt4410lw/rvt4410lw\.ppd"
-    "$PKG abs -rw-r--r-- (usr/)?lib/udev/rules\.d/[0-9][0-9]-[A-Za-z0-9_.-]+\.rules"
+    "$PKG abs -rw-r--r-- (usr/)?lib/udev/rules\.d/[0-9][0-9]-rvt4410lw\.rules"
     "$PKG deb -rw-r--r-- share/doc/$PKG/copyright"
     "$PKG deb -rw-r--r-- share/doc/$PKG/changelog\.gz"
     "$PKG deb -rw-r--r-- share/lintian/overrides/$PKG"
@@ -126,6 +160,15 @@ EXPECTED=(
     "$SIM_PKG deb -rw-r--r-- share/doc/$SIM_PKG/copyright"
     "$SIM_PKG deb -rw-r--r-- share/doc/$SIM_PKG/changelog\.gz"
     "$SIM_PKG deb -rw-r--r-- share/lintian/overrides/$SIM_PKG"
+    "$APP_PKG prefix -rwxr-xr-x sbin/rvt4410lw-printer-app"
+    "$APP_PKG prefix -rw-r--r-- share/man/man8/rvt4410lw-printer-app\.8\.gz"
+    "$APP_PKG prefix -rw-r--r-- share/rvt4410lw-printer-app/testpage\.pdf"
+    "$APP_PKG prefix -rw-r--r-- share/metainfo/io\.github\.rvt4410lw_driver\.printer_app\.metainfo\.xml"
+    "$APP_PKG abs -rw-r--r-- (usr/)?lib/systemd/system/$APP_UNIT"
+    "$APP_PKG abs -rw-r--r-- (usr/)?lib/udev/rules\.d/[0-9][0-9]-rvt4410lw-printer-app\.rules"
+    "$APP_PKG deb -rw-r--r-- share/doc/$APP_PKG/copyright"
+    "$APP_PKG deb -rw-r--r-- share/doc/$APP_PKG/changelog\.gz"
+    "$APP_PKG deb -rw-r--r-- share/lintian/overrides/$APP_PKG"
 )
 
 # check_tree TREE PREFIX PACKAGE: the files (and links) under TREE are
@@ -204,7 +247,9 @@ check_programs() {
 
 # The control fields of each package: name, place in the archive,
 # maintainer, the libraries found by dpkg-shlibdeps and the packages it
-# works with; the simulator's package goes with this very driver version.
+# works with; the simulator's package goes with this very driver version;
+# the printer application needs neither the driver nor CUPS, but the
+# libraries, Ghostscript for PDF and adduser for its user.
 CONTROL_CHECKS=(
     "$PKG Package ^$PKG\$"
     "$PKG Version ^[0-9]+\.[0-9]+\.[0-9]+\$"
@@ -230,13 +275,24 @@ CONTROL_CHECKS=(
     "$SIM_PKG Depends (^|, )libjbig0( |,|\$)"
     "$SIM_PKG Depends (^|, )libpng16-16( |,|\$)"
     "$SIM_PKG Recommends (^|, )cups-daemon( |,|\$)"
+    "$APP_PKG Package ^$APP_PKG\$"
+    "$APP_PKG Source ^$PKG\$"
+    "$APP_PKG Section ^net\$"
+    "$APP_PKG Priority ^optional\$"
+    "$APP_PKG Architecture ^[a-z0-9]+\$"
+    "$APP_PKG Maintainer ^[^<>]+ <[^<>@ ]+@[^<>@ ]+\.[a-z]+>\$"
+    "$APP_PKG Depends (^|, )libpappl1( |,|\$)"
+    "$APP_PKG Depends (^|, )libcups2( |,|\$)"
+    "$APP_PKG Depends (^|, )libjbig0( |,|\$)"
+    "$APP_PKG Depends (^|, )ghostscript( |,|\$)"
+    "$APP_PKG Depends (^|, )adduser( |,|\$)"
+    "$APP_PKG Depends ^((libpappl|libcups|libjbig|libc6|libstdc|libgcc|ghostscript|adduser)[^,]*(, |\$))+\$"
 )
 
 version=$(dpkg-deb -f "$DEB" Version)
 errors=0
-for pkg in "$PKG" "$SIM_PKG"; do
-    deb=$DEB
-    [ "$pkg" = "$PKG" ] || deb=$SIM_DEB
+for pkg in "$PKG" "$SIM_PKG" "$APP_PKG"; do
+    deb=${DEBS[$pkg]}
     say "checking what $(basename "$deb") holds"
     tree=$WORK/deb/$pkg
     mkdir -p "$tree"
@@ -271,10 +327,15 @@ for pkg in "$PKG" "$SIM_PKG"; do
         fail "$pkg's copyright file does not give the GPL-2.0-or-later licence in the DEP-5 format"
 done
 # Every program says the package's version.
-for prog in usr/bin/Tervane usr/bin/tervane-cli "${SERVERBIN#/}/filter/printfilter-rvt4410lw"; do
-    said=$("$WORK/deb/$PKG/$prog" --version) || fail "$prog --version failed"
-    [ "${said##* }" = "$version" ] || fail "$prog --version says '$said', not version $version"
+for prog in "$PKG/usr/bin/Tervane" "$PKG/usr/bin/tervane-cli" \
+    "$PKG/${SERVERBIN#/}/filter/printfilter-rvt4410lw" "$APP_PKG/usr/sbin/rvt4410lw-printer-app"; do
+    said=$("$WORK/deb/$prog" --version) || fail "${prog#*/} --version failed"
+    [ "${said##* }" = "$version" ] || fail "${prog#*/} --version says '$said', not version $version"
 done
+# The service runs the program from where the package puts it.
+grep -x "ExecStart=/usr/sbin/rvt4410lw-printer-app server .*" \
+    "$(find "$WORK/deb/$APP_PKG" -name "$APP_UNIT")" >/dev/null ||
+    fail "$APP_UNIT does not run /usr/sbin/rvt4410lw-printer-app"
 grep -qx "\*FileVersion: \"$version\"" "$WORK/deb/$PKG/${DATADIR#/}/model/rvt4410lw/rvt4410lw.ppd" ||
     fail "the PPD's *FileVersion is not $version"
 [ "$errors" -eq 0 ] || fail "control fields"
@@ -282,7 +343,7 @@ grep -qx "\*FileVersion: \"$version\"" "$WORK/deb/$PKG/${DATADIR#/}/model/rvt441
 # ---------------------------------------------------------------- lintian
 say "lintian"
 lint_rc=0
-lintian --fail-on error --display-info "$DEB" "$SIM_DEB" >"$WORK/lintian.txt" 2>&1 || lint_rc=$?
+lintian --fail-on error --display-info "$DEB" "$SIM_DEB" "$APP_DEB" >"$WORK/lintian.txt" 2>&1 || lint_rc=$?
 grep -v '^running with root privileges' "$WORK/lintian.txt" | sed 's/^/  /' || true
 [ "$lint_rc" -eq 0 ] || fail "lintian reports errors (status $lint_rc)"
 
@@ -291,9 +352,12 @@ say "staged install with --prefix /opt/rvt4410lw"
 DESTDIR="$WORK/stage" cmake --install "$BUILD_DIR" --prefix /opt/rvt4410lw >"$WORK/install.log" ||
     { cat "$WORK/install.log" >&2; fail "cmake --install"; }
 check_tree "$WORK/stage" /opt/rvt4410lw source || fail "the staged install does not hold exactly the expected files"
+grep -x "ExecStart=/opt/rvt4410lw/sbin/rvt4410lw-printer-app server .*" \
+    "$(find "$WORK/stage" -name "$APP_UNIT")" >/dev/null ||
+    fail "the staged $APP_UNIT does not run /opt/rvt4410lw/sbin/rvt4410lw-printer-app"
 
 # ------------------------------------------------- never replace a user's files
-for pkg in "$PKG" "$SIM_PKG"; do
+for pkg in "$PKG" "$SIM_PKG" "$APP_PKG"; do
     status=$(dpkg-query -W -f='${db:Status-Status}' "$pkg" 2>/dev/null || true)
     if [ -n "$status" ] && [ "$status" != not-installed ]; then
         fail "$pkg is already on this system (status: $status); remove it first (dpkg --purge $pkg) - this test installs and removes it"
@@ -304,6 +368,11 @@ for f in "${PKG_FILES[@]}"; do
     owner=$(dpkg-query -S "$f" 2>/dev/null | cut -d: -f1 || true)
     [ -z "$owner" ] || fail "$f belongs to the package $owner already; this test would replace it"
     [ ! -e "$f" ] && [ ! -L "$f" ] || fail "$f is on disk already (an install from source? see README, Uninstalling); this test would replace it"
+done
+# The printer application's purge removes its spool and state directories
+# and its unit's links: none may be someone else's.
+for f in "${APP_DIRS[@]}" "${APP_UNIT_LINKS[@]}"; do
+    [ ! -e "$f" ] && [ ! -L "$f" ] || fail "$f is on disk already; this test's purge of $APP_PKG would remove it"
 done
 # The directories the packages bring that are not on disk yet: these, and
 # only these, must be gone again after the removal.
@@ -383,15 +452,115 @@ INSTALLED=""
 $SUDO scripts/cupsd-private.sh stop "$ROOT"
 ROOT=""
 
-for pkg in "$PKG" "$SIM_PKG"; do
-    status=$(dpkg-query -W -f='${db:Status-Status}' "$pkg" 2>/dev/null || true)
-    [ -z "$status" ] || [ "$status" = not-installed ] || fail "after dpkg -r, $pkg is '$status', not 'not-installed'"
+# nothing_left AFTER PACKAGE...: the packages are not installed (not even
+# their configuration) and none of their files, nor a directory that their
+# install made, is on disk.
+nothing_left() {
+    local after=$1 pkg status f d
+    shift
+    for pkg in "$@"; do
+        status=$(dpkg-query -W -f='${db:Status-Status}' "$pkg" 2>/dev/null || true)
+        [ -z "$status" ] || [ "$status" = not-installed ] || fail "after $after, $pkg is '$status', not 'not-installed'"
+    done
+    for f in "${PKG_FILES[@]}"; do
+        [ ! -e "$f" ] && [ ! -L "$f" ] || fail "$f is left on disk after $after"
+    done
+    for d in "${NEW_DIRS[@]}"; do
+        [ ! -e "$d" ] || fail "the directory $d, made by the install, is left on disk after $after"
+    done
+}
+nothing_left "dpkg -r" "$PKG" "$SIM_PKG"
+
+# ------------------------------------------------ the printer application
+# Its package alone, without the driver's: the postinst makes the service's
+# user and directories and enables the service, with no systemd running.
+say "dpkg -i $(basename "$APP_DEB")"
+APP_INSTALLED=1
+$SUDO dpkg -i "$APP_DEB" >"$WORK/dpkg-i-app.log" 2>&1 || { cat "$WORK/dpkg-i-app.log" >&2; fail "dpkg -i $(basename "$APP_DEB")"; }
+APP=/usr/sbin/rvt4410lw-printer-app
+said=$("$APP" --version) || fail "the installed $APP --version failed"
+[ "${said##* }" = "$version" ] || fail "the installed $APP --version says '$said', not version $version"
+getent passwd "$APP_USER" >/dev/null || fail "the postinst did not make the user $APP_USER"
+id -nG "$APP_USER" | tr ' ' '\n' | grep -x lp >/dev/null || fail "the user $APP_USER is not in the group lp"
+for d in "${APP_DIRS[@]}"; do
+    [ "$($SUDO stat -c '%U:%G %a' "$d" 2>/dev/null)" = "$APP_USER:$APP_USER 750" ] ||
+        fail "$d is not a directory of $APP_USER:$APP_USER, mode 750 ($($SUDO stat -c '%U:%G %a' "$d" 2>&1))"
 done
-for f in "${PKG_FILES[@]}"; do
-    [ ! -e "$f" ] && [ ! -L "$f" ] || fail "$f is left on disk after dpkg -r"
+unit=$(readlink "${APP_UNIT_LINKS[0]}" || true)
+[[ $unit == */systemd/system/$APP_UNIT ]] && [ -f "$unit" ] ||
+    fail "the postinst did not enable $APP_UNIT (${APP_UNIT_LINKS[0]} -> '$unit')"
+# The unit as systemd reads it, where its analyzer is at hand (the systemd
+# package; it reads unit files without a running systemd).
+if command -v systemd-analyze >/dev/null; then
+    verify=$(systemd-analyze verify "$unit" 2>&1) && [ -z "$verify" ] ||
+        fail "systemd-analyze verify $unit: $verify"
+fi
+
+# The installed program as the service's user, as the service runs it but on
+# a private directory and a loopback port: it starts, answers on its port,
+# takes a printer, lists it and shuts down.
+APP_DIR=$($SUDO mktemp -d "${TMPDIR:-/tmp}/rvt-app.XXXXXX")
+$SUDO chown "$APP_USER:$APP_USER" "$APP_DIR"
+# A free loopback port (nothing listens on it now).
+for _ in $(seq 1 50); do
+    port=$((20000 + RANDOM % 20000))
+    [ -z "$(ss -Htln "sport = :$port")" ] && break
 done
-for d in "${NEW_DIRS[@]}"; do
-    [ ! -e "$d" ] || fail "the directory $d, made by the install, is left on disk after dpkg -r"
+as_app() {
+    $SUDO setpriv --reuid="$APP_USER" --regid="$APP_USER" --init-groups \
+        env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin TMPDIR="$APP_DIR" HOME="$APP_DIR" "$APP" "$@"
+}
+say "$APP server on 127.0.0.1:$port as $APP_USER"
+as_app server -o listen-hostname=127.0.0.1 -o server-port="$port" \
+    -o spool-directory="$APP_DIR/spool" -o state-file="$APP_DIR/state" \
+    -o log-file="$APP_DIR/log" -o log-level=debug >"$WORK/app-server.out" 2>&1 &
+APP_PID=$!
+app_fail() {
+    echo "package-test: the printer application's output and last log lines:" >&2
+    cat "$WORK/app-server.out" >&2 || true
+    $SUDO tail -n 25 "$APP_DIR/log" 2>/dev/null | sed 's/^/  /' >&2 || true
+    fail "$*"
+}
+socket="$APP_DIR/rvt4410lw-printer-app$(id -u "$APP_USER").sock"
+for _ in $(seq 1 100); do
+    $SUDO test -S "$socket" && break
+    kill -0 "$APP_PID" 2>/dev/null || app_fail "the server ended at its start"
+    sleep 0.2
+done
+$SUDO test -S "$socket" || app_fail "the server made no socket $socket in 20 s"
+# Its web interface answers on the port.
+exec 3<>"/dev/tcp/127.0.0.1/$port" || app_fail "nothing listens on 127.0.0.1:$port"
+printf 'GET / HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n' >&3
+status_line=$(head -n 1 <&3 | tr -d '\r')
+exec 3<&-
+[[ $status_line =~ ^HTTP/1\.[01]\ 200 ]] || app_fail "GET / on 127.0.0.1:$port answered '$status_line'"
+as_app add -d pkgtest -v socket://127.0.0.1:9 -m rvt4410lw >"$WORK/app-add.out" 2>&1 ||
+    { cat "$WORK/app-add.out" >&2; app_fail "add -d pkgtest -m rvt4410lw failed"; }
+printers=$(as_app printers 2>&1) || app_fail "printers failed: $printers"
+grep -x pkgtest <<<"$printers" >/dev/null || app_fail "printers does not list the printer added: $printers"
+as_app shutdown >"$WORK/app-shutdown.out" 2>&1 ||
+    { cat "$WORK/app-shutdown.out" >&2; app_fail "shutdown failed"; }
+# The server sees the shutdown when it next wakes up: at a connection, or
+# else on its 30-second timer. A connection saves the wait.
+{ exec 3<>"/dev/tcp/127.0.0.1/$port" && exec 3<&-; } 2>/dev/null || true
+for _ in $(seq 1 300); do
+    kill -0 "$APP_PID" 2>/dev/null || break
+    sleep 0.2
+done
+kill -0 "$APP_PID" 2>/dev/null && app_fail "the server still runs 60 s after shutdown"
+app_rc=0
+wait "$APP_PID" || app_rc=$?
+APP_PID=""
+[ "$app_rc" -eq 0 ] || app_fail "the server ended with status $app_rc"
+$SUDO rm -rf "$APP_DIR"
+APP_DIR=""
+
+say "dpkg --purge $APP_PKG"
+$SUDO dpkg --purge "$APP_PKG" >"$WORK/dpkg-purge-app.log" 2>&1 || { cat "$WORK/dpkg-purge-app.log" >&2; fail "dpkg --purge $APP_PKG"; }
+APP_INSTALLED=""
+nothing_left "dpkg --purge" "$PKG" "$SIM_PKG" "$APP_PKG"
+for f in "${APP_DIRS[@]}" "${APP_UNIT_LINKS[@]}"; do
+    [ ! -e "$f" ] && [ ! -L "$f" ] || fail "$f is left on disk after dpkg --purge $APP_PKG"
 done
 
-say "passed in $((SECONDS - START)) s after the build: contents, hardening, lintian, staged install, dpkg -i of the driver alone, lpinfo -m, dpkg -i of the simulator, a ${EXPECTED_PAGES}-page job through the installed driver, dpkg -r"
+say "passed in $((SECONDS - START)) s after the build: contents, hardening, lintian, staged install, dpkg -i of the driver alone, lpinfo -m, dpkg -i of the simulator, a ${EXPECTED_PAGES}-page job through the installed driver, dpkg -r, dpkg -i of the printer application alone, its service's user, directories and enablement, the installed program run as that user, dpkg --purge"
