@@ -183,6 +183,14 @@ bool driverCallback(pappl_system_t* /*system*/, const char* driverName, const ch
         ippAddIntegers(*attrs, IPP_TAG_PRINTER, IPP_TAG_INTEGER, supported.c_str(),
                        static_cast<int>(std::size(kScales)), kScales);
         ippAddInteger(*attrs, IPP_TAG_PRINTER, IPP_TAG_INTEGER, defaultName.c_str(), kDefaultScale);
+        // What PAPPL leaves out and an IPP Everywhere client asks for: the
+        // printer takes no preferred-attributes and renders gray as it
+        // comes (no colour management: the intent is the client's).
+        ippAddBoolean(*attrs, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
+        ippAddString(*attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-default",
+                     nullptr, "auto");
+        ippAddString(*attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-supported",
+                     nullptr, "auto");
     }
     return true;
 }
