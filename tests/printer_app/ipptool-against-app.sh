@@ -30,7 +30,7 @@ server_pid=""
 cleanup() {
     [ -z "$server_pid" ] || { app shutdown >/dev/null 2>&1 || true; }
     # PAPPL notices a shutdown at its next wake-up: a connection wakes it.
-    [ -z "$server_pid" ] || { curl -s -o /dev/null "http://127.0.0.1:$port/" 2>/dev/null || true; }
+    [ -z "$server_pid" ] || { (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || true; }
     for _ in $(seq 50); do
         [ -n "$server_pid" ] && kill -0 "$server_pid" 2>/dev/null || break
         sleep 0.2
