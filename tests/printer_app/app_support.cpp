@@ -17,6 +17,7 @@
 #include <netinet/in.h>
 #include <pwd.h>
 #include <sstream>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -95,6 +96,7 @@ std::string Process::start(const std::vector<std::string>& args,
     const int out = open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
     if (out < 0)
         return "cannot open " + output.string();
+    const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid < 0) {
         close(out);
@@ -111,6 +113,11 @@ std::string Process::start(const std::vector<std::string>& args,
         signal(SIGPIPE, SIG_DFL);
         if (uid != 0 && (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0))
             _exit(126);
+        // Nothing outlives a test run that is killed (after the change of
+        // user, which clears it).
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent)
+            _exit(125);
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
@@ -394,8 +401,13 @@ std::string JobStatus::describe() const
 
 http_t* IppClient::connect() const
 {
-    return httpConnect2("127.0.0.1", port_, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 30000,
-                        nullptr);
+    http_t* http = httpConnect2("127.0.0.1", port_, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1,
+                                30000, nullptr);
+    // A server that stops answering fails the request instead of hanging the
+    // test.
+    if (http)
+        httpSetTimeout(http, 20.0, nullptr, nullptr);
+    return http;
 }
 
 ipp_t* IppClient::request(ipp_op_t op) const
@@ -425,7 +437,20 @@ std::string lastError()
 }  // namespace
 
 int IppClient::printJob(const std::string& file, const std::string& format,
-                        const JobAttributes& attrs, std::string& error) const
+                        const JobAttributes& attrs, std::string& error, bool retryWhenBusy) const
+{
+    for (int attempt = 0;; ++attempt) {
+        ipp_status_t status = IPP_STATUS_OK;
+        const int id = printJobOnce(file, format, attrs, error, status);
+        if (id > 0 || !retryWhenBusy || status != IPP_STATUS_ERROR_BUSY || attempt > 2000)
+            return id;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
+int IppClient::printJobOnce(const std::string& file, const std::string& format,
+                            const JobAttributes& attrs, std::string& error,
+                            ipp_status_t& status) const
 {
     http_t* http = connect();
     if (!http) {
@@ -439,6 +464,7 @@ int IppClient::printJob(const std::string& file, const std::string& format,
         attrs(r);
     ipp_t* response = cupsDoFileRequest(http, r, resourceOf(uri_).c_str(), file.c_str());
     int id = -1;
+    status = cupsLastError();
     if (response && cupsLastError() <= IPP_STATUS_OK_CONFLICTING)
         id = ippGetInteger(ippFindAttribute(response, "job-id", IPP_TAG_INTEGER), 0);
     else
@@ -525,7 +551,8 @@ JobStatus IppClient::waitForEnd(int jobId, std::chrono::milliseconds timeout,
         JobStatus s = status(jobId);
         if (seen && s.error.empty() && (seen->empty() || seen->back().describe() != s.describe()))
             seen->push_back(s);
-        if (s.ended() || Clock::now() >= deadline)
+        // A server that does not answer ends the wait too.
+        if (s.ended() || !s.error.empty() || Clock::now() >= deadline)
             return s;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }

@@ -136,8 +136,11 @@ class IppClient {
 public:
     IppClient(int port, std::string printerUri) : port_(port), uri_(std::move(printerUri)) {}
     // Print-Job of `file`; the job id, or -1 with the reason in `error`.
+    // The server takes a raster job only while the printer is idle and
+    // answers server-error-busy otherwise: `retryWhenBusy` sends it again
+    // then, as CUPS's ipp backend does.
     int printJob(const std::string& file, const std::string& format, const JobAttributes& attrs,
-                 std::string& error) const;
+                 std::string& error, bool retryWhenBusy = false) const;
     // Create-Job now, Send-Document on a thread of its own (the server answers
     // it when it has read the document, which for a raster may be when the job
     // ends). The job id or -1; `sent` has the Send-Document's status.
@@ -152,6 +155,8 @@ public:
     std::vector<std::string> printerStateReasons() const;
 
 private:
+    int printJobOnce(const std::string& file, const std::string& format, const JobAttributes& attrs,
+                     std::string& error, ipp_status_t& status) const;
     http_t* connect() const;
     ipp_t* request(ipp_op_t op) const;
     int port_;
