@@ -108,6 +108,18 @@ void DriverJob::run(PageSource* pages)
 
 bool DriverJob::outcome()
 {
+    // A page cut short is not always the first fault: a job that failed on
+    // the page (its header refused by the pipeline) says so instead.
+    std::string failure = refusal_;
+    if (failure.empty() && !truncation_.empty()) {
+        const std::string error = log_.error();
+        failure = !done_ && !error.empty() ? error : truncation_;
+    }
+    if (!failure.empty()) {
+        papplLogJob(job_, PAPPL_LOGLEVEL_ERROR, "%s", failure.c_str());
+        papplJobSetMessage(job_, "%s", failure.c_str());
+        return false;
+    }
     if (done_ || papplJobIsCanceled(job_))
         return done_;
     const std::string error = log_.error();
@@ -119,11 +131,14 @@ bool DriverJob::startPage(const cups_page_header2_t& header, unsigned page)
 {
     // The framework's image filter hands the page over once per copy; the
     // copies are the job's own, as for every document.
+    checkPageWhole();
     skipping_ = page <= lastPage_;
     if (skipping_)
         return !ended_;
     lastPage_ = page;
     lineBytes_ = header.cupsBytesPerLine;
+    pageLines_ = header.cupsHeight;
+    linesGiven_ = 0;
     if (!thread_.joinable()) {
         // The job's thread blocks the signals meant for the server's own.
         sigset_t all, previous;
@@ -138,6 +153,9 @@ bool DriverJob::startPage(const cups_page_header2_t& header, unsigned page)
         reason += 'x';
         reason += std::to_string(header.HWResolution[1]);
         reason += " dpi; the printer prints 600 dpi only";
+        if (refusal_.empty())
+            refusal_ = reason;
+        pageLines_ = 0;
         feed_.refusePage(std::move(reason));
         return false;
     }
@@ -148,11 +166,37 @@ bool DriverJob::writeLine(const uint8_t* line)
 {
     if (skipping_)
         return !ended_;
+    ++linesGiven_;
     return feed_.writeLine(line, lineBytes_);
+}
+
+void DriverJob::checkPageWhole()
+{
+    // A page the job stopped taking is not the document's fault.
+    if (skipping_ || pageLines_ == 0 || linesGiven_ >= pageLines_ || ended_ ||
+        papplJobIsCanceled(job_) || !refusal_.empty() || !truncation_.empty()) {
+        pageLines_ = 0;
+        return;
+    }
+    truncation_ = "The document ends in the middle of page ";
+    truncation_ += std::to_string(lastPage_);
+    truncation_ += " (";
+    truncation_ += std::to_string(linesGiven_);
+    truncation_ += " of its ";
+    truncation_ += std::to_string(pageLines_);
+    truncation_ += " lines)";
+    pageLines_ = 0;
+}
+
+bool DriverJob::endPage()
+{
+    checkPageWhole();
+    return !ended_;
 }
 
 bool DriverJob::finish()
 {
+    checkPageWhole();
     feed_.endDocument();
     if (!thread_.joinable())
         run(nullptr);  // a document without pages: the job still runs its course
@@ -195,7 +239,7 @@ bool rasterEndPage(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_devi
 {
     // A job that has ended early takes no more pages.
     DriverJob* driverJob = driverJobOf(job);
-    return driverJob && driverJob->printing();
+    return driverJob && driverJob->endPage();
 }
 
 bool rasterEndJob(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* /*device*/)

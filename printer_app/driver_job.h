@@ -42,6 +42,8 @@ public:
     // the first page on.
     bool startPage(const cups_page_header2_t& header, unsigned page);
     bool writeLine(const uint8_t* line);
+    // The page handed over has ended; false when the job takes no more.
+    bool endPage();
     // Whether the job still takes pages (false once it has ended early).
     bool printing() const { return !ended_; }
     // No more pages: waits for the job to end. True when it printed every
@@ -57,6 +59,8 @@ private:
     DriverJob(pappl_job_t* job, pappl_device_t* device, PrinterTurns& turns, JobSettings settings);
     void run(PageSource* pages);
     bool outcome();
+    // Notes a page that got fewer lines than its header promised.
+    void checkPageWhole();
 
     pappl_job_t* job_;
     PrinterTurns& turns_;
@@ -71,6 +75,13 @@ private:
     unsigned lastPage_ = 0;
     bool skipping_ = false;   // a repeat of the page for a copy: not taken
     unsigned lineBytes_ = 0;  // of the page being handed over
+    unsigned pageLines_ = 0;  // the lines its header promises
+    unsigned linesGiven_ = 0;
+    // Why the document cannot be printed as it came: a page refused here, a
+    // page cut short. The job fails with it as its message, even when the
+    // framework has flagged the job cancelled to stop it.
+    std::string refusal_;
+    std::string truncation_;
 };
 
 // The framework's raster callbacks, for the driver data.
