@@ -80,7 +80,8 @@ TEST(Concurrency, ManyClientsAtOnce)
     for (const JobPlan& p : plans) {
         ASSERT_GT(p.id, 0) << p.error;
         const JobStatus end = ipp.waitForEnd(p.id, 60s);
-        ASSERT_EQ(end.error, "") << "the server no longer answers";
+        ASSERT_EQ(end.error, "") << "the server no longer answers (job " << p.id
+                                 << "); its log: " << (dir / "app.log").string();
         EXPECT_EQ(end.state, IPP_JSTATE_COMPLETED) << "job " << p.id << ": " << end.describe();
     }
     std::printf(
