@@ -94,6 +94,19 @@ DriverJob::~DriverJob()
 
 bool DriverJob::outcome(bool printed)
 {
+    // A document the job could not take as it came fails the job with that
+    // reason first: the framework may have flagged the job to stop it, and
+    // a page cut short was printed padded.
+    std::string fault = streamed_->documentFault();
+    if (!fault.empty()) {
+        // Unless the page failed in the pipeline already, for its own reason.
+        if (const std::string error = log_.error();
+            !printed && !error.empty() && fault.rfind("The document ends", 0) == 0)
+            fault = error;
+        papplLogJob(job_, PAPPL_LOGLEVEL_ERROR, "%s", fault.c_str());
+        papplJobSetMessage(job_, "%s", fault.c_str());
+        return false;
+    }
     if (printed || papplJobIsCanceled(job_))
         return printed;
     const std::string error = log_.error();
@@ -137,7 +150,7 @@ bool rasterEndPage(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_devi
 {
     // A job that has ended early takes no more pages.
     DriverJob* driverJob = driverJobOf(job);
-    return driverJob && driverJob->pages().printing();
+    return driverJob && driverJob->pages().endPage();
 }
 
 bool rasterEndJob(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* /*device*/)

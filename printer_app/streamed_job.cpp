@@ -38,11 +38,14 @@ void StreamedJob::run(PageSource* pages)
 
 bool StreamedJob::startPage(const cups_page_header2_t& header, unsigned page)
 {
+    checkPageWhole();
     skipping_ = page <= lastPage_;
     if (skipping_)
         return !ended_;
     lastPage_ = page;
     lineBytes_ = header.cupsBytesPerLine;
+    pageLines_ = header.cupsHeight;
+    linesGiven_ = 0;
     if (!thread_.joinable()) {
         // The job's thread leaves the process's signals to the threads that
         // wait for them.
@@ -59,6 +62,9 @@ bool StreamedJob::startPage(const cups_page_header2_t& header, unsigned page)
         reason += 'x';
         reason += std::to_string(header.HWResolution[1]);
         reason += " dpi; the printer prints 600 dpi only";
+        if (refusal_.empty())
+            refusal_ = reason;
+        pageLines_ = 0;
         feed_.refusePage(std::move(reason));
         return false;
     }
@@ -69,11 +75,37 @@ bool StreamedJob::writeLine(const uint8_t* line)
 {
     if (skipping_)
         return !ended_;
+    ++linesGiven_;
     return feed_.writeLine(line, lineBytes_);
 }
 
+void StreamedJob::checkPageWhole()
+{
+    // A page the job itself stopped taking is not the document's fault.
+    if (!skipping_ && pageLines_ != 0 && linesGiven_ < pageLines_ && !ended_ && refusal_.empty() &&
+        truncation_.empty()) {
+        truncation_ = "The document ends in the middle of page ";
+        truncation_ += std::to_string(lastPage_);
+        truncation_ += " (";
+        truncation_ += std::to_string(linesGiven_);
+        truncation_ += " of its ";
+        truncation_ += std::to_string(pageLines_);
+        truncation_ += " lines)";
+    }
+    pageLines_ = 0;
+}
+
+bool StreamedJob::endPage()
+{
+    checkPageWhole();
+    return !ended_;
+}
+
+std::string StreamedJob::documentFault() const { return refusal_.empty() ? truncation_ : refusal_; }
+
 bool StreamedJob::finish()
 {
+    checkPageWhole();
     feed_.endDocument();
     if (thread_.joinable())
         thread_.join();

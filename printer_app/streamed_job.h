@@ -47,6 +47,8 @@ public:
     // once the job takes no more pages.
     bool startPage(const cups_page_header2_t& header, unsigned page);
     bool writeLine(const uint8_t* line);
+    // The page handed over has ended; false once the job takes no more.
+    bool endPage();
     // Whether the job still takes pages (false once it has ended early).
     bool printing() const { return !ended_; }
     // No more pages: waits for the job to end. True when it went through its
@@ -57,8 +59,17 @@ public:
     // finish().
     bool printFrom(PageSource& pages);
 
+    // Why the document could not be printed as it came, or "": a page
+    // refused here (not at 600 dpi), or a page cut short (fewer lines than
+    // its header promised; the framework does not say so, and the page is
+    // printed padded white). The job fails with it even when printed, and
+    // even when the framework has flagged the job to stop it.
+    std::string documentFault() const;
+
 private:
     void run(PageSource* pages);
+    // Notes a page that got fewer lines than its header promised.
+    void checkPageWhole();
 
     JobSettings settings_;
     PrinterConnection& connection_;
@@ -71,6 +82,10 @@ private:
     unsigned lastPage_ = 0;
     bool skipping_ = false;
     unsigned lineBytes_ = 0;
+    unsigned pageLines_ = 0;  // the lines the page's header promises
+    unsigned linesGiven_ = 0;
+    std::string refusal_;
+    std::string truncation_;
 };
 
 }  // namespace rvt::app
