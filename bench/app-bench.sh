@@ -15,6 +15,7 @@
 # resident memory (VmHWM of /proc/PID/status) after the jobs.
 #
 # Usage: bench/app-bench.sh [BUILD_DIR]      (default: build)
+#   APP        the application to measure (default: BUILD_DIR/bin/rvt4410lw-printer-app)
 #   RUNS       timed runs of each (default 5), after one untimed run of each
 #   OUT        where results.txt goes (default out/bench)
 #   LOG_LEVEL  the server's log level (default warn, its own default)
@@ -40,7 +41,7 @@ PAGES=${#JOB10[@]}
 
 SIM=$BUILD_DIR/bin/rvt4410lw-sim
 FILTER=$BUILD_DIR/bin/printfilter-rvt4410lw
-APP=$BUILD_DIR/bin/rvt4410lw-printer-app
+APP=${APP:-$BUILD_DIR/bin/rvt4410lw-printer-app}
 
 [[ $RUNS =~ ^[1-9][0-9]*$ ]] || die "RUNS must be a positive number, not \"$RUNS\""
 for f in "$SIM" "$FILTER" "$APP"; do
@@ -251,7 +252,8 @@ for _ in $(seq 1 100); do
 done
 as_user "$APP" add -d rvt -v "socket://127.0.0.1:$SIM_PORT" -m rvt4410lw >>"$APPDIR/add.out" 2>&1 ||
     die "the application's 'add' failed: $(cat "$APPDIR/add.out")"
-[ "$(cat "/proc/$SERVER_PID/comm")" = rvt4410lw-print ] || die "process $SERVER_PID is not the server"
+APP_NAME=$(basename "$APP")
+[ "$(cat "/proc/$SERVER_PID/comm")" = "${APP_NAME:0:15}" ] || die "process $SERVER_PID is not the server"
 hwm_kb() { awk '/^VmHWM:/ {print $2}' "/proc/$SERVER_PID/status"; }
 # The server's processor time so far (user + system), in ms.
 cpu_ms() {
