@@ -163,6 +163,7 @@ bool DriverJob::finish()
 
 bool DriverJob::printFrom(PageSource& pages)
 {
+    log_.countPages();
     run(&pages);
     return outcome();
 }

@@ -62,6 +62,10 @@ void JobLog::line(std::string_view text)
             error_ = message;
     } else if (startsWith(text, "DEBUG:")) {
         papplLogJob(job_, PAPPL_LOGLEVEL_DEBUG, "%.*s", length, text.data());
+    } else if (startsWith(text, "PAGE:")) {
+        if (countPages_)
+            papplJobSetImpressionsCompleted(job_, 1);
+        papplLogJob(job_, PAPPL_LOGLEVEL_DEBUG, "%.*s", length, text.data());
     } else if (!text.empty()) {
         // STATE:, ATTR: and PAGE: lines are the scheduler's; the printer's
         // state and the pages printed reach IPP another way. Kept for the

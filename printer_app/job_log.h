@@ -26,6 +26,11 @@ public:
     // The first error reported, or "".
     std::string error() const;
 
+    // Each page the printer took counts as a completed impression of the
+    // job: for documents the driver renders itself (the framework counts
+    // the pages of the rasters it hands over).
+    void countPages() { countPages_ = true; }
+
 private:
     void line(std::string_view text);
 
@@ -33,6 +38,7 @@ private:
     mutable std::mutex mutex_;
     std::string partial_;  // a line not yet ended
     std::string error_;
+    bool countPages_ = false;
 };
 
 }  // namespace rvt::app

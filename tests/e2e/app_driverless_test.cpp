@@ -161,9 +161,10 @@ public:
         return lines;
     }
 
-    // The job's state (IPP job-state) and job-state-message as the server
-    // reports them; 0 when it does not answer.
-    int jobState(int id, std::string& message) const
+    // The job's state (IPP job-state), job-state-message and
+    // job-impressions-completed as the server reports them; 0 when it does
+    // not answer.
+    int jobState(int id, std::string& message, int& impressions) const
     {
         http_t* http = httpConnect2("127.0.0.1", port_, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1,
                                     5000, nullptr);
@@ -179,6 +180,9 @@ public:
                 state = ippGetInteger(a, 0);
             if (ipp_attribute_t* a = ippFindAttribute(resp, "job-state-message", IPP_TAG_TEXT))
                 message = ippGetString(a, 0, nullptr);
+            if (ipp_attribute_t* a = ippFindAttribute(resp, "job-impressions-completed",
+                                                      IPP_TAG_INTEGER))
+                impressions = ippGetInteger(a, 0);
             ippDelete(resp);
         }
         httpClose(http);
@@ -216,6 +220,7 @@ struct Outcome {
     int appJob = -1;
     int appState = 0;
     std::string appMessage;
+    int appImpressions = -1;
     std::vector<std::string> appLog;
     PrintedJob printed;
 
@@ -322,7 +327,7 @@ protected:
             if (const size_t at = line.find("Print job accepted - job ID "); at != line.npos)
                 o.appJob = std::atoi(line.c_str() + at + 28);
         if (o.appJob > 0) {
-            o.appState = app_.jobState(o.appJob, o.appMessage);
+            o.appState = app_.jobState(o.appJob, o.appMessage, o.appImpressions);
             o.appLog = app_.jobLog(o.appJob);
         }
         o.printed.jobDir = sim_.jobDir(++printerJobs_);
@@ -342,6 +347,8 @@ protected:
         ASSERT_EQ(o.printed.failure, "");
         EXPECT_EQ(o.printed.transcript.value("protocol_errors", json::array()), json::array());
         EXPECT_EQ(o.printed.transcript.value("final_state", ""), "unlocked");
+        // Every page the printer took, as the application reports it.
+        EXPECT_EQ(o.appImpressions, static_cast<int>(o.printed.pages.size()));
     }
 
     static std::string ppdLine(const std::string& prefix)
