@@ -14,10 +14,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
+#include <fcntl.h>
 #include <fstream>
 #include <pwd.h>
-#include <sstream>
 #include <thread>
 
 namespace fs = std::filesystem;
