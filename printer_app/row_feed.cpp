@@ -8,14 +8,23 @@
 
 namespace rvt::app {
 
+bool RowFeed::readable() const
+{
+    return abandoned_ || ended_ || headers_ > 0 || items_.size() >= batch_;
+}
+
 bool RowFeed::push(Item item)
 {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return abandoned_ || items_.size() < maxLines_; });
+    roomChanged_.wait(lock, [&] { return abandoned_ || items_.size() < maxLines_; });
     if (abandoned_ || ended_)
         return false;
+    const bool wasReadable = readable();
+    if (item.isHeader)
+        ++headers_;
     items_.push_back(std::move(item));
-    changed_.notify_all();
+    if (!wasReadable && readable())
+        readableChanged_.notify_all();
     return true;
 }
 
@@ -55,7 +64,7 @@ void RowFeed::endDocument()
 {
     std::lock_guard<std::mutex> lock(mutex_);
     ended_ = true;
-    changed_.notify_all();
+    readableChanged_.notify_all();
 }
 
 void RowFeed::abandon()
@@ -63,22 +72,27 @@ void RowFeed::abandon()
     std::lock_guard<std::mutex> lock(mutex_);
     abandoned_ = true;
     items_.clear();
+    headers_ = 0;
     spare_.clear();
-    changed_.notify_all();
+    readableChanged_.notify_all();
+    roomChanged_.notify_all();
 }
 
 PageSource::Next RowFeed::nextPage(cups_page_header2_t& header, std::string& refusal)
 {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        changed_.wait(lock, [&] { return abandoned_ || ended_ || !items_.empty(); });
+        readableChanged_.wait(lock, [&] { return readable(); });
         if (abandoned_)
             return Next::End;
         if (items_.empty())
             return Next::End;  // ended, and nothing left
         Item item = std::move(items_.front());
         items_.pop_front();
-        changed_.notify_all();
+        if (item.isHeader)
+            --headers_;
+        if (items_.size() + batch_ == maxLines_)
+            roomChanged_.notify_all();
         if (item.isHeader && !item.refusal.empty()) {
             refusal = std::move(item.refusal);
             return Next::Refused;
@@ -94,12 +108,14 @@ PageSource::Next RowFeed::nextPage(cups_page_header2_t& header, std::string& ref
 bool RowFeed::readLine(uint8_t* line, unsigned bytes)
 {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return abandoned_ || ended_ || !items_.empty(); });
+    readableChanged_.wait(lock, [&] { return readable(); });
     if (abandoned_ || items_.empty() || items_.front().isHeader)
         return false;  // the page has no more lines
     Item item = std::move(items_.front());
     items_.pop_front();
-    changed_.notify_all();
+    // The framework waits for room: it is woken once a batch has gone.
+    if (items_.size() + batch_ == maxLines_)
+        roomChanged_.notify_all();
     const size_t n = std::min<size_t>(bytes, item.line.size());
     std::memcpy(line, item.line.data(), n);
     if (n < bytes)

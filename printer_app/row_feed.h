@@ -5,11 +5,13 @@
 // one line at a time from its own thread, turned into a page source for the
 // job's page pipeline, which reads them on the job's threads. A bounded
 // queue between the two: the framework's thread waits while the pipeline is
-// a few hundred lines behind, so that no whole page is ever held.
+// a few hundred lines behind, so that no whole page is ever held. Each side
+// wakes the other for a batch of lines, not for every line.
 #pragma once
 
 #include "page_source.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -21,7 +23,11 @@ namespace rvt::app {
 class RowFeed final : public PageSource {
 public:
     // At most `maxLines` lines wait in the queue.
-    explicit RowFeed(size_t maxLines = 256) : maxLines_(maxLines) {}
+    explicit RowFeed(size_t maxLines = 256)
+        : maxLines_(maxLines < 1 ? 1 : maxLines),
+          batch_(std::max<size_t>(1, std::min(kBatch, maxLines_ / 2)))
+    {
+    }
 
     // The framework's side. Each returns false once the pipeline no longer
     // reads (the job is stopping): the caller drops the rest of the page.
@@ -48,10 +54,18 @@ private:
     };
     bool push(Item item);
 
+    // Whether the pipeline has something to take: a batch of lines, a page
+    // header, the end. The lock is held.
+    bool readable() const;
+
+    static constexpr size_t kBatch = 32;
     const size_t maxLines_;
+    const size_t batch_;  // lines that wake the other side
     std::mutex mutex_;
-    std::condition_variable changed_;
+    std::condition_variable readableChanged_;  // the pipeline waits on it
+    std::condition_variable roomChanged_;      // the framework waits on it
     std::deque<Item> items_;
+    size_t headers_ = 0;                       // header items in the queue
     std::vector<std::vector<uint8_t>> spare_;  // line buffers for reuse
     bool ended_ = false;
     bool abandoned_ = false;
