@@ -28,6 +28,7 @@ constexpr int kMargin = 423;
 
 // One printer's state of this driver.
 struct PrinterState {
+    AppSettings* app = nullptr;
     PrinterTurns turns;
     std::string workDirectory;
     std::string testPage;
@@ -99,6 +100,15 @@ const char* autoAddCallback(const char* /*deviceInfo*/, const char* /*deviceUri*
 
 PrinterTurns& turnsOf(pappl_printer_t* printer) { return stateOf(printer).turns; }
 
+JobActivity& activityOf(pappl_printer_t* printer)
+{
+    // Printers are made by the driver callback with the application's
+    // settings; a stand-in keeps the count for any made without.
+    static JobActivity unshared;
+    AppSettings* app = stateOf(printer).app;
+    return app ? app->activity : unshared;
+}
+
 std::string spoolDirectoryOf(pappl_printer_t* printer) { return stateOf(printer).workDirectory; }
 
 bool driverCallback(pappl_system_t* /*system*/, const char* driverName, const char* /*deviceUri*/,
@@ -110,6 +120,7 @@ bool driverCallback(pappl_system_t* /*system*/, const char* driverName, const ch
     const auto* settings = static_cast<const AppSettings*>(cbdata);
 
     auto* state = new PrinterState;
+    state->app = static_cast<AppSettings*>(cbdata);
     if (settings) {
         state->workDirectory = settings->workDirectory;
         state->testPage = settings->testPage;

@@ -7,6 +7,8 @@
 // on USB is matched to it.
 #pragma once
 
+#include "state_file.h"
+
 #include <pappl/pappl.h>
 #include <string>
 
@@ -17,10 +19,11 @@ class PrinterTurns;
 constexpr const char* kDriverName = "rvt4410lw";
 
 // What every printer of the application shares: where jobs keep their page
-// files, where the test page is.
+// files, where the test page is, the jobs in the driver.
 struct AppSettings {
     std::string workDirectory;
     std::string testPage;
+    JobActivity activity;
 };
 
 // The drivers of the application, for papplMainloop (one).
@@ -45,6 +48,7 @@ bool deviceIdMatches(const char* deviceId);
 // The job order of a printer of this driver, and where its jobs keep their
 // page files.
 PrinterTurns& turnsOf(pappl_printer_t* printer);
+JobActivity& activityOf(pappl_printer_t* printer);
 std::string spoolDirectoryOf(pappl_printer_t* printer);
 
 }  // namespace rvt::app

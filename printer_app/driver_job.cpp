@@ -48,13 +48,19 @@ std::unique_ptr<DriverJob> DriverJob::create(pappl_job_t* job, const pappl_pr_op
                                              pappl_device_t* device)
 {
     PrinterTurns& turns = turnsOf(papplJobGetPrinter(job));
+    JobActivity& activity = activityOf(papplJobGetPrinter(job));
     const int id = papplJobGetID(job);
+    // The job counts as in the driver from here, its wait for its turn
+    // included.
+    activity.jobStarted();
     switch (turns.acquire(id, [job] { return papplJobIsCanceled(job); })) {
     case PrinterTurns::Outcome::StartedTwice:
+        activity.jobEnded();
         papplLogJob(job, PAPPL_LOGLEVEL_ERROR,
                     "The job was started a second time while it is or was printing; refused");
         return nullptr;
     case PrinterTurns::Outcome::Cancelled:
+        activity.jobEnded();
         return nullptr;
     case PrinterTurns::Outcome::Granted:
         break;
@@ -69,7 +75,7 @@ std::unique_ptr<DriverJob> DriverJob::create(pappl_job_t* job, const pappl_pr_op
     settings.copies = ipp.copies;
     settings.jobCopies = std::to_string(ipp.copies);
 
-    std::unique_ptr<DriverJob> driverJob(new DriverJob(job, device, turns));
+    std::unique_ptr<DriverJob> driverJob(new DriverJob(job, device, turns, activity));
     for (const std::string& note : notes)
         papplLogJob(job, PAPPL_LOGLEVEL_WARN, "%s", note.c_str());
     applyJobChoices(ipp.choices, settings, driverJob->log_);
@@ -79,8 +85,9 @@ std::unique_ptr<DriverJob> DriverJob::create(pappl_job_t* job, const pappl_pr_op
     return driverJob;
 }
 
-DriverJob::DriverJob(pappl_job_t* job, pappl_device_t* device, PrinterTurns& turns)
-    : job_(job), turns_(turns), log_(job), connection_(job, device)
+DriverJob::DriverJob(pappl_job_t* job, pappl_device_t* device, PrinterTurns& turns,
+                     JobActivity& activity)
+    : job_(job), activity_(activity), turns_(turns), log_(job), connection_(job, device)
 {
 }
 
@@ -90,6 +97,7 @@ DriverJob::~DriverJob()
     // start.
     streamed_.reset();
     turns_.release(papplJobGetID(job_));
+    activity_.jobEnded();
 }
 
 bool DriverJob::outcome(bool printed)

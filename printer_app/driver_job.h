@@ -21,6 +21,7 @@ class PageSource;
 
 namespace rvt::app {
 
+class JobActivity;
 class PrinterTurns;
 
 class DriverJob {
@@ -43,9 +44,10 @@ public:
     bool printFrom(PageSource& source);
 
 private:
-    DriverJob(pappl_job_t* job, pappl_device_t* device, PrinterTurns& turns);
+    DriverJob(pappl_job_t* job, pappl_device_t* device, PrinterTurns& turns, JobActivity& activity);
 
     pappl_job_t* job_;
+    JobActivity& activity_;
     PrinterTurns& turns_;
     JobLog log_;
     DeviceConnection connection_;

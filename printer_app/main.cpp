@@ -72,6 +72,18 @@ std::string testPagePath()
     return RVT_TEST_PAGE;
 }
 
+// The state file when none is given: where PAPPL's own server keeps it.
+std::string defaultStateFile()
+{
+    if (getuid() == 0)
+        return std::string("/var/lib/") + kName + ".state";
+    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config)
+        return std::string(config) + "/" + kName + ".state";
+    if (const char* home = std::getenv("HOME"); home && *home)
+        return std::string(home) + "/.config/" + kName + ".state";
+    return std::string(papplGetTempDir()) + "/" + kName + std::to_string(getuid()) + ".state";
+}
+
 // The server, from the sub-command's "-o name=value" options. Besides the
 // framework's usual ones (listen-hostname, server-port, spool-directory,
 // log-file, log-level, server-hostname, admin-group, auth-service,
@@ -133,14 +145,12 @@ pappl_system_t* createSystem(int numOptions, cups_option_t* options, void* /*dat
     papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", rvt::app::printPdf,
                              nullptr);
 
-    if (const char* state = get("state-file")) {
-        // Kept for the life of the server: the save callback gets it.
-        static std::string stateFile;
-        stateFile = state;
-        papplSystemLoadState(system, stateFile.c_str());
-        papplSystemSetSaveCallback(system, reinterpret_cast<pappl_save_cb_t>(papplSystemSaveState),
-                                   stateFile.data());
-    }
+    // Saved by the application, never while a job prints (state_file.h).
+    static rvt::app::StateFile* stateFile = nullptr;
+    delete stateFile;
+    stateFile = new rvt::app::StateFile(get("state-file") ? get("state-file") : defaultStateFile(),
+                                        gSettings.activity);
+    stateFile->attach(system);
     papplSystemSetFooterHTML(system, "RV-T4410LW printer application");
     return system;
 }
