@@ -314,8 +314,16 @@ std::string AppServer::start(const fs::path& dir)
     std::string error = process_.start(argv, env(), dir / "server.out", true);
     if (!error.empty())
         return error;
+    // The sub-commands reach the server through its control socket, made a
+    // moment after the IPP port: one run before it is there starts a
+    // server of its own (PAPPL's auto-start) and talks to that instead.
+    uid_t uid = geteuid();
+    if (uid == 0)
+        if (const passwd* pw = getpwnam("nobody"))
+            uid = pw->pw_uid;
+    const fs::path control = dir / ("rvt4410lw-printer-app" + std::to_string(uid) + ".sock");
     const auto deadline = Clock::now() + std::chrono::seconds(15);
-    while (!connectable(port_)) {
+    while (!connectable(port_) || !fs::exists(control)) {
         if (process_.wait(std::chrono::milliseconds(0)) != -2)
             return "the server ended: " + readFile(dir / "server.out");
         if (Clock::now() > deadline)
@@ -328,7 +336,6 @@ std::string AppServer::start(const fs::path& dir)
 std::string AppServer::addPrinter(const std::string& name, const std::string& deviceUri)
 {
     std::string output;
-    // The sub-command's socket may come a moment after the IPP port.
     for (int attempt = 0; attempt < 20; ++attempt) {
         const int status = runProgram({binPath("rvt4410lw-printer-app"), "add", "-d", name, "-v",
                                        deviceUri, "-m", "rvt4410lw"},

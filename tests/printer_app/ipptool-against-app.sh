@@ -28,14 +28,16 @@ app() { "${as_user[@]}" env TMPDIR="$work" HOME="$work" "$bin/rvt4410lw-printer-
 sim_pid=""
 server_pid=""
 cleanup() {
-    [ -z "$server_pid" ] || { app shutdown >/dev/null 2>&1 || true; }
-    # PAPPL notices a shutdown at its next wake-up: a connection wakes it.
-    [ -z "$server_pid" ] || { (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || true; }
-    for _ in $(seq 50); do
-        [ -n "$server_pid" ] && kill -0 "$server_pid" 2>/dev/null || break
-        sleep 0.2
-    done
-    [ -z "$server_pid" ] || kill "$server_pid" 2>/dev/null || true
+    # SIGTERM: the server ends its jobs and stops at once (the shutdown
+    # sub-command would wait for the server's next wake-up).
+    if [ -n "$server_pid" ]; then
+        kill -TERM "$server_pid" 2>/dev/null || true
+        for _ in $(seq 100); do
+            kill -0 "$server_pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill -KILL "$server_pid" 2>/dev/null || true
+    fi
     [ -z "$sim_pid" ] || kill "$sim_pid" 2>/dev/null || true
     wait 2>/dev/null || true
     if [ -n "$keep" ]; then
@@ -62,13 +64,22 @@ done
 # The application, its printer, and a second for the printer's up-time,
 # which one test wants above 0.
 port=$(free_port)
-app server -o listen-hostname=127.0.0.1 -o server-port="$port" -o server-options=no-tls \
+# Started directly (not through app()), so that $! is the server itself.
+"${as_user[@]}" env TMPDIR="$work" HOME="$work" "$bin/rvt4410lw-printer-app" \
+    server -o listen-hostname=127.0.0.1 -o server-port="$port" -o server-options=no-tls \
     -o spool-directory="$work/spool" -o state-file="$work/app.state" \
     -o log-file="$work/app.log" -o log-level=info >"$work/server.out" 2>&1 &
 server_pid=$!
-for _ in $(seq 50); do
-    app printers >/dev/null 2>&1 && break
-    sleep 0.2
+# The sub-commands reach the server through its control socket, made a
+# moment after the IPP port: one run before it is there would start a server
+# of its own (PAPPL's auto-start) and talk to that.
+uid=$(id -u)
+[ "$uid" -ne 0 ] || uid=$(id -u nobody)
+for _ in $(seq 100); do
+    [ -S "$work/rvt4410lw-printer-app$uid.sock" ] &&
+        (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
+    kill -0 "$server_pid" 2>/dev/null || { cat "$work/server.out" >&2; exit 1; }
+    sleep 0.1
 done
 app add -d rvt -v "socket://127.0.0.1:$sim_port" -m rvt4410lw
 sleep 2
