@@ -29,6 +29,7 @@
 #include <cups/raster.h>
 #include <dirent.h>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -58,6 +59,9 @@ const std::string& workDirectory()
         char templ[] = "/tmp/rvt-app-fuzz-XXXXXX";
         if (!mkdtemp(templ))
             std::abort();
+        // The directory goes when the fuzzer ends (it is empty by then).
+        static const std::string* made = new std::string(templ);
+        std::atexit([] { rmdir(made->c_str()); });
         return std::string(templ);
     }();
     return dir;

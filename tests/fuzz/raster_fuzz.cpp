@@ -56,6 +56,9 @@ Setup& setup()
             std::abort();
         }
         r.tmpdir = templ;
+        // The directory goes when the fuzzer ends (it is empty by then).
+        static const std::string* made = new std::string(templ);
+        std::atexit([] { rmdir(made->c_str()); });
         r.devNull = std::fopen("/dev/null", "w");
         if (!r.devNull)
             std::abort();
