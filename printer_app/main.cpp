@@ -161,14 +161,17 @@ int main(int argc, char* argv[])
     if (rvt::printedVersion(argc, argv, kName))
         return 0;
     gSettings.testPage = testPagePath();
-    return papplMainloop(argc, argv, rvt::kVersion, nullptr, rvt::app::driverCount(),
-                         rvt::app::drivers(), rvt::app::autoAddCallback, rvt::app::driverCallback,
-                         nullptr, nullptr, createSystem, nullptr, &gSettings);
+    // PAPPL 1.3.1's web interface needs a footer: without one its pages
+    // crash the server.
+    return papplMainloop(argc, argv, rvt::kVersion, "RV-T4410LW printer application",
+                         rvt::app::driverCount(), rvt::app::drivers(), rvt::app::autoAddCallback,
+                         rvt::app::driverCallback, nullptr, nullptr, createSystem, nullptr,
+                         &gSettings);
 }
 
 // PAPPL 1.3.1 keeps some of its own allocations to the end of the process:
 // the options its sub-commands parse (cupsAddOption), strings of its jobs
-// and clients. Nothing the application can free; the leak checker of
+// and clients, the footer of its web pages. Nothing the application can free; the leak checker of
 // sanitizer builds is told to let allocations made by PAPPL pass. That
 // covers the driver's own allocations on PAPPL's threads too: the driver's
 // job is checked for leaks without PAPPL, in its unit tests and under the

@@ -3,8 +3,10 @@
 # Copyright (C) 2026 The RV-T4410LW driver developers
 # CUPS's ipptool conformance files (ipp-1.1, ipp-2.0, ipp-everywhere) against
 # the printer application as a user runs it: the simulated printer on the
-# network, the server on a free loopback port, the printer added with the
-# `add` sub-command, then ipptool-conformance.sh. Run as root, the server and
+# network, the server on a free loopback port with its web interface, the
+# printer added with the `add` sub-command, the web interface's pages (the
+# system, the printer, its printing defaults with darkness and scale), then
+# ipptool-conformance.sh. Run as root, the server and
 # its sub-commands run as nobody (PAPPL's control socket of a root server is
 # one fixed path; a user's is in its TMPDIR, here the test's own directory).
 #
@@ -83,6 +85,26 @@ for _ in $(seq 100); do
 done
 app add -d rvt -v "socket://127.0.0.1:$sim_port" -m rvt4410lw
 sleep 2
+
+# get PATH: the page's status line and body in $work/page.
+get() {
+    exec 3<>"/dev/tcp/127.0.0.1/$port"
+    printf 'GET %s HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n' "$1" >&3
+    cat <&3 >"$work/page"
+    exec 3<&-
+}
+for page in / /rvt /rvt/printing /rvt/media; do
+    get "$page"
+    head -n 1 "$work/page" | grep -q ' 200 ' ||
+        { echo "web interface: $page: $(head -n 1 "$work/page")" >&2; exit 1; }
+done
+get /rvt/printing
+for option in print-darkness rvt-scale; do
+    grep -q "name=\"$option\"" "$work/page" ||
+        { echo "web interface: the printing defaults have no $option" >&2; exit 1; }
+done
+kill -0 "$server_pid" 2>/dev/null || { echo "web interface: the server ended" >&2; exit 1; }
+echo "web interface: /, /rvt, /rvt/printing (darkness, scale), /rvt/media: served"
 
 "$here/make-ipptool-samples.sh" "$work/samples" >/dev/null
 "$here/ipptool-conformance.sh" "ipp://127.0.0.1:$port/ipp/print/rvt" "$work/reports" \
