@@ -31,7 +31,7 @@ ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:allocator_may_retur
 UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1} \
     ctest --test-dir build-asan --output-on-failure -j"$jobs" --timeout 900
 
-echo "== fuzzing the filter's raster path (bounded)"
+echo "== fuzzing the raster paths of the filter and the printer application (bounded)"
 # A short libFuzzer run from the seed corpus; a crash fails the run.
 scripts/fuzz.sh "${FUZZ_SECONDS:-60}" build-fuzz
 

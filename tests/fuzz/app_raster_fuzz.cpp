@@ -19,6 +19,7 @@
 #include "job_choices.h"
 #include "job_settings.h"
 #include "log.h"
+#include "raster_input.h"
 #include "scripted_connection.h"
 #include "streamed_job.h"
 
@@ -150,7 +151,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             // PAPPL's checks of the client's page header.
             if (header.cupsWidth == 0 || header.cupsHeight == 0 ||
                 (header.cupsBitsPerColor != 1 && header.cupsBitsPerColor != 8) ||
-                header.cupsColorOrder != CUPS_ORDER_CHUNKED ||
+                rvt::storedValue(header.cupsColorOrder) != CUPS_ORDER_CHUNKED ||
                 header.cupsBytesPerLine != (header.cupsWidth * header.cupsBitsPerPixel + 7) / 8 ||
                 header.cupsBitsPerPixel > 8)
                 break;
