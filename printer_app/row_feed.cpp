@@ -3,53 +3,63 @@
 
 #include "row_feed.h"
 
-#include <algorithm>
 #include <cstring>
 
 namespace rvt::app {
 
 bool RowFeed::readable() const
 {
-    return abandoned_ || ended_ || headers_ > 0 || items_.size() >= batch_;
+    return abandoned_ || ended_ || headers_ > 0 || items_.size() >= batch_ ||
+           (pageEnded_ && !items_.empty());
 }
 
-bool RowFeed::push(Item item)
+bool RowFeed::push(bool pageEnd)
 {
     std::unique_lock<std::mutex> lock(mutex_);
     roomChanged_.wait(lock, [&] { return abandoned_ || items_.size() < maxLines_; });
-    if (abandoned_ || ended_)
+    if (abandoned_ || ended_) {
+        gathered_.clear();
         return false;
+    }
     const bool wasReadable = readable();
-    if (item.isHeader)
-        ++headers_;
-    items_.push_back(std::move(item));
+    for (Item& item : gathered_) {
+        if (item.isHeader)
+            ++headers_;
+        items_.push_back(std::move(item));
+    }
+    gathered_.clear();
+    pageEnded_ = pageEnd;
+    // Line buffers the pipeline is done with come back for the next batch.
+    while (!spare_.empty() && freeLines_.size() < batch_) {
+        freeLines_.push_back(std::move(spare_.back()));
+        spare_.pop_back();
+    }
     if (!wasReadable && readable())
         readableChanged_.notify_all();
     return true;
 }
 
+bool RowFeed::flush() { return gathered_.empty() || push(true); }
+
 bool RowFeed::startPage(const cups_page_header2_t& header)
 {
     Item item;
     item.isHeader = true;
-    item.header = header;
-    return push(std::move(item));
+    item.header = std::make_unique<cups_page_header2_t>(header);
+    gathered_.push_back(std::move(item));
+    return push();
 }
 
 bool RowFeed::writeLine(const uint8_t* line, size_t bytes)
 {
     Item item;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (abandoned_)
-            return false;
-        if (!spare_.empty()) {
-            item.line = std::move(spare_.back());
-            spare_.pop_back();
-        }
+    if (!freeLines_.empty()) {
+        item.line = std::move(freeLines_.back());
+        freeLines_.pop_back();
     }
     item.line.assign(line, line + bytes);
-    return push(std::move(item));
+    gathered_.push_back(std::move(item));
+    return gathered_.size() < batch_ || push();
 }
 
 void RowFeed::refusePage(std::string reason)
@@ -57,11 +67,13 @@ void RowFeed::refusePage(std::string reason)
     Item item;
     item.isHeader = true;
     item.refusal = reason.empty() ? std::string("The page cannot be printed") : std::move(reason);
-    push(std::move(item));
+    gathered_.push_back(std::move(item));
+    push();
 }
 
 void RowFeed::endDocument()
 {
+    flush();
     std::lock_guard<std::mutex> lock(mutex_);
     ended_ = true;
     readableChanged_.notify_all();
@@ -78,50 +90,59 @@ void RowFeed::abandon()
     roomChanged_.notify_all();
 }
 
-PageSource::Next RowFeed::nextPage(cups_page_header2_t& header, std::string& refusal)
+bool RowFeed::take()
 {
     std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-        readableChanged_.wait(lock, [&] { return readable(); });
-        if (abandoned_)
-            return Next::End;
-        if (items_.empty())
-            return Next::End;  // ended, and nothing left
-        Item item = std::move(items_.front());
-        items_.pop_front();
-        if (item.isHeader)
+    for (std::vector<uint8_t>& used : usedLines_)
+        if (spare_.size() < 2 * batch_)
+            spare_.push_back(std::move(used));
+    usedLines_.clear();
+    readableChanged_.wait(lock, [&] { return readable(); });
+    if (abandoned_ || items_.empty())
+        return false;
+    for (size_t n = 0; n < 2 * batch_ && !items_.empty(); ++n) {
+        if (items_.front().isHeader)
             --headers_;
-        if (items_.size() + batch_ == maxLines_)
-            roomChanged_.notify_all();
+        taken_.push_back(std::move(items_.front()));
+        items_.pop_front();
+    }
+    roomChanged_.notify_all();
+    return true;
+}
+
+PageSource::Next RowFeed::nextPage(cups_page_header2_t& header, std::string& refusal)
+{
+    for (;;) {
+        if (taken_.empty() && !take())
+            return Next::End;
+        Item item = std::move(taken_.front());
+        taken_.pop_front();
         if (item.isHeader && !item.refusal.empty()) {
             refusal = std::move(item.refusal);
             return Next::Refused;
         }
         if (item.isHeader) {
-            header = item.header;
+            header = *item.header;
             return Next::Page;
         }
         // A line of the page before, which the pipeline did not read.
+        usedLines_.push_back(std::move(item.line));
     }
 }
 
 bool RowFeed::readLine(uint8_t* line, unsigned bytes)
 {
-    std::unique_lock<std::mutex> lock(mutex_);
-    readableChanged_.wait(lock, [&] { return readable(); });
-    if (abandoned_ || items_.empty() || items_.front().isHeader)
+    if (taken_.empty() && !take())
+        return false;
+    if (taken_.front().isHeader)
         return false;  // the page has no more lines
-    Item item = std::move(items_.front());
-    items_.pop_front();
-    // The framework waits for room: it is woken once a batch has gone.
-    if (items_.size() + batch_ == maxLines_)
-        roomChanged_.notify_all();
+    Item item = std::move(taken_.front());
+    taken_.pop_front();
     const size_t n = std::min<size_t>(bytes, item.line.size());
     std::memcpy(line, item.line.data(), n);
     if (n < bytes)
         std::memset(line + n, 0xff, bytes - n);
-    if (spare_.size() < 8)
-        spare_.push_back(std::move(item.line));
+    usedLines_.push_back(std::move(item.line));
     return true;
 }
 

@@ -98,7 +98,8 @@ void StreamedJob::checkPageWhole()
 bool StreamedJob::endPage()
 {
     checkPageWhole();
-    return !ended_;
+    // The page's last lines go to the pipeline now, not with the next page.
+    return feed_.flush() && !ended_;
 }
 
 std::string StreamedJob::documentFault() const { return refusal_.empty() ? truncation_ : refusal_; }
