@@ -102,21 +102,28 @@ DriverJob::~DriverJob()
 
 bool DriverJob::outcome(bool printed)
 {
+    // Cancelled by the client or by the printer (PAPPL ends such a job
+    // canceled), not aborted by PAPPL itself.
+    const bool cancelled = papplJobIsCanceled(job_) && papplJobGetState(job_) != IPP_JSTATE_ABORTED;
     // A document the job could not take as it came fails the job with that
     // reason first: the framework may have flagged the job to stop it, and
-    // a page cut short was printed padded.
+    // a page cut short was printed padded. A cancel cuts pages short itself.
     std::string fault = streamed_->documentFault();
+    const bool cutShort = fault.rfind("The document ends", 0) == 0;
+    if (cancelled && cutShort)
+        fault.clear();
     if (!fault.empty()) {
         // Unless the page failed in the pipeline already, for its own reason.
-        if (const std::string error = log_.error();
-            !printed && !error.empty() && fault.rfind("The document ends", 0) == 0)
+        if (const std::string error = log_.error(); !printed && !error.empty() && cutShort)
             fault = error;
         papplLogJob(job_, PAPPL_LOGLEVEL_ERROR, "%s", fault.c_str());
         papplJobSetMessage(job_, "%s", fault.c_str());
         return false;
     }
-    if (printed || papplJobIsCanceled(job_))
-        return printed;
+    // A cancelled job is not a failed one: a false here would show it as
+    // aborted to clients until PAPPL ends it canceled.
+    if (printed || cancelled)
+        return true;
     const std::string error = log_.error();
     papplJobSetMessage(job_, "%s", error.empty() ? "The job could not be printed" : error.c_str());
     return false;
@@ -150,15 +157,18 @@ bool rasterWriteLine(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_de
                      unsigned /*y*/, const unsigned char* line)
 {
     DriverJob* driverJob = driverJobOf(job);
-    return driverJob && driverJob->pages().writeLine(line);
+    // Lines of a cancelled job are dropped, not refused: a refusal would
+    // mark the job aborted before PAPPL ends it canceled.
+    return driverJob && (driverJob->pages().writeLine(line) || papplJobIsCanceled(job));
 }
 
 bool rasterEndPage(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* /*device*/,
                    unsigned /*page*/)
 {
-    // A job that has ended early takes no more pages.
+    // A job that has ended early takes no more pages; a cancelled one stops
+    // as PAPPL stops it (a false would mark it aborted first).
     DriverJob* driverJob = driverJobOf(job);
-    return driverJob && driverJob->pages().endPage();
+    return driverJob && (driverJob->pages().endPage() || papplJobIsCanceled(job));
 }
 
 bool rasterEndJob(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* /*device*/)
