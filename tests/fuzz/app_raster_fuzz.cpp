@@ -16,6 +16,7 @@
 // Each run checks what must hold for any input: the job's page files are
 // gone, the stream starts with the lock and ends with the unlock or the
 // cancel, nothing follows a cancel, and no thread is left waiting.
+#include "job_checks.h"
 #include "job_choices.h"
 #include "job_settings.h"
 #include "log.h"
@@ -28,7 +29,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <cups/raster.h>
-#include <dirent.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -72,28 +72,6 @@ FILE* devNull()
 {
     static FILE* f = std::fopen("/dev/null", "w");
     return f;
-}
-
-bool directoryEmpty(const std::string& path)
-{
-    DIR* d = opendir(path.c_str());
-    if (!d)
-        return false;
-    bool empty = true;
-    while (dirent* e = readdir(d))
-        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
-            empty = false;
-    closedir(d);
-    return empty;
-}
-
-void fail(const char* what, const rvt::test::ScriptedConnection& c)
-{
-    std::fprintf(stderr, "app_raster_fuzz: %s\n", what);
-    for (const std::string& e : c.commands())
-        std::fprintf(stderr, "  %.*s\n", static_cast<int>(std::min<size_t>(e.size(), 120)),
-                     e.c_str());
-    std::abort();
 }
 
 // The header PAPPL makes for a job on A4 in 8-bit gray at 600 dpi.
@@ -178,15 +156,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     cupsRasterClose(ras);
 
-    if (!directoryEmpty(workDirectory()))
-        fail("page files left behind", connection);
-    const std::vector<std::string> cmds = connection.commands();
-    if (cmds.empty() || cmds.front() != "LockPrinter?")
-        fail("the stream does not start with the lock", connection);
-    if (cmds.back() != "UnLockPrinter?" && cmds.back() != "CancelJob?")
-        fail("the stream ends with neither the unlock nor the cancel", connection);
-    if (connection.count("CancelJob?") > 1 ||
-        (connection.count("CancelJob?") == 1 && connection.elements.back() != "CancelJob?"))
-        fail("something was written after the cancel", connection);
+    rvt::test::checkJobEnded("app_raster_fuzz", workDirectory(), connection);
     return 0;
 }

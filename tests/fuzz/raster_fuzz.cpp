@@ -14,6 +14,7 @@
 // job returns 0, its page directory is gone, the stream starts with the lock
 // and ends with either the unlock or the cancel, and nothing follows a cancel.
 #include "job.h"
+#include "job_checks.h"
 #include "log.h"
 #include "scripted_connection.h"
 
@@ -22,7 +23,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <cups/raster.h>
-#include <dirent.h>
 #include <string>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -65,28 +65,6 @@ Setup& setup()
         return r;
     }();
     return s;
-}
-
-bool directoryEmpty(const std::string& path)
-{
-    DIR* d = opendir(path.c_str());
-    if (!d)
-        return false;
-    bool empty = true;
-    while (dirent* e = readdir(d))
-        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
-            empty = false;
-    closedir(d);
-    return empty;
-}
-
-void fail(const char* what, const rvt::test::ScriptedConnection& c)
-{
-    std::fprintf(stderr, "raster_fuzz: %s\n", what);
-    for (const std::string& e : c.commands())
-        std::fprintf(stderr, "  %.*s\n", static_cast<int>(std::min<size_t>(e.size(), 120)),
-                     e.c_str());
-    std::abort();
 }
 
 // Walks the raster's page headers as libcups reads them; false when one of
@@ -166,16 +144,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     close(fd);
 
     if (status != 0)
-        fail("the job did not return 0", connection);
-    if (!directoryEmpty(s.tmpdir))
-        fail("page files left behind", connection);
-    const std::vector<std::string> cmds = connection.commands();
-    if (cmds.empty() || cmds.front() != "LockPrinter?")
-        fail("the stream does not start with the lock", connection);
-    if (cmds.back() != "UnLockPrinter?" && cmds.back() != "CancelJob?")
-        fail("the stream ends with neither the unlock nor the cancel", connection);
-    if (connection.count("CancelJob?") > 1 ||
-        (connection.count("CancelJob?") == 1 && connection.elements.back() != "CancelJob?"))
-        fail("something was written after the cancel", connection);
+        rvt::test::failJob("raster_fuzz", "the job did not return 0", connection);
+    rvt::test::checkJobEnded("raster_fuzz", s.tmpdir, connection);
     return 0;
 }
